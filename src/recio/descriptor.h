@@ -1,0 +1,86 @@
+// Item descriptors and the argument list of an I/O statement.
+//
+// A descriptor is a byte string of two-byte entries, one per item: byte 0 the
+// type code, byte 1 the passing mode. Type code 1 ends the statement after the
+// current call, 2 says more calls follow. The arguments travel as a span of
+// IoArg words instead of C varargs: each entry consumes the words its passing
+// mode names (for a text: the length, then the address).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace recio {
+
+// Type codes of the item descriptor (byte 0 of an entry).
+enum TypeCode : std::uint8_t {
+  kTypeEnd = 0x01,   // end of statement after this call
+  kTypeMore = 0x02,  // more calls follow
+  kTypeLogical1 = 0x03,
+  kTypeLogical2 = 0x04,
+  kTypeLogical4 = 0x05,
+  kTypeLogical8 = 0x06,
+  kTypeInt1 = 0x07,
+  kTypeInt2 = 0x08,
+  kTypeInt4 = 0x09,
+  kTypeInt8 = 0x0A,
+  kTypeReal4 = 0x1A,
+  kTypeReal8 = 0x30,
+  kTypeChar = 0x38,
+};
+
+// Passing modes (byte 1 of an entry).
+enum PassMode : std::uint8_t {
+  kPassNone = 0x00,     // terminator entries
+  kPassValue = 0x01,    // the value itself
+  kPassAddress = 0x03,  // the address of the variable
+  kPassLenAddr = 0x04,  // a length (bytes), then the address: texts
+  kPassSizeAddr = 0x05, // an element size (bytes), then the address
+};
+
+// One argument word: an address or an integer value, as the entry says.
+struct IoArg {
+  void* addr = nullptr;
+  std::int64_t value = 0;
+
+  static IoArg address(void* p) { return IoArg{p, 0}; }
+  // Output items are only read through; the cast never leads to a write.
+  static IoArg address(const void* p) { return IoArg{const_cast<void*>(p), 0}; }
+  static IoArg val(std::int64_t v) { return IoArg{nullptr, v}; }
+};
+
+using Descriptor = std::span<const std::uint8_t>;
+using IoArgs = std::span<const IoArg>;
+
+// One decoded item.
+struct Item {
+  std::uint8_t type = 0;     // TypeCode
+  std::uint8_t mode = 0;     // PassMode
+  void* addr = nullptr;      // the variable (null for by-value items)
+  std::int64_t value = 0;    // by-value items
+  std::int32_t length = 0;   // byte length of the item (text length, element size)
+};
+
+// Byte size of a numeric type code; 0 for text and terminators.
+std::int32_t type_size(std::uint8_t type);
+
+// Walks a descriptor and its arguments entry by entry.
+class ItemCursor {
+ public:
+  ItemCursor(Descriptor desc, IoArgs args) : desc_(desc), args_(args) {}
+
+  enum class Step { kItem, kMore, kEnd, kBad };
+  // Decodes the next entry. kItem fills *item; kMore/kEnd are terminators;
+  // kBad is a malformed entry or missing argument (internal argument error).
+  Step next(Item* item);
+  bool exhausted() const { return pos_ + 1 >= desc_.size(); }
+
+ private:
+  Descriptor desc_;
+  IoArgs args_;
+  std::size_t pos_ = 0;
+  std::size_t arg_ = 0;
+};
+
+}  // namespace recio

@@ -1,0 +1,32 @@
+// Scratch files for tests: a fresh directory per test, whole-file reads and writes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// A new empty directory under the system's temporary directory, removed with
+// its contents when the object goes away.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+bool file_exists(const std::string& path);
+
+// Bytes from a list of small integers, for expected-bytes tables.
+std::string bytes(std::initializer_list<int> values);
+
+}  // namespace testsupport
