@@ -1,0 +1,469 @@
+#include "recio/list_input.h"
+
+#include <array>
+#include <cstring>
+
+#include "recio/numeric.h"
+
+namespace recio {
+
+namespace {
+
+// Character classes, one table lookup per character in the scan loops.
+enum CharClass : std::uint8_t {
+  kSkip = 0x01,        // blank, tab, newline: skipped between values
+  kNumPlain = 0x02,    // digit or sign: always part of a number
+  kNumEnd = 0x04,      // ends a number: blank, tab, comma, slash, ')', '*'
+  kExpLetter = 0x08,   // D E Q, either case
+  kLogicalEnd = 0x10,  // blank, tab, newline, comma, slash, ')'
+  kUndelimEnd = 0x20,  // blank, tab, newline, comma, slash, NUL
+  kDigit = 0x40,
+};
+
+constexpr std::array<std::uint8_t, 256> make_classes() {
+  std::array<std::uint8_t, 256> t{};
+  for (unsigned char c : {' ', '\t', '\n'}) t[c] |= kSkip;
+  for (unsigned char c = '0'; c <= '9'; ++c) t[c] |= kNumPlain | kDigit;
+  t['+'] |= kNumPlain;
+  t['-'] |= kNumPlain;
+  for (unsigned char c : {' ', '\t', ',', '/', ')', '*'}) t[c] |= kNumEnd;
+  for (unsigned char c : {'D', 'E', 'Q', 'd', 'e', 'q'}) t[c] |= kExpLetter;
+  for (unsigned char c : {' ', '\t', '\n', ',', '/', ')'}) t[c] |= kLogicalEnd;
+  for (unsigned char c : {' ', '\t', '\n', ',', '/', '\0'}) t[c] |= kUndelimEnd;
+  return t;
+}
+
+constexpr std::array<std::uint8_t, 256> kClass = make_classes();
+
+inline std::uint8_t cls(char c) {
+  return kClass[static_cast<unsigned char>(c)];
+}
+
+inline bool is_logical_letter(char c) {
+  return c == 'T' || c == 't' || c == 'F' || c == 'f';
+}
+
+inline bool is_real(std::uint8_t type) {
+  return type == kTypeReal4 || type == kTypeReal8;
+}
+
+msg::Id fail(ListScanState& s, msg::Id id) {
+  s.status = id;
+  return id;
+}
+
+// A comma found where a value is expected is a null value, not a separator,
+// when it opens the statement, follows a comma (directly, after blanks and
+// tabs, or after a passed separator), or directly follows r* or a newline.
+bool comma_is_null(const ListScanState& s, const char* p) {
+  if (s.marks.first_value || s.marks.comma_passed) return true;
+  const char* const rec = s.record;
+  if (p == rec) return false;
+  const char before = p[-1];
+  if (before == ',' || before == '*' || before == '\n') return true;
+  for (const char* q = p - 1; q >= rec; --q) {
+    if (*q != ' ' && *q != '\t') return *q == ',';
+  }
+  return false;
+}
+
+// Quoted value starting at the opening quote p; the text goes to the token
+// buffer with doubled quotes undone. There is no further record to continue
+// in, so the end of the record, a NUL or a newline before the closing quote is
+// a syntax error.
+msg::Id collect_quoted(ListScanState& s, const char* p, const char* end) {
+  const char q = *p++;
+  std::int32_t n = 0;
+  for (;;) {
+    if (p == end) return msg::kListSyntax;
+    char c = *p;
+    if (c == q) {
+      if (p + 1 < end && p[1] == q) {
+        ++p;
+      } else {
+        ++p;
+        break;
+      }
+    } else if (c == '\0' || c == '\n') {
+      return msg::kListSyntax;
+    }
+    if (n == kListValueMax) return msg::kListSyntax;
+    s.token_buffer[n++] = c;
+    ++p;
+  }
+  s.marks.character = true;
+  (q == '\'' ? s.marks.quote_apostrophe : s.marks.quote_mark) = true;
+  s.token = s.token_buffer;
+  s.token_length = n;
+  s.pos = static_cast<std::int32_t>(p - s.record);
+  return 0;
+}
+
+// Number text: digits, signs, one point, one exponent letter (not first).
+// The token points into the record; a trailing '*' is kept as a repeat marker.
+msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
+  const char* const start = p;
+  bool point = false;
+  bool exponent = false;
+  for (; p < end; ++p) {
+    const std::uint8_t k = cls(*p);
+    if (k & kNumPlain) continue;
+    if (k & kNumEnd) {
+      if (*p == '*') ++p;
+      break;
+    }
+    if (*p == '.' && !point) {
+      point = true;
+      continue;
+    }
+    if ((k & kExpLetter) && !exponent && p != start) {
+      exponent = true;
+      continue;
+    }
+    return msg::kListSyntax;
+  }
+  s.marks.numeric = true;
+  s.marks.point = point;
+  s.marks.integer_syntax = !point && !exponent;
+  s.token = start;
+  s.token_length = static_cast<std::int32_t>(p - start);
+  s.pos = static_cast<std::int32_t>(p - s.record);
+  return 0;
+}
+
+// Text up to the next blank, tab, newline, comma, slash or NUL (the first
+// character always belongs to it). Points into the record: nothing to undo.
+msg::Id collect_undelimited(ListScanState& s, const char* p, const char* end) {
+  const char* const start = p++;
+  while (p < end && !(cls(*p) & kUndelimEnd)) ++p;
+  if (p - start > kListValueMax) return msg::kListSyntax;
+  s.marks.character = true;
+  s.marks.undelimited = true;
+  s.token = start;
+  s.token_length = static_cast<std::int32_t>(p - start);
+  s.pos = static_cast<std::int32_t>(p - s.record);
+  return 0;
+}
+
+// Logical word starting at its letter; only that letter matters.
+msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
+  const char* const start = p++;
+  while (p < end && !(cls(*p) & kLogicalEnd)) ++p;
+  s.marks.logical = true;
+  s.token = start;
+  s.token_length = static_cast<std::int32_t>(p - start);
+  s.pos = static_cast<std::int32_t>(p - s.record);
+  return 0;
+}
+
+// Finds and classifies the next value starting at s.pos. char_item: the item
+// takes undelimited text. skip_first: false right after r*, where the value
+// must follow the asterisk directly.
+msg::Id scan_value(ListScanState& s, std::uint8_t type, bool char_item, bool skip_first) {
+  const char* const end = s.record + s.record_length;
+  const char* p = s.record + s.pos;
+  bool skip = skip_first;
+  for (;;) {
+    if (skip) {
+      while (p < end && (cls(*p) & kSkip)) ++p;
+      if (p == end) {
+        s.records_left = 0;
+        return msg::kEndOfFile;
+      }
+    }
+    skip = true;
+    if (*p == ',') {
+      // Inside a pair the first number must come before any comma.
+      if (s.marks.pair_open) return msg::kListSyntax;
+      if (comma_is_null(s, p)) {
+        s.marks.null = true;
+        s.pos = static_cast<std::int32_t>(p + 1 - s.record);
+        return 0;
+      }
+      s.marks.comma_passed = true;
+      ++p;
+      continue;
+    }
+    if (*p == '(' && !char_item) {
+      // A pair only makes sense for a real item; elsewhere its imaginary
+      // part would be read as the next values.
+      if (s.marks.pair_open || !is_real(type)) return msg::kListSyntax;
+      s.marks.pair_open = true;
+      ++p;
+      continue;
+    }
+    break;
+  }
+
+  const char c = *p;
+  if (s.marks.pair_open) {
+    // Only a number may open a pair.
+    if (c == '.' && p + 1 < end && is_logical_letter(p[1])) return msg::kListSyntax;
+    if (c == '\'' || c == '"' || c == '/' || c == ')' || is_logical_letter(c)) {
+      return msg::kListSyntax;
+    }
+  }
+  switch (c) {
+    case '\'':
+    case '"':
+      return collect_quoted(s, p, end);
+    case '/':
+      s.marks.slash = true;
+      s.pos = static_cast<std::int32_t>(p + 1 - s.record);
+      return 0;
+    case ')':
+      // The only ')' that belongs to a value is text for a character item.
+      if (char_item) return collect_undelimited(s, p, end);
+      return msg::kListSyntax;
+    case '(':  // reached only for a character item
+      return collect_undelimited(s, p, end);
+    case '.':
+      if (char_item) return collect_undelimited(s, p, end);
+      if (p + 1 < end && is_logical_letter(p[1])) return collect_logical(s, p + 1, end);
+      return collect_numeric(s, p, end);
+    case 'T':
+    case 't':
+    case 'F':
+    case 'f':
+      if (char_item) return collect_undelimited(s, p, end);
+      return collect_logical(s, p, end);
+    default:
+      break;
+  }
+  if (char_item) {
+    // Digits directly followed by '*' are a repeat count; anything else is text.
+    const char* q = p;
+    while (q < end && (cls(*q) & kDigit)) ++q;
+    if (q == end || *q != '*') return collect_undelimited(s, p, end);
+  }
+  return collect_numeric(s, p, end);
+}
+
+// Applies a repeat prefix "r*" held in the token: the null or the value that
+// follows the asterisk directly, used r times (at least once).
+msg::Id apply_repeat(ListScanState& s, std::uint8_t type) {
+  if (s.token[0] == '*') return msg::kListSyntax;
+  std::int32_t r = 0;
+  if (cvt_text_to_integer(s.token, s.token_length - 1, kOptIgnoreBlanks, &r) != kCvtOk) {
+    return msg::kInputConversion;
+  }
+  s.marks.numeric = false;
+  s.marks.integer_syntax = false;
+  s.marks.point = false;
+  s.marks.repeated = true;
+  s.repeat = r > 1 ? r - 1 : 0;
+  if (s.pos == s.record_length || s.record[s.pos] == ' ' || s.record[s.pos] == '\t') {
+    s.marks.null = true;
+    s.token_length = 0;
+    return 0;
+  }
+  // A repeated value is never undelimited text: "2*AB" stays an error, so
+  // quoting is required for repeated character values.
+  const msg::Id rc = scan_value(s, type, false, false);
+  if (rc == 0 && s.marks.slash) s.repeat = 0;
+  return rc;
+}
+
+// Truncation toward zero to 64 bits; a value that does not fit (or NaN, an
+// infinity) gives the integer indefinite 0x8000000000000000 instead of
+// undefined behaviour.
+std::int64_t truncate_or_indefinite(double v) {
+  constexpr double kTwo63 = 9223372036854775808.0;
+  if (!(v >= -kTwo63 && v < kTwo63)) return INT64_MIN;
+  return static_cast<std::int64_t>(v);
+}
+
+// Stores the low bytes of v into an integer or logical variable of the given width.
+void store_integer(void* addr, std::int32_t width, std::int64_t v) {
+  const auto u = static_cast<std::uint64_t>(v);
+  switch (width) {
+    case 1: {
+      const auto x = static_cast<std::uint8_t>(u);
+      std::memcpy(addr, &x, 1);
+      break;
+    }
+    case 2: {
+      const auto x = static_cast<std::uint16_t>(u);
+      std::memcpy(addr, &x, 2);
+      break;
+    }
+    case 4: {
+      const auto x = static_cast<std::uint32_t>(u);
+      std::memcpy(addr, &x, 4);
+      break;
+    }
+    default:
+      std::memcpy(addr, &u, 8);
+      break;
+  }
+}
+
+// The imaginary part of a pair given for a real item is checked and dropped:
+// ',' [sign] digit {digit} ['.' {digit}] [letter {digit}] ')'.
+msg::Id swallow_imaginary_part(ListScanState& s) {
+  const char* const end = s.record + s.record_length;
+  const char* p = s.record + s.pos;
+  while (p < end && (cls(*p) & kSkip)) ++p;
+  if (p == end || *p != ',') return msg::kListSyntax;
+  ++p;
+  if (p < end && (*p == '+' || *p == '-')) ++p;
+  if (p == end || !(cls(*p) & kDigit)) return msg::kListSyntax;
+  while (p < end && (cls(*p) & kDigit)) ++p;
+  if (p < end && *p == '.') {
+    ++p;
+    while (p < end && (cls(*p) & kDigit)) ++p;
+  }
+  if (p < end && (cls(*p) & kExpLetter)) {
+    ++p;
+    while (p < end && (cls(*p) & kDigit)) ++p;
+  }
+  if (p == end || *p != ')') return msg::kListSyntax;
+  s.marks.pair_open = false;
+  s.pos = static_cast<std::int32_t>(p + 1 - s.record);
+  return 0;
+}
+
+msg::Id assign_real(ListScanState& s, const Item& item) {
+  const bool single = item.type == kTypeReal4;
+  if (s.marks.numeric) {
+    // d = 0: an explicit point is always honoured, and without one no
+    // implied decimal digits apply.
+    int st;
+    if (single) {
+      float f = 0.0f;
+      st = cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
+      std::memcpy(item.addr, &f, sizeof f);
+    } else {
+      double d = 0.0;
+      st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &d);
+      std::memcpy(item.addr, &d, sizeof d);
+    }
+    if (st != kCvtOk) return msg::kInputConversion;
+    if (s.marks.pair_open) return swallow_imaginary_part(s);
+    return 0;
+  }
+  if (s.marks.logical) {
+    // By the word's meaning: ".false." is false although it starts with '.'.
+    const bool truth = s.token[0] == 'T' || s.token[0] == 't';
+    if (single) {
+      const float f = truth ? -1.0f : 0.0f;
+      std::memcpy(item.addr, &f, sizeof f);
+    } else {
+      const double d = truth ? -1.0 : 0.0;
+      std::memcpy(item.addr, &d, sizeof d);
+    }
+    return 0;
+  }
+  return msg::kInputConversion;  // character string
+}
+
+msg::Id assign_integer(ListScanState& s, const Item& item) {
+  const std::int32_t width = type_size(item.type);
+  const bool logical_item = item.type >= kTypeLogical1 && item.type <= kTypeLogical8;
+  if (s.marks.logical) {
+    const bool truth = s.token[0] == 'T' || s.token[0] == 't';
+    store_integer(item.addr, width, truth ? -1 : 0);
+    return 0;
+  }
+  if (!s.marks.numeric) return msg::kInputConversion;  // character string
+  if (item.type == kTypeInt4 && s.marks.integer_syntax) {
+    std::int32_t v = 0;
+    const int st = cvt_text_to_integer(s.token, s.token_length, kOptIgnoreBlanks, &v);
+    std::memcpy(item.addr, &v, sizeof v);  // 0 after a failure
+    return st == kCvtOk ? 0 : msg::kInputConversion;
+  }
+  if (s.marks.integer_syntax || logical_item) {
+    CvtRequest req;
+    req.width = s.token_length;
+    req.edit = s.marks.integer_syntax ? kEditInteger : kEditGeneral;
+    CvtDest dest;
+    dest.addr = item.addr;
+    dest.length = width;
+    dest.type = item.type;
+    return for__cvt_value(req, s.token, s.token_length, dest);
+  }
+  // Point or exponent: through a double, truncated, low bytes kept.
+  double d = 0.0;
+  const int st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &d);
+  if (st != kCvtOk) {
+    store_integer(item.addr, width, 0);
+    return msg::kInputConversion;
+  }
+  store_integer(item.addr, width, truncate_or_indefinite(d));
+  return 0;
+}
+
+// Left-justified, cut or blank-padded to the item's length.
+msg::Id assign_character(const ListScanState& s, const Item& item) {
+  if (!s.marks.character) return msg::kListSyntax;
+  const std::int32_t len = item.length;
+  const std::int32_t n = s.token_length < len ? s.token_length : len;
+  char* const out = static_cast<char*>(item.addr);
+  if (n > 0) std::memmove(out, s.token, static_cast<std::size_t>(n));
+  if (len > n) std::memset(out + n, ' ', static_cast<std::size_t>(len - n));
+  return 0;
+}
+
+msg::Id assign(ListScanState& s, const Item& item) {
+  if (s.marks.null) return 0;
+  if (item.addr == nullptr) return msg::kArgumentError;
+  switch (item.type) {
+    case kTypeReal4:
+    case kTypeReal8:
+      return assign_real(s, item);
+    case kTypeInt1:
+    case kTypeInt2:
+    case kTypeInt4:
+    case kTypeInt8:
+    case kTypeLogical1:
+    case kTypeLogical2:
+    case kTypeLogical4:
+    case kTypeLogical8:
+      return assign_integer(s, item);
+    case kTypeChar:
+      return assign_character(s, item);
+    default:
+      return msg::kFormatMismatch;
+  }
+}
+
+}  // namespace
+
+void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
+                     std::uint32_t flag_word) {
+  s.record = record;
+  s.record_length = record != nullptr && length > 0 ? length : 0;
+  s.pos = 0;
+  s.records_left = 1;
+  s.token = nullptr;
+  s.token_length = 0;
+  s.repeat = 0;
+  s.status = 0;
+  s.undelimited_allowed = (flag_word & kFlagUndelimitedText) != 0;
+  s.marks = ListMarks{};
+  s.marks.first_value = true;
+}
+
+msg::Id list_read_item(ListScanState& s, const Item& item) {
+  if (s.status != 0) return s.status;
+  if (s.marks.slash) return 0;
+  if (s.repeat > 0) {
+    --s.repeat;
+  } else {
+    const bool first = s.marks.first_value;
+    s.marks = ListMarks{};
+    s.marks.first_value = first;
+    const bool char_item = item.type == kTypeChar && s.undelimited_allowed;
+    msg::Id rc = scan_value(s, item.type, char_item, true);
+    if (rc == 0 && s.marks.numeric && s.token[s.token_length - 1] == '*') {
+      rc = apply_repeat(s, item.type);
+    }
+    if (rc != 0) return fail(s, rc);
+    if (s.marks.slash) return 0;
+  }
+  const msg::Id rc = assign(s, item);
+  s.marks.first_value = false;
+  return rc != 0 ? fail(s, rc) : 0;
+}
+
+}  // namespace recio
