@@ -32,11 +32,11 @@ enum TypeCode : std::uint8_t {
 
 // Passing modes (byte 1 of an entry).
 enum PassMode : std::uint8_t {
-  kPassNone = 0x00,     // terminator entries
-  kPassValue = 0x01,    // the value itself
-  kPassAddress = 0x03,  // the address of the variable
-  kPassLenAddr = 0x04,  // a length (bytes), then the address: texts
-  kPassSizeAddr = 0x05, // an element size (bytes), then the address
+  kPassNone = 0x00,      // terminator entries
+  kPassValue = 0x01,     // the value itself
+  kPassAddress = 0x03,   // the address of the variable
+  kPassLenAddr = 0x04,   // a length (bytes), then the address: texts
+  kPassSizeAddr = 0x05,  // an element size (bytes), then the address
 };
 
 // One argument word: an address or an integer value, as the entry says.
@@ -55,15 +55,19 @@ using IoArgs = std::span<const IoArg>;
 
 // One decoded item.
 struct Item {
-  std::uint8_t type = 0;     // TypeCode
-  std::uint8_t mode = 0;     // PassMode
-  void* addr = nullptr;      // the variable (null for by-value items)
-  std::int64_t value = 0;    // by-value items
-  std::int32_t length = 0;   // byte length of the item (text length, element size)
+  std::uint8_t type = 0;    // TypeCode
+  std::uint8_t mode = 0;    // PassMode
+  void* addr = nullptr;     // the variable (null for by-value items)
+  std::int64_t value = 0;   // by-value items
+  std::int32_t length = 0;  // byte length of the item (text length, element size)
 };
 
 // Byte size of a numeric type code; 0 for text and terminators.
 std::int32_t type_size(std::uint8_t type);
+
+// Decodes the arguments of one entry (type, mode) starting at args[*next];
+// advances *next. False for an unknown mode or a missing argument.
+bool decode_item(std::uint8_t type, std::uint8_t mode, IoArgs args, std::size_t* next, Item* item);
 
 // Walks a descriptor and its arguments entry by entry.
 class ItemCursor {
@@ -74,7 +78,8 @@ class ItemCursor {
   // Decodes the next entry. kItem fills *item; kMore/kEnd are terminators;
   // kBad is a malformed entry or missing argument (internal argument error).
   Step next(Item* item);
-  bool exhausted() const { return pos_ + 1 >= desc_.size(); }
+  // True when the entry after the current one ends the statement.
+  bool next_is_end() const { return pos_ + 1 < desc_.size() && desc_[pos_] == kTypeEnd; }
 
  private:
   Descriptor desc_;

@@ -33,7 +33,9 @@ void write_file(const std::string& path, const std::string& bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
+bool file_exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 std::string bytes(std::initializer_list<int> values) {
   std::string s;

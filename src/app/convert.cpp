@@ -1,0 +1,301 @@
+#include "app/convert.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "recio/format.h"
+#include "recio/io_api.h"
+
+namespace app {
+namespace {
+
+using recio::IoArg;
+using recio::IoControlBlock;
+
+constexpr std::int32_t kInputUnit = 20;
+constexpr std::int32_t kOutputUnit = 21;
+
+// Item descriptors of the statements below.
+constexpr std::uint8_t kText[] = {0x38, 0x04, 0x01, 0x00};
+constexpr std::uint8_t kTextMore[] = {0x38, 0x04, 0x02, 0x00};
+constexpr std::uint8_t kRecordTextMore[] = {0x38, 0x04, 0x38, 0x04, 0x02, 0x00};
+constexpr std::uint8_t kRecordIntMore[] = {0x38, 0x04, 0x09, 0x03, 0x02, 0x00};
+constexpr std::uint8_t kRecordRealMore[] = {0x38, 0x04, 0x1A, 0x03, 0x02, 0x00};
+constexpr std::uint8_t kRecordRealEnd[] = {0x38, 0x04, 0x1A, 0x03, 0x01, 0x00};
+constexpr std::uint8_t kRecordMore[] = {0x38, 0x04, 0x02, 0x00};
+constexpr std::uint8_t kIntMore[] = {0x09, 0x03, 0x02, 0x00};
+constexpr std::uint8_t kIntEnd[] = {0x09, 0x03, 0x01, 0x00};
+constexpr std::uint8_t kIntValueEnd[] = {0x09, 0x01, 0x01, 0x00};
+constexpr std::uint8_t kRealMore[] = {0x1A, 0x03, 0x02, 0x00};
+constexpr std::uint8_t kRealEnd[] = {0x1A, 0x03, 0x01, 0x00};
+constexpr std::uint8_t kFieldValueMore[] = {0x1A, 0x05, 0x02, 0x00};
+constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
+constexpr std::uint8_t kMore[] = {0x02, 0x00};
+constexpr std::uint8_t kEnd[] = {0x01, 0x00};
+constexpr std::uint8_t kOpenInput[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
+                                       0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
+constexpr std::uint8_t kCloseNoKeywords[] = {0x01, 0x00};
+
+constexpr std::uint32_t kNoBranch = recio::kFlagsNoBranch;
+constexpr std::uint32_t kErrBranch = recio::kFlagsErrBranch;
+constexpr std::int64_t kBlankNull = 2;
+
+// Wide enough for 3 * NX * NY * NZ of any three 32-bit counts.
+__extension__ typedef __int128 WideCount;
+
+// The map header, in static storage: zero bits until read.
+struct MapHeader {
+  char TITLE[80];
+  char DATE[18];
+  char AXA[8], AXB[8], AXC[8];
+  float ANGLE;
+  float XMIN, YMIN, ZMIN;
+  std::int32_t ISA, ISB, ISC;
+  std::int32_t IMA, IMB, IMC;
+  std::int32_t IDA, IDB, IDC;
+  float DX, DY, DZ;
+  std::int32_t NX, NY, NZ;
+};
+MapHeader header;
+char line[80];
+
+void set_message(char* message, std::int32_t length, const char* text) {
+  const std::size_t n = std::min(std::strlen(text), static_cast<std::size_t>(length));
+  std::memcpy(message, text, n);
+  std::memset(message + n, ' ', static_cast<std::size_t>(length) - n);
+}
+
+// One line of unit 20 into a text; non-zero on any failure (end of file too).
+int read_line(char* into, std::int32_t length) {
+  IoControlBlock cb{};
+  const IoArg args[] = {IoArg::val(length), IoArg::address(into)};
+  return recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kText, args, recio::kFormatA);
+}
+
+// Three list-directed values from the line buffer, by descriptor entries.
+void parse_three(const std::uint8_t (&first)[6], const std::uint8_t (&middle)[4],
+                 const std::uint8_t (&last)[4], void* a, void* b, void* c) {
+  IoControlBlock cb{};
+  const IoArg first_args[] = {IoArg::val(80), IoArg::address(line), IoArg::address(a)};
+  recio::for_read_int_lis(&cb, kNoBranch, first, first_args);
+  const IoArg second[] = {IoArg::address(b)};
+  recio::for_read_int_lis_xmit(&cb, middle, second);
+  const IoArg third[] = {IoArg::address(c)};
+  recio::for_read_int_lis_xmit(&cb, last, third);
+}
+
+void parse_reals(float* a, float* b, float* c) {
+  parse_three(kRecordRealMore, kRealMore, kRealEnd, a, b, c);
+}
+void parse_ints(std::int32_t* a, std::int32_t* b, std::int32_t* c) {
+  parse_three(kRecordIntMore, kIntMore, kIntEnd, a, b, c);
+}
+
+void write_record(std::span<const std::uint8_t> desc, std::span<const IoArg> args) {
+  IoControlBlock cb{};
+  recio::for_write_seq(&cb, kOutputUnit, kNoBranch, desc, args);
+}
+
+}  // namespace
+
+void CONVERT(const char* input_name, std::int32_t input_length, const char* output_name,
+             std::int32_t output_length, float* field, const std::int32_t* capacity, char* message,
+             std::int32_t message_length, std::int32_t* status) {
+  auto fail = [&](std::int32_t code, const char* text) {
+    *status = code;
+    set_message(message, message_length, text);
+  };
+
+  {
+    static constexpr char kOld[] = "old";
+    static constexpr char kFormatted[] = "formatted";
+    IoControlBlock cb{};
+    const IoArg args[] = {IoArg::val(input_length),
+                          IoArg::address(input_name),
+                          IoArg::val(3),
+                          IoArg::address(kOld),
+                          IoArg::val(9),
+                          IoArg::address(kFormatted),
+                          IoArg::val(kBlankNull)};
+    if (recio::for_open(&cb, kInputUnit, kErrBranch, kOpenInput, args) != 0)
+      return fail(1, "Cannot open the MAP file");
+  }
+
+  if (read_line(header.TITLE, 80) != 0) return fail(2, "Reading error: TITLE");
+  if (read_line(header.DATE, 18) != 0) return fail(3, "Reading error: DATE");
+
+  if (read_line(line, 80) != 0) return fail(4, "Reading error: AX~A/B/C");
+  {
+    IoControlBlock cb{};
+    const IoArg a[] = {IoArg::val(80), IoArg::address(line), IoArg::val(8),
+                       IoArg::address(header.AXA)};
+    recio::for_read_int_lis(&cb, kNoBranch, kRecordTextMore, a);
+    const IoArg b[] = {IoArg::val(8), IoArg::address(header.AXB)};
+    recio::for_read_int_lis_xmit(&cb, kTextMore, b);
+    const IoArg c[] = {IoArg::val(8), IoArg::address(header.AXC)};
+    recio::for_read_int_lis_xmit(&cb, kTextEnd, c);
+  }
+
+  if (read_line(line, 80) != 0) return fail(104, "Reading error: angle");
+  {
+    IoControlBlock cb{};
+    const IoArg a[] = {IoArg::val(80), IoArg::address(line), IoArg::address(&header.ANGLE)};
+    recio::for_read_int_lis(&cb, kNoBranch, kRecordRealEnd, a);
+  }
+
+  if (read_line(line, 80) != 0) return fail(5, "Reading error: X/Y/Z~MIN");
+  parse_reals(&header.XMIN, &header.YMIN, &header.ZMIN);
+  if (read_line(line, 80) != 0) return fail(105, "Reading error: IS~A/B/C");
+  parse_ints(&header.ISA, &header.ISB, &header.ISC);
+  if (read_line(line, 80) != 0) return fail(205, "Reading error: IM~A/B/C");
+  parse_ints(&header.IMA, &header.IMB, &header.IMC);
+  if (read_line(line, 80) != 0) return fail(305, "Reading error: ID~A/B/C");
+  parse_ints(&header.IDA, &header.IDB, &header.IDC);
+  if (read_line(line, 80) != 0) return fail(6, "Reading error: D~X/Y/Z");
+  parse_reals(&header.DX, &header.DY, &header.DZ);
+  if (read_line(line, 80) != 0) return fail(106, "Reading error: N~X/Y/Z");
+  parse_ints(&header.NX, &header.NY, &header.NZ);
+
+  const std::int32_t nx = header.NX, ny = header.NY, nz = header.NZ;
+  // Counts of any sign and size: the product is exact in 128 bits.
+  const WideCount needed = static_cast<WideCount>(3) * nx * ny * nz;
+  if (needed > *capacity) {
+    *status = 7;
+    static constexpr char kChange[] = "Change the program parameter MXS to";
+    if (needed <= INT32_MAX) {
+      IoControlBlock cb{};
+      const IoArg a[] = {IoArg::val(message_length), IoArg::address(message), IoArg::val(35),
+                         IoArg::address(kChange)};
+      recio::for_write_int_lis(&cb, kNoBranch, kRecordTextMore, a);
+      const IoArg b[] = {IoArg::val(static_cast<std::int32_t>(needed))};
+      recio::for_write_int_lis_xmit(&cb, kIntValueEnd, b);
+    } else {
+      // Beyond 32 bits the count is shown in as many columns as it needs.
+      char digits[48];
+      std::size_t n = 0;
+      for (WideCount v = needed; v > 0; v /= 10)
+        digits[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
+      char text[96];
+      std::size_t pos = 0;
+      text[pos++] = ' ';
+      std::memcpy(text + pos, kChange, 35);
+      pos += 35;
+      text[pos++] = ' ';
+      while (n > 0) text[pos++] = digits[--n];
+      text[pos] = '\0';
+      set_message(message, message_length, text);
+    }
+    return;
+  }
+
+  const std::int64_t plane = static_cast<std::int64_t>(nx) * ny;
+  for (std::int32_t k = 1; k <= nz; ++k) {
+    for (std::int32_t j = 1; j <= ny; ++j) {
+      for (std::int32_t i = 1; i <= nx; ++i) {
+        if (read_line(line, 80) != 0) return fail(8, "Reading error: FIELDs");
+        float* at = field + 3 * ((k - 1) * plane + static_cast<std::int64_t>(j - 1) * nx + (i - 1));
+        IoControlBlock cb{};
+        const IoArg record[] = {IoArg::val(80), IoArg::address(line)};
+        recio::for_read_int_lis(&cb, kNoBranch, kRecordMore, record);
+        for (int m = 0; m < 3; ++m) {
+          const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
+          recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
+        }
+        recio::for_read_int_lis_xmit(&cb, kEnd, {});
+      }
+    }
+  }
+
+  {
+    IoControlBlock cb{};
+    recio::for_close(&cb, kInputUnit, kNoBranch, kCloseNoKeywords, {});
+  }
+  {
+    static constexpr char kUnknown[] = "unknown";
+    static constexpr char kUnformatted[] = "unformatted";
+    IoControlBlock cb{};
+    const IoArg args[] = {IoArg::val(output_length),
+                          IoArg::address(output_name),
+                          IoArg::val(7),
+                          IoArg::address(kUnknown),
+                          IoArg::val(11),
+                          IoArg::address(kUnformatted),
+                          IoArg::val(kBlankNull)};
+    recio::for_open(&cb, kOutputUnit, kNoBranch, kOpenInput, args);
+  }
+
+  {
+    const IoArg a[] = {IoArg::val(80), IoArg::address(header.TITLE)};
+    write_record(kText, a);
+    const IoArg b[] = {IoArg::val(18), IoArg::address(header.DATE)};
+    write_record(kText, b);
+  }
+  {
+    IoControlBlock cb{};
+    const IoArg a[] = {IoArg::val(8), IoArg::address(header.AXA)};
+    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kTextMore, a);
+    const IoArg b[] = {IoArg::val(8), IoArg::address(header.AXB)};
+    recio::for_write_seq_xmit(&cb, kTextMore, b);
+    const IoArg c[] = {IoArg::val(8), IoArg::address(header.AXC)};
+    recio::for_write_seq_xmit(&cb, kTextMore, c);
+    const IoArg d[] = {IoArg::address(&header.ANGLE)};
+    recio::for_write_seq_xmit(&cb, kRealEnd, d);
+  }
+  {
+    IoControlBlock cb{};
+    const IoArg first[] = {IoArg::address(&header.XMIN)};
+    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kRealMore, first);
+    const void* rest[] = {&header.YMIN, &header.ZMIN, &header.ISA, &header.ISB,
+                          &header.ISC,  &header.IMA,  &header.IMB, &header.IMC,
+                          &header.IDA,  &header.IDB,  &header.IDC};
+    for (std::size_t n = 0; n < std::size(rest); ++n) {
+      const IoArg a[] = {IoArg::address(rest[n])};
+      const bool real = n < 1;
+      const bool last = n + 1 == std::size(rest);
+      recio::for_write_seq_xmit(&cb,
+                                real   ? std::span<const std::uint8_t>(kRealMore)
+                                : last ? std::span<const std::uint8_t>(kIntEnd)
+                                       : std::span<const std::uint8_t>(kIntMore),
+                                a);
+    }
+  }
+  {
+    IoControlBlock cb{};
+    const IoArg first[] = {IoArg::address(&header.DX)};
+    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kRealMore, first);
+    const IoArg dy[] = {IoArg::address(&header.DY)};
+    recio::for_write_seq_xmit(&cb, kRealMore, dy);
+    const IoArg dz[] = {IoArg::address(&header.DZ)};
+    recio::for_write_seq_xmit(&cb, kRealMore, dz);
+    const IoArg nxa[] = {IoArg::address(&header.NX)};
+    recio::for_write_seq_xmit(&cb, kIntMore, nxa);
+    const IoArg nya[] = {IoArg::address(&header.NY)};
+    recio::for_write_seq_xmit(&cb, kIntMore, nya);
+    const IoArg nza[] = {IoArg::address(&header.NZ)};
+    recio::for_write_seq_xmit(&cb, kIntEnd, nza);
+  }
+  for (std::int32_t k = 1; k <= nz; ++k) {
+    IoControlBlock cb{};
+    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kMore, {});
+    const float* plane_start = field + 3 * (k - 1) * plane;
+    for (std::int32_t j = 1; j <= ny; ++j) {
+      for (std::int32_t i = 1; i <= nx; ++i) {
+        for (int m = 0; m < 3; ++m) {
+          const IoArg v[] = {
+              IoArg::val(4),
+              IoArg::address(plane_start + 3 * (static_cast<std::int64_t>(j - 1) * nx + (i - 1)) +
+                             m)};
+          recio::for_write_seq_xmit(&cb, kFieldValueMore, v);
+        }
+      }
+    }
+    recio::for_write_seq_xmit(&cb, kEnd, {});
+  }
+
+  *status = 0;
+  IoControlBlock cb{};
+  recio::for_close(&cb, kOutputUnit, kNoBranch, kCloseNoKeywords, {});
+}
+
+}  // namespace app

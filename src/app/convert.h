@@ -1,0 +1,27 @@
+// The conversion routine: reads a formatted map file, checks its size against
+// the caller's array, and writes the unformatted map file. Everything goes
+// through the record I/O statement protocol; CONVERT has no file or text
+// handling of its own.
+#pragma once
+
+#include <cstdint>
+
+namespace app {
+
+// Capacity of the field array in single-precision values.
+inline constexpr std::int32_t MXS = 3000000;
+
+inline constexpr int kNameLength = 80;
+inline constexpr int kMessageLength = 80;
+
+// Status codes: 0 success; 1 open of the input failed; 2, 3, 4, 104, 5, 105,
+// 205, 305, 6, 106 reading header line 1..10 failed; 7 the field needs more
+// than `capacity` values; 8 reading a field line failed. On failure `message`
+// (80 characters) says what went wrong; on success it is left unchanged.
+// Failures without a check (bad values, output errors) end the process with a
+// run-time diagnostic.
+void CONVERT(const char* input_name, std::int32_t input_length, const char* output_name,
+             std::int32_t output_length, float* field, const std::int32_t* capacity, char* message,
+             std::int32_t message_length, std::int32_t* status);
+
+}  // namespace app

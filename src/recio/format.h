@@ -1,0 +1,43 @@
+// Compiled formats: constant sequences of 32-bit words. Each element starts
+// with a head word whose low byte is the operation code; the code alone fixes
+// the element's length. Short forms are the head word (bytes 2-3: a 16-bit
+// repeat count where the element has one); the long form (nX) is the head
+// word followed by a count word and a width word.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "rt/messages.h"
+
+namespace recio {
+
+enum FormatOp : std::uint8_t {
+  kFmtSkip = 0x0B,    // nX, long form: count word n, width word 1
+  kFmtOpen = 0x36,    // "("
+  kFmtClose = 0x37,   // ")"
+  kFmtDollar = 0x45,  // "$": leave the output record open
+  kFmtA = 0x48,       // A: one text item, width = the item's length
+};
+
+// (A)
+inline constexpr std::array<std::uint32_t, 3> kFormatA = {0x36, 0x10048, 0x37};
+// (1X,A,$)
+inline constexpr std::array<std::uint32_t, 7> kFormatPrompt = {0x36,    0x0B, 1,   1,
+                                                               0x10048, 0x45, 0x37};
+
+struct FormatElement {
+  std::uint8_t op = 0;
+  std::uint16_t repeat = 0;
+  std::uint32_t count = 0;
+  std::uint32_t width = 0;
+};
+
+// Decodes the element at *pos and advances *pos past it. Returns 0, or
+// msg::kFormatSyntax for an unknown operation code, run-time operand flags, or
+// a format that ends inside an element or without its ")".
+msg::Id for__interp_fmt(std::span<const std::uint32_t> format, std::uint32_t* pos,
+                        FormatElement* element);
+
+}  // namespace recio

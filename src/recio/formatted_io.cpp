@@ -1,0 +1,215 @@
+// Formatted sequential statements under a compiled format: reading one
+// record per statement with the A edit (pad mode), and writing one record
+// (1X moves right, A copies the text, $ leaves the record without its end).
+#include <algorithm>
+#include <cstring>
+
+#include "recio/connection.h"
+#include "recio/format.h"
+#include "recio/io_api.h"
+#include "recio/record_io.h"
+#include "recio/unit_table.h"
+#include "rt/diagnostics.h"
+
+namespace recio {
+namespace {
+
+enum class Direction { kRead, kWrite };
+
+void start_output_record(UnitBlock* u) {
+  u->rec_start = u->cur = 0;
+  u->area_end = static_cast<std::size_t>(u->recl);
+  std::memset(u->buffer.data(), ' ', u->area_end);
+  u->high_water = 0;
+  u->start_of_record = true;
+  u->no_advance = false;
+}
+
+// Makes room for n more output bytes at the current position.
+msg::Id output_room(UnitBlock* u, std::size_t n) {
+  if (u->cur + n <= u->area_end) return 0;
+  if (!u->recl_defaulted) return msg::kOutputOverflow;
+  const std::size_t old_end = u->area_end;
+  if (for__adjust_buffer(u, u->cur + n - u->area_end) != 0) return msg::kNoMemory;
+  std::memset(u->buffer.data() + old_end, ' ', u->area_end - old_end);
+  return 0;
+}
+
+msg::Id transfer_a(UnitBlock* u, const Item& item, Direction dir) {
+  char* var = static_cast<char*>(item.addr);
+  const std::size_t n = static_cast<std::size_t>(item.length);
+  if (item.mode == kPassValue) return msg::kFormatMismatch;
+  if (dir == Direction::kRead) {
+    const std::size_t left = u->rec_end > u->cur ? u->rec_end - u->cur : 0;
+    const std::size_t take = std::min(n, left);
+    std::memcpy(var, u->buffer.data() + u->cur, take);
+    std::memset(var + take, ' ', n - take);
+    u->cur += take;
+    return 0;
+  }
+  if (msg::Id id = output_room(u, n)) return id;
+  std::memcpy(u->buffer.data() + u->cur, var, n);
+  u->cur += n;
+  u->high_water = std::max(u->high_water, u->cur);
+  u->start_of_record = false;
+  return 0;
+}
+
+// Interprets the format until it needs an item that this call does not
+// bring (item == null), or until the format's end on the statement's last call.
+msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last_call,
+                   Direction dir) {
+  for (;;) {
+    if (cb->format_repeat > 0) {
+      if (item == nullptr) return 0;
+      if (msg::Id id = transfer_a(u, *item, dir)) return id;
+      --cb->format_repeat;
+      item = nullptr;
+      continue;
+    }
+    const std::uint32_t at = cb->format_pos;
+    FormatElement e;
+    if (msg::Id id = for__interp_fmt(cb->format, &cb->format_pos, &e)) return id;
+    switch (e.op) {
+      case kFmtOpen:
+        if (at == 0) cb->format_restart = cb->format_pos;
+        break;
+      case kFmtSkip: {
+        const std::size_t n = e.count;
+        if (dir == Direction::kWrite) {
+          if (msg::Id id = output_room(u, n)) return id;
+        }
+        u->cur += n;
+        break;
+      }
+      case kFmtA:
+        cb->format_repeat = std::max<std::uint32_t>(e.repeat, 1);
+        if (item == nullptr && !last_call) return 0;
+        if (item == nullptr) {
+          // The item list ended: the statement ends here.
+          cb->format_repeat = 0;
+          return 0;
+        }
+        break;
+      case kFmtDollar:
+        if (dir == Direction::kWrite) u->no_advance = true;
+        break;
+      case kFmtClose:
+        if (item == nullptr) {
+          cb->format_pos = at;  // wait at the end for more calls, or finish
+          return 0;
+        }
+        // More items than the format holds: the format starts again on a
+        // new record.
+        if (cb->format_restart == 0) return msg::kFormatSyntax;
+        if (dir == Direction::kRead) {
+          if (msg::Id id = for__get_su(u)) return id;
+        } else {
+          if (msg::Id id = for__put_sf(u)) return id;
+          start_output_record(u);
+        }
+        cb->format_pos = cb->format_restart;
+        break;
+      default:
+        return msg::kFormatSyntax;
+    }
+  }
+}
+
+int finish_statement(IoControlBlock* cb, UnitBlock* u, Direction dir) {
+  if (dir == Direction::kWrite) {
+    if (msg::Id id = for__put_sf(u))
+      return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+  }
+  for__release_lun(u);
+  cb->unit = nullptr;
+  return 0;
+}
+
+int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, Direction dir) {
+  ItemCursor cursor(desc, args);
+  Item item;
+  for (;;) {
+    switch (cursor.next(&item)) {
+      case ItemCursor::Step::kMore:
+        return 0;
+      case ItemCursor::Step::kEnd:
+        if (msg::Id id = run_format(cb, u, nullptr, true, dir))
+          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        return finish_statement(cb, u, dir);
+      case ItemCursor::Step::kItem:
+        if (msg::Id id = run_format(cb, u, &item, false, dir))
+          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        break;
+      case ItemCursor::Step::kBad:
+        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
+                                  msg::number(msg::kArgumentError), u);
+    }
+  }
+}
+
+// Acquires and checks the unit of a formatted statement.
+int start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+                    std::span<const std::uint32_t> format, Direction dir, UnitBlock** out) {
+  UnitBlock* u = nullptr;
+  const StatementKind kind =
+      dir == Direction::kRead ? StatementKind::kReadFormatted : StatementKind::kWriteFormatted;
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind))
+    return rt::for__io_fail_no_unit(flags, id, unit);
+  u->stmt_flags = flags;
+  if (!u->connected) {
+    const std::uint8_t status = dir == Direction::kRead ? kStatusOld : kStatusUnknown;
+    if (msg::Id id = for__open_default(u, kAccessSequential, status, kFormFormatted))
+      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+  }
+  if (dir == Direction::kWrite && u->read_only)
+    return rt::for__io_return(rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
+  if (u->access == kAccessDirect)
+    return rt::for__io_return(rt::kUnitRelease, msg::kSequentialToDirect,
+                              msg::number(msg::kMixedAccess), u);
+  if (u->form != kFormFormatted)
+    return rt::for__io_return(rt::kUnitRelease, msg::kFormattedToUnformatted,
+                              msg::number(msg::kMixedAccess), u);
+  cb->format = format;
+  cb->format_pos = cb->format_restart = cb->format_repeat = 0;
+  if (dir == Direction::kRead) {
+    if (msg::Id id = for__get_su(u))
+      return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+  } else {
+    if (msg::Id id = for__flush_readahead(u))
+      return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+    start_output_record(u);
+  }
+  *out = u;
+  return 0;
+}
+
+}  // namespace
+
+int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+                     IoArgs args, std::span<const std::uint32_t> format) {
+  UnitBlock* u = nullptr;
+  if (int r = start_statement(cb, unit, flags, format, Direction::kRead, &u); u == nullptr)
+    return r;
+  return run_items(cb, u, desc, args, Direction::kRead);
+}
+
+int for_read_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
+  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
+  return run_items(cb, cb->unit, desc, args, Direction::kRead);
+}
+
+int for_write_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+                      IoArgs args, std::span<const std::uint32_t> format) {
+  UnitBlock* u = nullptr;
+  if (int r = start_statement(cb, unit, flags, format, Direction::kWrite, &u); u == nullptr)
+    return r;
+  return run_items(cb, u, desc, args, Direction::kWrite);
+}
+
+int for_write_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
+  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
+  return run_items(cb, cb->unit, desc, args, Direction::kWrite);
+}
+
+}  // namespace recio

@@ -1,0 +1,101 @@
+// Reading records of "STREAM_LF" units: read-ahead in the unit's buffer, a
+// record ends at LF (one CR before it dropped), the buffer doubles for a long
+// record. Standard input is read one byte per platform read so that nothing
+// beyond the line end is taken from a console or pipe shared with others.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "recio/lf_table.h"
+#include "recio/record_io.h"
+
+namespace recio {
+namespace {
+
+// Disk files are read in blocks of this size at least: few system calls.
+constexpr std::size_t kReadBlock = 64 * 1024;
+
+bool is_standard_input(const UnitBlock* u) {
+  return u->standard_handle && u->handle == plat::std_handle(plat::StdStream::kInput);
+}
+
+msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end) {
+  const char* base = u->buffer.data();
+  if (end > begin && base[end - 1] == '\r') --end;
+  u->rec_start = u->cur = begin;
+  u->rec_end = end;
+  u->record_count += 1;
+  // A record of the single byte Ctrl-Z stands for end of file.
+  if (end - begin == 1 && base[begin] == 26) {
+    u->rec_end = u->rec_start;
+    return msg::kEndOfFile;
+  }
+  return 0;
+}
+
+}  // namespace
+
+long for__read_input(int handle, char* buffer, std::size_t count, int* error) {
+  return plat::read_bytes(handle, buffer, count, error);
+}
+
+msg::Id for__get_su(UnitBlock* u) {
+  if (u->lf_entry != nullptr && u->lf_entry->lf_owed) {
+    static constexpr char kLf = '\n';
+    int err = 0;
+    plat::write_bytes(plat::std_handle(plat::StdStream::kOutput), &kLf, 1, &err);
+    u->lf_entry->lf_owed = false;
+  }
+  // The record may already wait in the read-ahead.
+  std::size_t searched = u->ahead_begin;
+  for (;;) {
+    char* base = u->buffer.data();
+    if (u->ahead_end > searched) {
+      const void* lf = std::memchr(base + searched, '\n', u->ahead_end - searched);
+      if (lf != nullptr) {
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(lf) - base);
+        const std::size_t begin = u->ahead_begin;
+        u->ahead_begin = at + 1;
+        return deliver(u, begin, at);
+      }
+    }
+    // Keep the unfinished line; read more behind it.
+    const std::size_t pending = u->ahead_end - u->ahead_begin;
+    if (u->ahead_begin != 0) {
+      std::memmove(base, base + u->ahead_begin, pending);
+      u->ahead_begin = 0;
+      u->ahead_end = pending;
+    }
+    searched = pending;
+    const bool one_byte = is_standard_input(u);
+    if (!one_byte && u->buffer.size() < kReadBlock) {
+      if (!u->buffer.resize(kReadBlock)) return msg::kRecordTooLong;
+      base = u->buffer.data();
+    }
+    if (u->ahead_end == u->buffer.size()) {
+      const std::size_t grown = u->buffer.size() * 2;
+      if (grown <= u->buffer.size() || !u->buffer.resize(grown)) return msg::kRecordTooLong;
+      base = u->buffer.data();
+    }
+    const std::size_t room = u->buffer.size() - u->ahead_end;
+    int err = 0;
+    const long n = for__read_input(u->handle, base + u->ahead_end, one_byte ? 1 : room, &err);
+    if (n < 0) {
+      u->os_error = err;
+      return msg::kReadError;
+    }
+    if (n == 0) {
+      // Bytes after the last line feed are the last record, whatever the
+      // read sizes were; the next read reports end of file.
+      if (pending == 0) {
+        u->rec_start = u->cur = u->rec_end = 0;
+        return msg::kEndOfFile;
+      }
+      u->ahead_begin = u->ahead_end = 0;
+      return deliver(u, 0, pending);
+    }
+    u->ahead_end += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace recio

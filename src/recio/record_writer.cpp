@@ -1,0 +1,315 @@
+// Unformatted sequential writing: one record per write statement, framed by
+// record type. Items are laid end to end in the unit's record buffer and the
+// record goes to the platform in one write when the statement ends; a record
+// that memory cannot hold is written straight to the file (direct-write mode).
+#include <algorithm>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "recio/connection.h"
+#include "recio/io_api.h"
+#include "recio/record_io.h"
+#include "recio/unit_table.h"
+#include "rt/diagnostics.h"
+
+namespace recio {
+namespace {
+
+void store_length(char* at, std::uint32_t n, bool big_endian) {
+  unsigned char b[4] = {static_cast<unsigned char>(n), static_cast<unsigned char>(n >> 8),
+                        static_cast<unsigned char>(n >> 16), static_cast<unsigned char>(n >> 24)};
+  if (big_endian) std::reverse(b, b + 4);
+  std::memcpy(at, b, 4);
+}
+
+void store_u16(char* at, std::uint16_t v) {
+  at[0] = static_cast<char>(v & 0xFF);
+  at[1] = static_cast<char>(v >> 8);
+}
+
+bool is_numeric(std::uint8_t type) {
+  return type != kTypeChar;
+}
+
+// Lays out an empty record for the unit's record type.
+void start_record(UnitBlock* u) {
+  const std::size_t recl = static_cast<std::size_t>(u->recl);
+  u->rec_start = 0;
+  switch (u->record_type) {
+    case kRecVariable:
+    case kRecVariableAlias:
+      u->cur = u->rec_start + 4;
+      u->area_end = u->rec_start + recl - 4;
+      break;
+    case kRecSegmented:
+      u->segment_continued = false;
+      u->cur = u->rec_start + 4;
+      u->area_end = u->rec_start + recl;
+      break;
+    case kRecStreamLF:
+    case kRecStreamCR:
+      u->cur = u->rec_start;
+      u->area_end = u->rec_start + recl - 1;
+      break;
+    default:  // fixed and stream
+      u->cur = u->rec_start;
+      u->area_end = u->rec_start + recl;
+      break;
+  }
+  u->direct_write = false;
+  u->leading_len_set = false;
+  u->direct_count = 0;
+  u->first_item = true;
+}
+
+// Writes the filled segment and starts the next one.
+msg::Id write_segment(UnitBlock* u, bool last) {
+  const std::size_t data = u->cur - u->rec_start - 4;
+  std::uint16_t control = u->segment_continued ? 0 : 1;
+  if (last) control = static_cast<std::uint16_t>(control + 2);
+  store_u16(u->buffer.data() + u->rec_start, static_cast<std::uint16_t>(data + 2));
+  store_u16(u->buffer.data() + u->rec_start + 2, control);
+  std::size_t total = data + 4;
+  if (total % 2 != 0) u->buffer.data()[u->rec_start + total++] = 0;
+  if (msg::Id id = for__write_record_to_file(u, u->buffer.data() + u->rec_start, total)) return id;
+  u->segment_continued = true;
+  u->cur = u->rec_start + 4;
+  return 0;
+}
+
+// Direct-write mode: the buffered part and the rest of the item go straight
+// to the file, because memory cannot hold the record.
+msg::Id write_direct(UnitBlock* u, const char* src, std::size_t n, bool last_item) {
+  char* base = u->buffer.data();
+  const std::size_t buffered = u->cur - u->rec_start;
+  int err = 0;
+  if (!u->direct_write) {
+    u->direct_write = true;
+    if (last_item) {
+      const std::uint64_t data = buffered + n - 4;
+      store_length(base + u->rec_start, static_cast<std::uint32_t>(data), u->big_endian);
+      u->leading_len_set = true;
+    } else if (!plat::seek(u->handle, 0, plat::Whence::kCurrent, &u->rec_file_pos, &err)) {
+      u->os_error = err;
+      return msg::kWriteError;
+    }
+  }
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, buffered)) return id;
+  if (msg::Id id = for__write_record_to_file(u, src, n)) return id;
+  u->direct_count += static_cast<std::int64_t>(buffered + n);
+  u->cur = u->rec_start;
+  return 0;
+}
+
+msg::Id place_bytes(UnitBlock* u, const char* src, std::size_t n, bool last_item) {
+  while (u->cur + n > u->area_end) {
+    if (u->record_type == kRecSegmented) {
+      const std::size_t room = u->area_end - u->cur;
+      std::memcpy(u->buffer.data() + u->cur, src, room);
+      u->cur += room;
+      src += room;
+      n -= room;
+      if (msg::Id id = write_segment(u, false)) return id;
+      continue;
+    }
+    if (!u->recl_defaulted || u->record_type == kRecFixed) return msg::kOutputOverflow;
+    const std::size_t still = n - (u->area_end - u->cur);
+    if (for__adjust_buffer(u, std::max<std::size_t>(still, 512)) != 0)
+      return write_direct(u, src, n, last_item);
+  }
+  std::memcpy(u->buffer.data() + u->cur, src, n);
+  u->cur += n;
+  return 0;
+}
+
+msg::Id place_item(UnitBlock* u, const Item& item, bool last_item) {
+  u->first_item = false;
+  const char* src = item.mode == kPassValue ? reinterpret_cast<const char*>(&item.value)
+                                            : static_cast<const char*>(item.addr);
+  std::size_t n = static_cast<std::size_t>(item.length);
+  if (u->convert && u->big_endian && is_numeric(item.type) && n <= 8) {
+    char swapped[8];
+    std::memcpy(swapped, src, n);
+    std::reverse(swapped, swapped + n);
+    return place_bytes(u, swapped, n, last_item);
+  }
+  return place_bytes(u, src, n, last_item);
+}
+
+// End of a record written in direct-write mode: the tail, the trailing length
+// and, when it could not be filled before, the leading length.
+msg::Id finish_direct(UnitBlock* u) {
+  char* base = u->buffer.data();
+  const std::size_t tail = u->cur - u->rec_start;
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, tail)) return id;
+  char length[4];
+  const std::uint64_t data = static_cast<std::uint64_t>(u->direct_count) + tail - 4;
+  store_length(length, static_cast<std::uint32_t>(data), u->big_endian);
+  if (msg::Id id = for__write_record_to_file(u, length, 4)) return id;
+  if (!u->leading_len_set) {
+    std::int64_t here = 0;
+    int err = 0;
+    if (!plat::seek(u->handle, 0, plat::Whence::kCurrent, &here, &err) ||
+        !plat::seek(u->handle, u->rec_file_pos, plat::Whence::kBegin, nullptr, &err)) {
+      u->os_error = err;
+      return msg::kWriteError;
+    }
+    if (msg::Id id = for__write_record_to_file(u, length, 4)) return id;
+    if (!plat::seek(u->handle, here, plat::Whence::kBegin, nullptr, &err)) {
+      u->os_error = err;
+      return msg::kWriteError;
+    }
+  }
+  return 0;
+}
+
+// Runs the items of one call; ends the record at the terminator 1.
+int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
+  ItemCursor cursor(desc, args);
+  Item item;
+  for (;;) {
+    msg::Id id = 0;
+    switch (cursor.next(&item)) {
+      case ItemCursor::Step::kMore:
+        return 0;  // the record stays open for the next call
+      case ItemCursor::Step::kEnd:
+        id = u->direct_write ? finish_direct(u) : for__put_su(u);
+        if (id != 0) return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        u->record_count += 1;
+        u->direct_write = false;
+        for__release_lun(u);
+        cb->unit = nullptr;
+        return 0;
+      case ItemCursor::Step::kItem:
+        id = place_item(u, item, cursor.next_is_end());
+        if (id != 0) return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        break;
+      case ItemCursor::Step::kBad:
+        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
+                                  msg::number(msg::kArgumentError), u);
+    }
+  }
+}
+
+}  // namespace
+
+int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
+  int err = 0;
+  if (!plat::write_bytes(u->handle, bytes, count, &err)) {
+    u->os_error = err;
+    return -1;
+  }
+  return 0;
+}
+
+msg::Id for__write_record_to_file(UnitBlock* u, const char* bytes, std::size_t count) {
+  return for__write_output(u, bytes, count) == 0 ? 0 : msg::kWriteError;
+}
+
+msg::Id for__adjust_buffer(UnitBlock* u, std::size_t extra) {
+  if (!u->recl_defaulted || u->record_type == kRecFixed || u->record_type == kRecSegmented)
+    return msg::kNoMemory;
+  if (u->form != kFormFormatted) extra = (extra + 3) & ~std::size_t{3};
+  const std::size_t new_recl = static_cast<std::size_t>(u->recl) + extra;
+  if (new_recl > static_cast<std::size_t>(INT32_MAX)) return msg::kNoMemory;
+  const std::size_t needed = u->rec_start + new_recl + kBufferSlack;
+  if (needed > u->buffer.size()) {
+    // Doubling keeps a large record linear in time; the bytes written are
+    // the same as with any other growth step.
+    const std::size_t grown = std::max(needed, u->buffer.size() * 2);
+    if (!u->buffer.resize(grown) && !u->buffer.resize(needed)) return msg::kNoMemory;
+  }
+  u->recl = static_cast<std::int32_t>(new_recl);
+  u->area_end += extra;
+  return 0;
+}
+
+msg::Id for__flush_readahead(UnitBlock* u) {
+  const std::size_t ahead = u->ahead_end - u->ahead_begin;
+  if (ahead != 0 && u->disk_file) {
+    int err = 0;
+    if (!plat::seek(u->handle, -static_cast<std::int64_t>(ahead), plat::Whence::kCurrent, nullptr,
+                    &err)) {
+      u->os_error = err;
+      return msg::kWriteError;
+    }
+  }
+  u->ahead_begin = u->ahead_end = 0;
+  u->rec_end = 0;
+  return 0;
+}
+
+msg::Id for__put_su(UnitBlock* u) {
+  char* base = u->buffer.data();
+  std::size_t length = 0;
+  switch (u->record_type) {
+    case kRecVariable:
+    case kRecVariableAlias: {
+      const std::size_t k = u->cur - u->rec_start;
+      const auto data = static_cast<std::uint32_t>(k - 4);
+      store_length(base + u->rec_start, data, u->big_endian);
+      store_length(base + u->cur, data, u->big_endian);
+      length = k + 4;
+      break;
+    }
+    case kRecFixed:
+      std::memset(base + u->cur, 0, u->area_end - u->cur);
+      length = u->area_end - u->rec_start;
+      break;
+    case kRecSegmented:
+      return write_segment(u, true);
+    case kRecStreamLF:
+      base[u->cur] = '\r';
+      base[u->cur + 1] = '\n';
+      length = u->cur - u->rec_start + 2;
+      break;
+    case kRecStreamCR:
+      base[u->cur] = '\r';
+      length = u->cur - u->rec_start + 1;
+      break;
+    default:
+      length = u->cur - u->rec_start;
+      break;
+  }
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, length)) return id;
+  if (u->truncate_pending) {
+    int err = 0;
+    if (!plat::set_end_of_file(u->handle, &err)) {
+      u->os_error = err;
+      return msg::kWriteError;
+    }
+    u->truncate_pending = false;
+  }
+  return 0;
+}
+
+int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+                  IoArgs args) {
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kWriteUnformatted))
+    return rt::for__io_fail_no_unit(flags, id, unit);
+  u->stmt_flags = flags;
+  if (!u->connected) {
+    if (msg::Id id = for__open_default(u, kAccessSequential, kStatusUnknown, kFormUnformatted))
+      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+  }
+  if (u->read_only)
+    return rt::for__io_return(rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
+  if (u->access == kAccessDirect)
+    return rt::for__io_return(rt::kUnitRelease, msg::kSequentialToDirect,
+                              msg::number(msg::kMixedAccess), u);
+  if (u->form == kFormFormatted)
+    return rt::for__io_return(rt::kUnitRelease, msg::kUnformattedToFormatted,
+                              msg::number(msg::kMixedAccess), u);
+  if (msg::Id id = for__flush_readahead(u))
+    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+  start_record(u);
+  return write_items(cb, u, desc, args);
+}
+
+int for_write_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
+  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
+  return write_items(cb, cb->unit, desc, args);
+}
+
+}  // namespace recio

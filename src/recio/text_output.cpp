@@ -1,0 +1,290 @@
+// Text output: writing formatted records, list-directed output to a unit
+// (one leading blank per record, records of at most the line width), and
+// list-directed output into an internal record.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "recio/connection.h"
+#include "recio/io_api.h"
+#include "recio/numeric.h"
+#include "recio/record_io.h"
+#include "recio/unit_table.h"
+#include "rt/diagnostics.h"
+
+namespace recio {
+namespace {
+
+constexpr char kInternalWriteName[] = "Internal List-Directed Write";
+constexpr int kIntegerWidth = 12;  // list-directed width of a 4-byte integer
+constexpr int kRealWidth = 15;
+
+void blank_record(UnitBlock* u) {
+  u->rec_start = u->cur = 0;
+  u->area_end = static_cast<std::size_t>(u->recl);
+  std::memset(u->buffer.data(), ' ', u->area_end);
+  u->high_water = 0;
+  u->start_of_record = true;
+  u->no_advance = false;
+}
+
+// Text of a numeric item in its list-directed field; returns its length.
+std::size_t format_value(const Item& item, char* out, std::size_t cap) {
+  std::int64_t v = item.value;
+  if (item.mode != kPassValue) {
+    switch (item.length) {
+      case 1:
+        v = *static_cast<const std::int8_t*>(item.addr);
+        break;
+      case 2:
+        v = *static_cast<const std::int16_t*>(item.addr);
+        break;
+      case 4:
+        v = *static_cast<const std::int32_t*>(item.addr);
+        break;
+      default:
+        v = *static_cast<const std::int64_t*>(item.addr);
+        break;
+    }
+  }
+  switch (item.type) {
+    case kTypeLogical1:
+    case kTypeLogical2:
+    case kTypeLogical4:
+    case kTypeLogical8:
+      std::memset(out, ' ', 2);
+      out[1] = (v & 1) != 0 ? 'T' : 'F';
+      return 2;
+    case kTypeReal4:
+    case kTypeReal8: {
+      double d = 0;
+      if (item.type == kTypeReal4) {
+        float f;
+        std::memcpy(&f, item.mode == kPassValue ? static_cast<const void*>(&item.value) : item.addr,
+                    4);
+        d = f;
+      } else {
+        std::memcpy(&d, item.mode == kPassValue ? static_cast<const void*>(&item.value) : item.addr,
+                    8);
+      }
+      const int n = std::snprintf(out, cap, "%*.*E", item.type == kTypeReal4 ? kRealWidth : 24,
+                                  item.type == kTypeReal4 ? 7 : 15, d);
+      return n > 0 ? std::min(static_cast<std::size_t>(n), cap - 1) : 0;
+    }
+    default: {
+      const int w = item.length == 8 ? 22 : kIntegerWidth;
+      cvt_integer_to_text(v, w, 1, 0, out);
+      return static_cast<std::size_t>(w);
+    }
+  }
+}
+
+// List-directed output of one item to a unit whose records hold `width`
+// characters, the first of them the leading blank.
+msg::Id put_list_item(UnitBlock* u, const Item& item) {
+  const std::size_t width = static_cast<std::size_t>(std::max<std::int32_t>(u->lis_width, 2));
+  if (u->area_end < width) {
+    if (msg::Id id = for__adjust_buffer(u, width - u->area_end)) return id;
+    blank_record(u);
+  }
+  char* base = u->buffer.data();
+  auto new_record = [&]() -> msg::Id {
+    if (msg::Id id = for__put_sf(u)) return id;
+    blank_record(u);
+    return 0;
+  };
+  auto leading_blank = [&]() {
+    if (u->cur == 0) {
+      u->cur = 1;
+      u->start_of_record = false;
+    }
+  };
+  if (item.type == kTypeChar) {
+    const char* text = static_cast<const char*>(item.addr);
+    std::size_t left = static_cast<std::size_t>(item.length);
+    leading_blank();
+    while (left > width - u->cur) {
+      const std::size_t part = width - u->cur;
+      std::memcpy(base + u->cur, text, part);
+      u->cur += part;
+      u->high_water = std::max(u->high_water, u->cur);
+      text += part;
+      left -= part;
+      if (msg::Id id = new_record()) return id;
+      base = u->buffer.data();
+      leading_blank();
+    }
+    std::memcpy(base + u->cur, text, left);
+    u->cur += left;
+    u->high_water = std::max(u->high_water, u->cur);
+    return 0;
+  }
+  char field[40];
+  const std::size_t n = format_value(item, field, sizeof field);
+  leading_blank();
+  if (u->cur + n > width && u->cur > 1) {
+    if (msg::Id id = new_record()) return id;
+    base = u->buffer.data();
+    leading_blank();
+  }
+  if (msg::Id id = u->cur + n > u->area_end ? for__adjust_buffer(u, u->cur + n - u->area_end) : 0)
+    return id;
+  std::memcpy(u->buffer.data() + u->cur, field, n);
+  u->cur += n;
+  u->high_water = std::max(u->high_water, u->cur);
+  return 0;
+}
+
+int list_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
+  ItemCursor cursor(desc, args);
+  Item item;
+  for (;;) {
+    switch (cursor.next(&item)) {
+      case ItemCursor::Step::kMore:
+        return 0;
+      case ItemCursor::Step::kEnd:
+        if (msg::Id id = for__put_sf(u))
+          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        for__release_lun(u);
+        cb->unit = nullptr;
+        return 0;
+      case ItemCursor::Step::kItem:
+        if (msg::Id id = put_list_item(u, item))
+          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        break;
+      case ItemCursor::Step::kBad:
+        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
+                                  msg::number(msg::kArgumentError), u);
+    }
+  }
+}
+
+// List-directed output into the private copy of an internal record.
+msg::Id put_internal_item(UnitBlock* u, const Item& item) {
+  char* base = u->buffer.data();
+  const std::size_t length = static_cast<std::size_t>(u->internal_length);
+  if (item.type == kTypeChar) {
+    if (u->cur == 0 && (u->stmt_flags & kFlagUndelimited) != 0) u->cur = 1;
+    const std::size_t n = static_cast<std::size_t>(item.length);
+    if (n > length - u->cur) return msg::kOutputOverflow;
+    std::memcpy(base + u->cur, item.addr, n);
+    u->cur += n;
+    return 0;
+  }
+  char field[40];
+  const std::size_t n = format_value(item, field, sizeof field);
+  if (n > length - u->cur) return msg::kOutputOverflow;
+  std::memcpy(base + u->cur, field, n);
+  u->cur += n;
+  return 0;
+}
+
+int internal_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
+  ItemCursor cursor(desc, args);
+  Item item;
+  for (;;) {
+    switch (cursor.next(&item)) {
+      case ItemCursor::Step::kMore:
+        return 0;
+      case ItemCursor::Step::kEnd:
+        std::memcpy(u->internal_target, u->buffer.data(),
+                    static_cast<std::size_t>(u->internal_length));
+        for__release_lun(u);
+        cb->unit = nullptr;
+        return 0;
+      case ItemCursor::Step::kItem:
+        if (msg::Id id = put_internal_item(u, item))
+          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        break;
+      case ItemCursor::Step::kBad:
+        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
+                                  msg::number(msg::kArgumentError), u);
+    }
+  }
+}
+
+}  // namespace
+
+msg::Id for__put_sf(UnitBlock* u) {
+  char* base = u->buffer.data();
+  std::size_t end = std::max(u->cur, u->high_water);
+  if (!u->no_advance) {
+    switch (u->record_type) {
+      case kRecStreamLF:
+        base[end++] = '\r';
+        base[end++] = '\n';
+        break;
+      case kRecStreamCR:
+        base[end++] = '\r';
+        break;
+      case kRecFixed:
+        end = std::max(end, static_cast<std::size_t>(u->recl));
+        break;
+      default:
+        break;
+    }
+  }
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
+  u->record_count += 1;
+  u->no_advance = false;
+  return 0;
+}
+
+int for_write_seq_lis(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+                      IoArgs args) {
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kWriteList))
+    return rt::for__io_fail_no_unit(flags, id, unit);
+  u->stmt_flags = flags;
+  if (!u->connected) {
+    if (msg::Id id = for__open_default(u, kAccessSequential, kStatusUnknown, kFormFormatted))
+      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+  }
+  if (u->read_only)
+    return rt::for__io_return(rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
+  if (u->access == kAccessDirect)
+    return rt::for__io_return(rt::kUnitRelease, msg::kSequentialToDirect,
+                              msg::number(msg::kMixedAccess), u);
+  if (u->form != kFormFormatted)
+    return rt::for__io_return(rt::kUnitRelease, msg::kFormattedToUnformatted,
+                              msg::number(msg::kMixedAccess), u);
+  if (msg::Id id = for__flush_readahead(u))
+    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+  blank_record(u);
+  return list_items(cb, u, desc, args);
+}
+
+int for_write_seq_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
+  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
+  return list_items(cb, cb->unit, desc, args);
+}
+
+int for_write_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, IoArgs args) {
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, StatementKind::kInternalWrite))
+    return rt::for__io_fail_no_unit(flags, id, kInternalUnit);
+  u->stmt_flags = flags;
+  u->statement_name = kInternalWriteName;
+  // The first entry is the record itself.
+  Item record;
+  std::size_t next = 0;
+  if (desc.size() < 2 || desc[0] != kTypeChar ||
+      !decode_item(desc[0], desc[1], args, &next, &record))
+    return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
+                              msg::number(msg::kArgumentError), u);
+  const std::size_t length = static_cast<std::size_t>(record.length);
+  if (u->buffer.size() < length && !u->buffer.resize(length))
+    return rt::for__io_return(rt::kUnitRelease, msg::kNoMemory, msg::number(msg::kNoMemory), u);
+  u->internal_target = static_cast<char*>(record.addr);
+  u->internal_length = record.length;
+  std::memset(u->buffer.data(), ' ', length);
+  u->cur = 0;
+  return internal_items(cb, u, desc.subspan(2), args.subspan(next));
+}
+
+int for_write_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
+  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
+  return internal_items(cb, cb->unit, desc, args);
+}
+
+}  // namespace recio

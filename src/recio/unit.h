@@ -1,0 +1,130 @@
+// The unit block: everything the record I/O services know about one logical
+// unit, from connection to close. Plain data; the unit table owns the blocks,
+// the routines of connection, reading and writing fill the fields.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "rt/memory.h"
+
+namespace recio {
+
+enum class StatementKind : std::uint8_t {
+  kNone,
+  kOpen,
+  kClose,
+  kWriteUnformatted,
+  kWriteFormatted,
+  kWriteList,
+  kReadFormatted,
+  kInternalRead,
+  kInternalWrite,
+  kTermination,
+};
+
+enum AccessCode : std::uint8_t {
+  kAccessSequential = 1,
+  kAccessDirect = 2,
+  kAccessAppend = 3,
+  kAccessKeyed = 4
+};
+enum FormCode : std::uint8_t { kFormFormatted = 1, kFormUnformatted = 2, kFormBinary = 4 };
+enum OrganizationCode : std::uint8_t { kOrgSequential = 1, kOrgRelative = 2, kOrgIndexed = 3 };
+enum RecordType : std::uint8_t {
+  kRecFixed = 1,
+  kRecVariableAlias = 2,  // an explicit "VARIABLE" is stored as kRecVariable
+  kRecSegmented = 3,
+  kRecVariable = 4,
+  kRecStream = 5,
+  kRecStreamLF = 6,
+  kRecStreamCR = 7,
+};
+enum CarriageControl : std::uint8_t { kCcFortran = 1, kCcList = 2, kCcNone = 3 };
+
+// Result of the special device lookup.
+enum DeviceKind : int {
+  kDeviceFile = -1,
+  kDeviceConsoleIn = 0,
+  kDeviceConsoleOut = 1,
+  kDeviceError = 2,
+  kDevicePrinter = -2,
+  kDeviceNull = -3,
+  kDeviceSerial = -4,
+  kDeviceUser = -6,
+};
+
+struct LfEntry;  // pending-line-feed table entry (console devices)
+
+struct UnitBlock {
+  std::int32_t unit = 0;
+  std::uint32_t busy = 0;
+  StatementKind kind = StatementKind::kNone;
+  std::uint32_t stmt_flags = 0;  // the current statement's flag word
+  bool connected = false;
+
+  // Name used for the platform open (normally the full path); diagnostics show it.
+  std::string file_name;
+  // Internal records are named by their statement ("Internal List-Directed
+  // Read"); a constant, so no name is built per statement.
+  const char* statement_name = nullptr;
+  plat::Handle handle = plat::kInvalidHandle;
+  bool standard_handle = false;  // a console handle: never closed
+  int os_error = 0;              // saved platform error of the last failed call
+
+  std::uint8_t access = 0;
+  std::uint8_t form = 0;
+  std::uint8_t organization = 0;
+  std::uint8_t record_type = 0;
+  std::uint8_t carriage_control = 0;
+  std::uint8_t open_status = 0;  // STATUS code the unit was opened with
+  std::int32_t recl = 0;         // record area size in bytes (incl. framing room)
+  bool recl_defaulted = false;
+  bool read_only = false;
+  bool disk_file = false;
+  bool truncate_pending = false;
+  bool blank_null = false;
+  bool pad = true;
+  bool convert = false;     // foreign conversion on transfer
+  bool big_endian = false;  // length fields and integers most significant byte first
+  std::uint8_t foreign_code = 0;
+  std::int32_t lis_width = 80;
+  int device_kind = kDeviceFile;
+  std::int64_t record_count = 0;
+  bool closed_by_termination = false;
+
+  // Record buffer. Positions are offsets into buffer, so growth may move it.
+  rt::VmBuffer buffer;
+  std::size_t rec_start = 0;
+  std::size_t cur = 0;
+  std::size_t area_end = 0;
+
+  // Reading: the current record and the bytes read beyond it.
+  std::size_t rec_end = 0;
+  std::size_t ahead_begin = 0;
+  std::size_t ahead_end = 0;
+
+  // Unformatted writing.
+  bool first_item = false;
+  bool direct_write = false;
+  bool leading_len_set = false;
+  std::int64_t direct_count = 0;
+  std::int64_t rec_file_pos = 0;
+  bool segment_continued = false;  // segmented: the next segment is not the first
+
+  // Formatted writing.
+  std::size_t high_water = 0;
+  bool start_of_record = false;
+  bool no_advance = false;      // "$" seen: the record is written without terminator
+  bool record_pending = false;  // a record was left open on the device
+  LfEntry* lf_entry = nullptr;
+
+  // Internal records: the caller's variable and its length.
+  char* internal_target = nullptr;
+  std::int32_t internal_length = 0;
+  int internal_depth = 0;  // place on the stack of active internal statements
+};
+
+}  // namespace recio

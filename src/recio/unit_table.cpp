@@ -1,0 +1,144 @@
+#include "recio/unit_table.h"
+
+#include <array>
+#include <memory>
+
+#include "recio/io_api.h"
+
+namespace recio {
+namespace {
+
+struct ChainNode {
+  std::unique_ptr<UnitBlock> block;
+  std::unique_ptr<ChainNode> next;
+};
+
+// Internal statements do not nest in this system beyond a routine called
+// while an item is transferred; a few levels are plenty.
+
+// for__lub_table: the run-time's process-wide unit table.
+struct LubTable {
+  std::array<std::unique_ptr<UnitBlock>, kDirectSlots> slots;
+  std::array<std::unique_ptr<ChainNode>, kHashChains> chains;
+  std::array<UnitBlock, kInternalDepth> internal;  // reused: no allocation per statement
+  int internal_top = 0;
+};
+
+LubTable& for__lub_table() {
+  static LubTable table;
+  return table;
+}
+
+int chain_index(std::int32_t unit) {
+  return static_cast<int>((static_cast<std::int64_t>(unit) + 5) % kHashChains);
+}
+
+std::unique_ptr<UnitBlock>* find_slot(std::int32_t unit, bool create) {
+  LubTable& t = for__lub_table();
+  if (unit < 100) return &t.slots[static_cast<std::size_t>(unit + 5)];
+  std::unique_ptr<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
+  while (*link && (*link)->block->unit < unit) link = &(*link)->next;
+  if (*link && (*link)->block->unit == unit) return &(*link)->block;
+  if (!create) return nullptr;
+  auto node = std::make_unique<ChainNode>();
+  node->block = std::make_unique<UnitBlock>();
+  node->block->unit = unit;
+  node->next = std::move(*link);
+  *link = std::move(node);
+  return &(*link)->block;
+}
+
+}  // namespace
+
+msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                         StatementKind kind) {
+  *out = nullptr;
+  if (unit < kInternalUnit) return msg::kInvalidUnit;
+  UnitBlock* u = nullptr;
+  if (unit == kInternalUnit) {
+    LubTable& t = for__lub_table();
+    if (t.internal_top >= kInternalDepth) return msg::kNoMemory;
+    u = &t.internal[static_cast<std::size_t>(t.internal_top)];
+    u->unit = kInternalUnit;
+    u->internal_depth = t.internal_top++;
+  } else {
+    std::unique_ptr<UnitBlock>* slot = find_slot(unit, true);
+    if (!*slot) {
+      *slot = std::make_unique<UnitBlock>();
+      (*slot)->unit = unit;
+    }
+    u = slot->get();
+    if (u->busy != 0) return msg::kRecursiveIo;
+  }
+  u->busy = 1;
+  u->kind = kind;
+  if (cb != nullptr) cb->unit = u;
+  *out = u;
+  return 0;
+}
+
+void for__release_lun(UnitBlock* u) {
+  if (u == nullptr) return;
+  u->busy = 0;
+  u->kind = StatementKind::kNone;
+  if (u->unit == kInternalUnit) {
+    LubTable& t = for__lub_table();
+    // Blocks are released in reverse order of acquisition.
+    if (t.internal_top > 0 && u == &t.internal[static_cast<std::size_t>(t.internal_top - 1)])
+      --t.internal_top;
+    u->internal_target = nullptr;
+    u->internal_length = 0;
+  }
+}
+
+void for__deallocate_lub(std::int32_t unit) {
+  if (unit <= kInternalUnit) return;
+  LubTable& t = for__lub_table();
+  if (unit < 100) {
+    t.slots[static_cast<std::size_t>(unit + 5)].reset();
+    return;
+  }
+  std::unique_ptr<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
+  while (*link && (*link)->block->unit != unit) link = &(*link)->next;
+  if (*link) *link = std::move((*link)->next);
+}
+
+UnitBlock* for__find_lub(std::int32_t unit) {
+  if (unit <= kInternalUnit) return nullptr;
+  std::unique_ptr<UnitBlock>* slot = find_slot(unit, false);
+  return slot != nullptr ? slot->get() : nullptr;
+}
+
+UnitBlock* for__get_next_lub(LubCursor* cursor) {
+  LubTable& t = for__lub_table();
+  while (cursor->slot < kDirectSlots) {
+    UnitBlock* u = t.slots[static_cast<std::size_t>(cursor->slot++)].get();
+    if (u != nullptr) return u;
+  }
+  while (cursor->chain < kHashChains) {
+    for (ChainNode* n = t.chains[static_cast<std::size_t>(cursor->chain)].get(); n != nullptr;
+         n = n->next.get()) {
+      if (n->block->unit > cursor->after_unit) {
+        cursor->after_unit = n->block->unit;
+        return n->block.get();
+      }
+    }
+    ++cursor->chain;
+    cursor->after_unit = INT64_MIN;
+  }
+  return nullptr;
+}
+
+void reset_unit_block(UnitBlock* u) {
+  const std::int32_t unit = u->unit;
+  const std::uint32_t busy = u->busy;
+  const StatementKind kind = u->kind;
+  const std::uint32_t flags = u->stmt_flags;
+  *u = UnitBlock{};
+  u->unit = unit;
+  u->busy = busy;
+  u->kind = kind;
+  u->stmt_flags = flags;
+}
+
+}  // namespace recio

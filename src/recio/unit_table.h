@@ -1,0 +1,54 @@
+// The unit table (for__lub_table): one unit block per logical unit number.
+// Units -4..99 live in direct slots (index unit + 5); units from 100 on in 521
+// chains sorted by unit number; unit -5 (internal records) gets a fresh block
+// per statement from a small stack. Blocks are created zero-filled at the
+// first reference and freed after CLOSE. Acquiring marks a unit busy for the
+// length of one statement.
+#pragma once
+
+#include <climits>
+#include <cstdint>
+
+#include "recio/unit.h"
+#include "rt/messages.h"
+
+namespace recio {
+
+inline constexpr std::int32_t kInternalUnit = -5;
+inline constexpr int kDirectSlots = 105;
+inline constexpr int kHashChains = 521;
+// Internal statements nest only through a routine called while an item is
+// transferred; a few levels are plenty.
+inline constexpr int kInternalDepth = 8;
+
+struct IoControlBlock;
+
+// Finds or creates the unit's block, marks it busy and links it to the control
+// block. Returns 0, msg::kInvalidUnit (below -5), msg::kRecursiveIo (busy) or
+// msg::kNoMemory.
+msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                         StatementKind kind);
+// Ends the hold; an internal block is popped and recycled.
+void for__release_lun(UnitBlock* u);
+// Frees the block of an unconnected unit after CLOSE.
+void for__deallocate_lub(std::int32_t unit);
+
+// The block of a unit if it exists (no creation, no hold).
+UnitBlock* for__find_lub(std::int32_t unit);
+
+// Position of a walk over the table; a block returned by the walk may be
+// freed before the next step.
+struct LubCursor {
+  int slot = 0;
+  int chain = 0;
+  std::int64_t after_unit = INT64_MIN;
+};
+// Walks the table in unit-table order: direct slots, then chains. Returns the
+// next existing block or null at the end.
+UnitBlock* for__get_next_lub(LubCursor* cursor);
+
+// Resets a block to unconnected, keeping its unit number (buffers, name and
+// handle are released; the handle is not closed here).
+void reset_unit_block(UnitBlock* u);
+
+}  // namespace recio

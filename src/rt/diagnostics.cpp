@@ -1,0 +1,189 @@
+#include "rt/diagnostics.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "recio/connection.h"
+#include "recio/unit.h"
+#include "recio/unit_table.h"
+#include "rt/catalog.h"
+#include "rt/env.h"
+#include "rt/memory.h"
+#include "rt/startup.h"
+
+namespace rt {
+namespace {
+
+constexpr std::size_t kDiagnosticBufferSize = 16384;
+constexpr std::size_t kMaxShownName = 259;
+
+// FORT0 redirects standard error once, at the first diagnostic output.
+std::atomic<bool> fort0_done{false};
+
+void apply_fort0() {
+  if (fort0_done.exchange(true)) return;
+  const char* name = plat::get_env("FORT0");
+  if (name != nullptr && name[0] != '\0') plat::redirect_stderr_append(name);
+}
+
+void write_diagnostic_buffer(const char* text, std::size_t length) {
+  const char* log = plat::get_env("FOR_DIAGNOSTIC_LOG_FILE");
+  if (log != nullptr && log[0] != '\0') plat::append_to_file(log, text, length);
+  if (for_check_env_name("FOR_DISABLE_DIAGNOSTIC_DISPLAY")) return;
+  plat::write_stderr(text, length);
+}
+
+// Ends the process after a severe condition: units closed, then exit with
+// the identifier (or the dump-flag abort).
+[[noreturn]] void end_after_severe(msg::Id id) {
+  for__exit_handler();
+  const char* dump = plat::get_env("f77_dump_flag");
+  if (dump == nullptr) dump = plat::get_env("qelfort_dump_flag");
+  if (dump != nullptr && (dump[0] == 'Y' || dump[0] == 'y')) {
+    static constexpr char kAbort[] = "\r\nabnormal program termination\r\n";
+    plat::write_stderr(kAbort, sizeof kAbort - 1);
+    plat::abort_process(3);
+  }
+  plat::exit_process(id);
+}
+
+void issue(msg::Id id, std::span<const FormatArg> args) {
+  // The diagnostic buffer; when memory is short, a line-sized one on the stack.
+  char* buffer = static_cast<char*>(for__get_vm(kDiagnosticBufferSize));
+  char small[kDiagnosticLineMax + 1];
+  std::size_t cap = kDiagnosticBufferSize;
+  if (buffer == nullptr) {
+    buffer = small;
+    cap = sizeof small;
+  } else {
+    std::memset(buffer, 0, kDiagnosticBufferSize);
+  }
+  apply_fort0();
+  int n = format_diagnostic_line(buffer, cap, id, args);
+  if (n < 0) {
+    n = std::snprintf(buffer, cap, "%d",
+                      static_cast<int>(static_cast<std::int16_t>(msg::number(id))));
+  }
+  write_diagnostic_buffer(buffer, static_cast<std::size_t>(n));
+  if (buffer != small) for__free_vm(buffer);
+  if (msg::severity(id) == 3) end_after_severe(id);
+}
+
+bool is_end_of_file(msg::Id id) {
+  return id == msg::kEndOfFile || id == msg::kEndOfFileEncountered;
+}
+bool is_end_of_record(msg::Id id) {
+  return id == msg::kEndOfRecord || id == msg::kEndOfRecordEncountered;
+}
+
+}  // namespace
+
+void write_os_error_line(int os_error) {
+  apply_fort0();
+  char text[320];
+  plat::error_text(os_error, text, sizeof text);
+  char line[340];
+  int n = std::snprintf(line, sizeof line, "%s: %s", "forrtl", text);
+  if (n > 0)
+    plat::write_stderr(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
+}
+
+void for__issue_diagnostic(msg::Id id) {
+  issue(id, {});
+}
+
+void for__issue_diagnostic_io(msg::Id id, std::int32_t unit, std::string_view file) {
+  const std::array<FormatArg, 2> args{FormatArg(unit), FormatArg(file)};
+  issue(id, args);
+}
+
+void for__issue_diagnostic_text(msg::Id id, std::string_view text) {
+  const std::array<FormatArg, 1> args{FormatArg(text)};
+  issue(id, args);
+}
+
+void for__issue_diagnostic_int(msg::Id id, std::int64_t value) {
+  const std::array<FormatArg, 1> args{FormatArg(value)};
+  issue(id, args);
+}
+
+int for__io_return(int disposition, msg::Id id, int status, recio::UnitBlock* u) {
+  // The name is copied first: resetting the unit below releases it.
+  char name[kMaxShownName + 1];
+  std::size_t name_length = 0;
+  if (u->statement_name != nullptr) {
+    name_length = std::min(std::strlen(u->statement_name), kMaxShownName);
+    std::memcpy(name, u->statement_name, name_length);
+  } else if (!u->file_name.empty()) {
+    name_length = std::min(u->file_name.size(), kMaxShownName);
+    std::memcpy(name, u->file_name.data(), name_length);
+  } else {
+    static constexpr char kUnknown[] = "\"Unknown\"";
+    name_length = sizeof kUnknown - 1;
+    std::memcpy(name, kUnknown, name_length);
+  }
+  const std::int32_t unit = u->unit;
+  const std::uint32_t flags = u->stmt_flags;
+
+  int result = 0;
+  bool diagnose = false;
+  if ((flags & 1u) != 0 || ((flags & (1u << 25)) != 0 && id == msg::kOutputConversion)) {
+    u->os_error = 0;
+    result = is_end_of_file(id)     ? -1
+             : is_end_of_record(id) ? -2
+                                    : static_cast<std::int16_t>(status);
+  } else if ((flags & 2u) != 0 && (is_end_of_file(id) || id == msg::kTooManyRecords)) {
+    u->os_error = 0;
+    result = -1;
+  } else if ((flags & (1u << 21)) != 0 && is_end_of_record(id)) {
+    u->os_error = 0;
+    result = -2;
+  } else {
+    diagnose = true;
+    // Formatted records are written whole at the end of their statement, so no
+    // console unit holds a partial record that would need ending here.
+    if (u->os_error != 0) {
+      write_os_error_line(u->os_error);
+      u->os_error = 0;
+    }
+  }
+
+  switch (disposition) {
+    case kUnitLeave:
+      break;
+    case kUnitRelease:
+      recio::for__release_lun(u);
+      break;
+    case kUnitReset:
+      recio::reset_unit_block(u);
+      recio::for__release_lun(u);
+      break;
+    case kUnitClose:
+      recio::for__close_default(u, false);
+      recio::for__release_lun(u);
+      break;
+    default: {
+      const std::array<FormatArg, 2> where{FormatArg(__FILE__), FormatArg(__LINE__)};
+      issue(msg::kInternalCheck, where);
+      break;
+    }
+  }
+
+  if (diagnose) {
+    for__issue_diagnostic_io(id, unit, std::string_view(name, name_length));
+    return static_cast<std::int16_t>(msg::number(id));
+  }
+  return result;
+}
+
+int for__io_fail_no_unit(std::uint32_t flags, msg::Id id, std::int32_t unit) {
+  if ((flags & 1u) != 0) return static_cast<std::int16_t>(msg::number(id));
+  for__issue_diagnostic_io(id, unit, "unknown");
+  return static_cast<std::int16_t>(msg::number(id));
+}
+
+}  // namespace rt

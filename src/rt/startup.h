@@ -1,0 +1,34 @@
+// Start-up and termination frame of the run-time, and its process-wide state.
+#pragma once
+
+#include <cstdint>
+
+namespace rt {
+
+// Process-wide state of the run-time (all zero at start).
+extern std::uint32_t for__l_exit_hand_decl;    // some unit was connected: close at exit
+extern std::uint32_t for__l_exit_termination;  // the exit handler has started
+extern std::uint32_t for__l_fpe_mask;          // floating-point policy word (stays 0)
+extern std::uint32_t for__l_undcnt, for__l_ovfcnt, for__l_div0cnt, for__l_invcnt;
+extern std::uint32_t for__reentrancy_mode;
+
+// Initialisation; later calls do nothing.
+void for_rtl_init_(int argc, char** argv);
+// Runs the exit handler.
+void for_rtl_finish_();
+// Floating-point summary, then every connected unit closed. Returns 0.
+int for__exit_handler();
+void for__fpe_exit_handler();
+// Exit handler, then process exit with *status (0 when null).
+[[noreturn]] void for_exit(const std::int32_t* status);
+
+// Checks the processor's divide; issues the severe 201 on a flawed one.
+void for_check_flawed_fdiv();
+// Returns the previous lock mode; any mode other than 3 selects 0.
+std::int32_t for_set_reentrancy(const std::int32_t* mode);
+
+// The run-time's main: initialise, run the program's main routine, finish.
+// Returns 0 whatever the routine returns.
+int for_main(int argc, char** argv, int (*program)());
+
+}  // namespace rt
