@@ -7,6 +7,8 @@
 // mode names (for a text: the length, then the address).
 #pragma once
 
+#include <array>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -63,11 +65,52 @@ struct Item {
 };
 
 // Byte size of a numeric type code; 0 for text and terminators.
-std::int32_t type_size(std::uint8_t type);
+inline constexpr std::array<std::uint8_t, 256> kTypeSizes = [] {
+  std::array<std::uint8_t, 256> t{};
+  t[kTypeLogical1] = t[kTypeInt1] = 1;
+  t[kTypeLogical2] = t[kTypeInt2] = 2;
+  t[kTypeLogical4] = t[kTypeInt4] = t[kTypeReal4] = 4;
+  t[kTypeLogical8] = t[kTypeInt8] = t[kTypeReal8] = 8;
+  return t;
+}();
+inline std::int32_t type_size(std::uint8_t type) { return kTypeSizes[type]; }
 
 // Decodes the arguments of one entry (type, mode) starting at args[*next];
 // advances *next. False for an unknown mode or a missing argument.
-bool decode_item(std::uint8_t type, std::uint8_t mode, IoArgs args, std::size_t* next, Item* item);
+inline bool decode_item(std::uint8_t type, std::uint8_t mode, IoArgs args, std::size_t* next,
+                        Item* item) {
+  const std::size_t at = *next;
+  item->type = type;
+  item->mode = mode;
+  item->value = 0;
+  item->addr = nullptr;
+  switch (mode) {
+    case kPassValue:
+      if (at >= args.size()) return false;
+      item->value = args[at].value;
+      item->length = type_size(type);
+      *next = at + 1;
+      return true;
+    case kPassAddress:
+      if (at >= args.size() || args[at].addr == nullptr) return false;
+      item->addr = args[at].addr;
+      item->length = type_size(type);
+      *next = at + 1;
+      return true;
+    case kPassLenAddr:
+    case kPassSizeAddr: {
+      if (at + 1 >= args.size() || args[at + 1].addr == nullptr) return false;
+      const std::int64_t length = args[at].value;
+      if (length < 0 || length > INT32_MAX) return false;
+      item->length = static_cast<std::int32_t>(length);
+      item->addr = args[at + 1].addr;
+      *next = at + 2;
+      return true;
+    }
+    default:
+      return false;
+  }
+}
 
 // Walks a descriptor and its arguments entry by entry.
 class ItemCursor {
@@ -77,7 +120,20 @@ class ItemCursor {
   enum class Step { kItem, kMore, kEnd, kBad };
   // Decodes the next entry. kItem fills *item; kMore/kEnd are terminators;
   // kBad is a malformed entry or missing argument (internal argument error).
-  Step next(Item* item);
+  Step next(Item* item) {
+    if (pos_ + 1 >= desc_.size()) return Step::kBad;
+    const std::uint8_t type = desc_[pos_];
+    const std::uint8_t mode = desc_[pos_ + 1];
+    pos_ += 2;
+    if (type == kTypeEnd) return Step::kEnd;
+    if (type == kTypeMore) return Step::kMore;
+    if (!decode_item(type, mode, args_, &arg_, item)) return Step::kBad;
+    if (type != kTypeChar) {
+      const std::int32_t size = type_size(type);
+      if (size == 0 || (mode == kPassSizeAddr && item->length != size)) return Step::kBad;
+    }
+    return Step::kItem;
+  }
   // True when the entry after the current one ends the statement.
   bool next_is_end() const { return pos_ + 1 < desc_.size() && desc_[pos_] == kTypeEnd; }
 

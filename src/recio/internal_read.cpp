@@ -15,9 +15,11 @@ namespace {
 
 constexpr char kInternalReadName[] = "Internal List-Directed Read";
 
+// One scan state per level of the internal statement stack.
+std::array<ListScanState, kInternalDepth> scan_states;
+
 ListScanState& scan_state(const UnitBlock* u) {
-  static std::array<ListScanState, kInternalDepth> states;
-  return states[static_cast<std::size_t>(u->internal_depth)];
+  return scan_states[static_cast<std::size_t>(u->internal_depth)];
 }
 
 int read_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {

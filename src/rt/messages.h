@@ -12,12 +12,24 @@ namespace msg {
 using Id = std::uint32_t;
 
 constexpr Id kClassShift = 30;
-constexpr Id success(std::uint16_t n) { return n; }
-constexpr Id info(std::uint16_t n) { return 0x40000000u | n; }
-constexpr Id error(std::uint16_t n) { return 0x80000000u | n; }
-constexpr Id severe(std::uint16_t n) { return 0xC0000000u | n; }
-constexpr unsigned severity(Id id) { return id >> kClassShift; }
-constexpr std::uint16_t number(Id id) { return static_cast<std::uint16_t>(id & 0xFFFFu); }
+constexpr Id success(std::uint16_t n) {
+  return n;
+}
+constexpr Id info(std::uint16_t n) {
+  return 0x40000000u | n;
+}
+constexpr Id error(std::uint16_t n) {
+  return 0x80000000u | n;
+}
+constexpr Id severe(std::uint16_t n) {
+  return 0xC0000000u | n;
+}
+constexpr unsigned severity(Id id) {
+  return id >> kClassShift;
+}
+constexpr std::uint16_t number(Id id) {
+  return static_cast<std::uint16_t>(id & 0xFFFFu);
+}
 
 inline constexpr Id kInternalCheck = severe(8);
 inline constexpr Id kPermissionDenied = severe(9);
