@@ -39,7 +39,7 @@ std::uint8_t type_of(char kind) {
 // One variable per item, prefilled so that "unchanged" is visible.
 struct Var {
   char kind;
-  alignas(8) unsigned char bytes[8];
+  alignas(8) unsigned char bytes[8] = {};
 
   explicit Var(char k) : kind(k) {
     const float r = -99.0f;
