@@ -1,0 +1,362 @@
+// Formatted record input with (A): records of files and of standard input,
+// line ends, end of file, long lines and the failures of a read statement.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "recio/format.h"
+#include "recio/io_api.h"
+#include "rt/memory.h"
+#include "support/test_files.h"
+
+namespace recio {
+namespace {
+
+using testsupport::ScratchDir;
+
+constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
+constexpr std::int32_t kLine = 80;
+
+struct Keyword {
+  std::uint8_t key;
+  std::string text;
+};
+
+// OPEN with text keywords, as CONVERT opens its input.
+int open_unit(std::int32_t unit, const std::vector<Keyword>& keys) {
+  std::vector<std::uint8_t> desc;
+  std::vector<IoArg> args;
+  for (const Keyword& k : keys) {
+    desc.insert(desc.end(), {kTypeChar, kPassLenAddr, k.key, 0});
+    args.push_back(IoArg::val(static_cast<std::int64_t>(k.text.size())));
+    args.push_back(IoArg::address(k.text.data()));
+  }
+  desc.insert(desc.end(), {kTypeEnd, kPassNone});
+  IoControlBlock cb{};
+  return for_open(&cb, unit, kFlagsErrBranch, desc, args);
+}
+
+int open_input(std::int32_t unit, const std::string& path, const char* form = "formatted") {
+  return open_unit(unit, {{kKeyFile, path}, {kKeyStatus, "old"}, {kKeyForm, form}});
+}
+
+void close_unit(std::int32_t unit) {
+  constexpr std::uint8_t kEnd[] = {kTypeEnd, kPassNone};
+  IoControlBlock cb{};
+  for_close(&cb, unit, kFlagsNoBranch, kEnd, {});
+}
+
+// Closes the unit when the test leaves, also after a failed assertion.
+struct UnitCloser {
+  std::int32_t unit;
+  ~UnitCloser() { close_unit(unit); }
+};
+
+// One read statement with (A) into a text of `length` characters.
+int read_a(std::int32_t unit, std::uint32_t flags, std::string* text, std::int32_t length = kLine) {
+  std::string buf(static_cast<std::size_t>(length), '#');
+  IoControlBlock cb{};
+  const IoArg args[] = {IoArg::val(length), IoArg::address(buf.data())};
+  const int r = for_read_seq_fmt(&cb, unit, flags, kTextEnd, args, kFormatA);
+  *text = buf;
+  return r;
+}
+
+// Expected outcome of one read: a status and, for 0, the record's text
+// (compared as read into 80 characters: cut or blank-padded).
+struct Read {
+  int status;
+  std::string text;
+};
+
+Read rec(std::string text) {
+  text.resize(kLine, ' ');
+  return {0, text};
+}
+const Read kEof{-1, ""};
+
+void expect_reads(std::int32_t unit, std::uint32_t flags, const std::vector<Read>& reads) {
+  for (std::size_t i = 0; i < reads.size(); ++i) {
+    std::string got;
+    const int r = read_a(unit, flags, &got);
+    ASSERT_EQ(r, reads[i].status) << "read " << i;
+    if (r == 0) {
+      EXPECT_EQ(got, reads[i].text) << "read " << i;
+    }
+  }
+}
+
+struct Case {
+  std::string name;
+  std::string content;
+  std::vector<Read> reads;  // one more read after these must be end of file
+};
+
+// Lines of `width` bytes plus LF whose first characters number them, so a
+// lost, doubled or shifted record shows.
+void numbered_lines(Case* c, int count, int width) {
+  for (int i = 0; i < count; ++i) {
+    char head[16];
+    std::snprintf(head, sizeof head, "%06d", i);
+    std::string line(head);
+    line.resize(static_cast<std::size_t>(width), static_cast<char>('a' + i % 26));
+    c->content += line + "\n";
+    c->reads.push_back(rec(line));
+  }
+}
+
+std::string pattern(std::size_t n) {
+  std::string s(n, ' ');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('A' + i % 26);
+  return s;
+}
+
+std::vector<Case> file_cases() {
+  std::vector<Case> cases = {
+      {"LfLineEnds", "abc\ndef\n", {rec("abc"), rec("def")}},
+      {"CrLfLineEnds", "abc\r\ndef\r\n", {rec("abc"), rec("def")}},
+      {"LastLineWithoutLf", "abc\ndef", {rec("abc"), rec("def")}},
+      {"LastLineCrWithoutLf", "abc\r\ndef\r", {rec("abc"), rec("def")}},
+      {"EmptyLinesAreBlank", "\n\r\nx\n", {rec(""), rec(""), rec("x")}},
+      {"OnlyOneCrDropped", "ab\r\r\n", {rec("ab\r")}},
+      {"CrInsideLineIsData", "a\rb\n", {rec("a\rb")}},
+      {"TabsAndControlBytesAreData", "a\tb\x01\x7f\n", {rec("a\tb\x01\x7f")}},
+      {"LongLineCutNextLineFollows", pattern(200) + "\nnext\n", {rec(pattern(80)), rec("next")}},
+      {"CtrlZLineIsEndOfFileThenReadingGoesOn", "one\n\x1a\ntwo\n", {rec("one"), kEof, rec("two")}},
+      {"CtrlZWithCrLf", "\x1a\r\nafter\r\n", {kEof, rec("after")}},
+      {"CtrlZAtEndWithoutLf", "one\n\x1a", {rec("one"), kEof}},
+      {"CtrlZWithOtherBytesIsData", "\x1a\x1a\nz\x1a\n", {rec("\x1a\x1a"), rec("z\x1a")}},
+      {"EmptyFile", "", {}},
+      {"LineLongerThanBuffer", pattern(300000) + "\nnext\n", {rec(pattern(80)), rec("next")}},
+      {"LongLastLineWithoutLf", pattern(300000), {rec(pattern(80))}},
+  };
+
+  // 655 lines of 100 bytes fill 65500 bytes of the first 64 KiB read block.
+  Case exact{"LastLineWithoutLfEndsOnBlockBoundary", "", {}};
+  numbered_lines(&exact, 655, 99);
+  exact.content += pattern(36);
+  exact.reads.push_back(rec(pattern(36)));
+  cases.push_back(exact);
+
+  Case twice{"LastLineWithoutLfEndsOnSecondBlockBoundary", "", {}};
+  numbered_lines(&twice, 1310, 99);
+  twice.content += pattern(72);
+  twice.reads.push_back(rec(pattern(72)));
+  cases.push_back(twice);
+
+  Case straddle{"LineStraddlesBlockBoundary", "", {}};
+  numbered_lines(&straddle, 655, 99);
+  straddle.content += pattern(70) + "\nafter\n";
+  straddle.reads.push_back(rec(pattern(70)));
+  straddle.reads.push_back(rec("after"));
+  cases.push_back(straddle);
+
+  // The CR is the last byte of the first block, its LF the first of the next.
+  Case split_crlf{"CrLfSplitByBlockBoundary", "", {}};
+  numbered_lines(&split_crlf, 655, 99);
+  split_crlf.content += pattern(35) + "\r\nafter\r\n";
+  split_crlf.reads.push_back(rec(pattern(35)));
+  split_crlf.reads.push_back(rec("after"));
+  cases.push_back(split_crlf);
+  return cases;
+}
+
+TEST(RecordReader, FileRecordsWithErrorBranch) {
+  for (const Case& c : file_cases()) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string path = dir.file("in.map");
+    testsupport::write_file(path, c.content);
+    ASSERT_EQ(open_input(30, path), 0);
+    UnitCloser closer{30};
+    expect_reads(30, kFlagsErrBranch, c.reads);
+    expect_reads(30, kFlagsErrBranch, {kEof});
+  }
+}
+
+// The boundary cases must stay on the boundary they are named after.
+TEST(RecordReader, BoundaryCasesSitOnTheReadBlockBoundary) {
+  for (const Case& c : file_cases()) {
+    const std::string& n = c.name;
+    const std::size_t lf = c.content.find('\n', 65500);
+    if (n == "LastLineWithoutLfEndsOnBlockBoundary") {
+      EXPECT_EQ(c.content.size(), 65536u);
+    } else if (n == "LastLineWithoutLfEndsOnSecondBlockBoundary") {
+      EXPECT_EQ(c.content.size(), 131072u);
+    } else if (n == "LineStraddlesBlockBoundary") {
+      EXPECT_EQ(lf, 65570u);
+    } else if (n == "CrLfSplitByBlockBoundary") {
+      EXPECT_EQ(lf, 65536u);
+    }
+  }
+}
+
+TEST(RecordReader, EndOfFileWithEitherBranchIsMinusOneAndNotRemembered) {
+  for (const std::uint32_t flags : {kFlagsErrBranch, kFlagsEndBranch}) {
+    SCOPED_TRACE(flags);
+    ScratchDir dir;
+    const std::string path = dir.file("in.map");
+    testsupport::write_file(path, "");
+    ASSERT_EQ(open_input(31, path), 0);
+    UnitCloser closer{31};
+    expect_reads(31, flags, {kEof, kEof});
+    // Lines added after end of file was reported are read.
+    std::ofstream(path, std::ios::app | std::ios::binary) << "late\nlast";
+    expect_reads(31, flags, {rec("late"), rec("last"), kEof, kEof});
+  }
+}
+
+std::string regex_escape(const std::string& s) {
+  std::string out;
+  for (char ch : s) {
+    if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos) out += '\\';
+    out += ch;
+  }
+  return out;
+}
+
+TEST(RecordReaderDeathTest, EndOfFileWithoutBranchIsSevere24) {
+  ScratchDir dir;
+  const std::string path = dir.file("empty.map");
+  testsupport::write_file(path, "");
+  EXPECT_EXIT(
+      {
+        open_input(32, path);
+        std::string text;
+        read_a(32, kFlagsNoBranch, &text);
+        std::_Exit(100);
+      },
+      testing::ExitedWithCode(24),
+      "^forrtl: severe \\(24\\): end-of-file during read, unit 32, file " + regex_escape(path) +
+          "\r\n");
+}
+
+TEST(RecordReader, FormattedReadOfUnformattedUnitIs31WithErrorBranch) {
+  ScratchDir dir;
+  const std::string path = dir.file("map.bin");
+  testsupport::write_file(path, "abc\n");
+  ASSERT_EQ(open_input(33, path, "unformatted"), 0);
+  UnitCloser closer{33};
+  expect_reads(33, kFlagsErrBranch, {{31, ""}});
+}
+
+TEST(RecordReaderDeathTest, FormattedReadOfUnformattedUnitWithoutBranchShows257) {
+  ScratchDir dir;
+  const std::string path = dir.file("map.bin");
+  testsupport::write_file(path, "abc\n");
+  EXPECT_EXIT(
+      {
+        open_input(33, path, "unformatted");
+        std::string text;
+        read_a(33, kFlagsNoBranch, &text);
+        std::_Exit(100);
+      },
+      testing::ExitedWithCode(257 & 0xFF),
+      "^forrtl: severe \\(257\\): formatted I/O to unit open for unformatted transfers, unit 33, "
+      "file " +
+          regex_escape(path) + "\r\n");
+}
+
+TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
+  ScratchDir dir;
+  const std::string path = dir.file("long.map");
+  testsupport::write_file(path, pattern(300000) + "\n");
+  ASSERT_EQ(open_input(35, path), 0);
+  UnitCloser closer{35};
+  rt::for__set_vm_limit(100000);
+  std::string text;
+  const int r = read_a(35, kFlagsErrBranch, &text);
+  rt::for__set_vm_limit(0);
+  EXPECT_EQ(r, 22);
+}
+
+// Points file descriptor 0 at `fd` (taking it over) for the life of the
+// object. Unit 5 is closed on the way out so the next use connects afresh.
+class StdinRedirect {
+ public:
+  explicit StdinRedirect(int fd) : saved_(::dup(0)) {
+    ::dup2(fd, 0);
+    ::close(fd);
+  }
+  ~StdinRedirect() {
+    close_unit(5);
+    ::dup2(saved_, 0);
+    ::close(saved_);
+  }
+  StdinRedirect(const StdinRedirect&) = delete;
+  StdinRedirect& operator=(const StdinRedirect&) = delete;
+
+ private:
+  int saved_;
+};
+
+std::string drain(int fd) {
+  std::string out;
+  char buf[4096];
+  for (long n; (n = ::read(fd, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+  return out;
+}
+
+TEST(RecordReader, FailedPlatformReadIs39) {
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  ::close(p[0]);
+  // Standard input that refuses to be read: the write end of a pipe.
+  StdinRedirect redirect(p[1]);
+  expect_reads(5, kFlagsErrBranch, {{39, ""}});
+}
+
+struct StdinCase {
+  const char* name;
+  bool from_file;  // standard input redirected from a file instead of a pipe
+  std::string input;
+  std::vector<Read> reads;
+  std::string left;  // bytes still unread on standard input afterwards
+};
+
+TEST(RecordReader, StandardInputTakesNothingBeyondTheLine) {
+  const std::vector<StdinCase> cases = {
+      {"PipeLineThenMore", false, "in.map\nout.map\n", {rec("in.map")}, "out.map\n"},
+      {"FileLineThenMore", true, "in.map\nout.map\n", {rec("in.map")}, "out.map\n"},
+      {"CrLfAnswer", false, "in.map\r\nrest", {rec("in.map")}, "rest"},
+      {"EmptyAnswer", false, "\nrest", {rec("")}, "rest"},
+      {"LastLineWithoutLf", false, "in.map\nlast", {rec("in.map"), rec("last"), kEof}, ""},
+      {"AnswerEndedByEndOfFile", false, "typed", {rec("typed"), kEof, kEof}, ""},
+      {"NoInput", false, "", {kEof}, ""},
+      {"CtrlZ", false, "\x1a\nnext\n", {kEof}, "next\n"},
+      {"LineLongerThanInitialBuffer",
+       false,
+       pattern(20000) + "\nnext\n",
+       {rec(pattern(80))},
+       "next\n"},
+  };
+  for (const StdinCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    int fd = -1;
+    if (c.from_file) {
+      const std::string path = dir.file("answers.txt");
+      testsupport::write_file(path, c.input);
+      fd = ::open(path.c_str(), O_RDONLY);
+    } else {
+      int p[2];
+      ASSERT_EQ(::pipe(p), 0);
+      ASSERT_EQ(::write(p[1], c.input.data(), c.input.size()), static_cast<long>(c.input.size()));
+      ::close(p[1]);
+      fd = p[0];
+    }
+    ASSERT_GE(fd, 0);
+    StdinRedirect redirect(fd);
+    expect_reads(5, kFlagsEndBranch, c.reads);
+    EXPECT_EQ(drain(0), c.left);
+  }
+}
+
+}  // namespace
+}  // namespace recio
