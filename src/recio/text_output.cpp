@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "recio/connection.h"
 #include "recio/io_api.h"
 #include "recio/numeric.h"
@@ -225,6 +226,15 @@ msg::Id for__put_sf(UnitBlock* u) {
     }
   }
   if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
+  // A reused file written from its start keeps nothing of its old contents.
+  if (u->truncate_pending) {
+    int err = 0;
+    if (!plat::set_end_of_file(u->handle, &err)) {
+      u->os_error = err;
+      return msg::kWriteError;
+    }
+    u->truncate_pending = false;
+  }
   u->record_count += 1;
   u->no_advance = false;
   return 0;
