@@ -16,6 +16,14 @@ namespace {
 
 enum class Direction { kRead, kWrite };
 
+// Completes a failed statement. The statement has ended and its unit is
+// released, so the control block lets go of it: a further item call on it is
+// refused instead of working on a released unit.
+int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, int status, UnitBlock* u) {
+  cb->unit = nullptr;
+  return rt::for__io_return(disposition, id, status, u);
+}
+
 void start_output_record(UnitBlock* u) {
   u->rec_start = u->cur = 0;
   u->area_end = static_cast<std::size_t>(u->recl);
@@ -119,7 +127,7 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
 int finish_statement(IoControlBlock* cb, UnitBlock* u, Direction dir) {
   if (dir == Direction::kWrite) {
     if (msg::Id id = for__put_sf(u))
-      return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+      return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
   }
   for__release_lun(u);
   cb->unit = nullptr;
@@ -135,15 +143,15 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, Di
         return 0;
       case ItemCursor::Step::kEnd:
         if (msg::Id id = run_format(cb, u, nullptr, true, dir))
-          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
         return finish_statement(cb, u, dir);
       case ItemCursor::Step::kItem:
         if (msg::Id id = run_format(cb, u, &item, false, dir))
-          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
         break;
       case ItemCursor::Step::kBad:
-        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                                  msg::number(msg::kArgumentError), u);
+        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
+                              msg::number(msg::kArgumentError), u);
     }
   }
 }
@@ -160,24 +168,24 @@ int start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
   if (!u->connected) {
     const std::uint8_t status = dir == Direction::kRead ? kStatusOld : kStatusUnknown;
     if (msg::Id id = for__open_default(u, kAccessSequential, status, kFormFormatted))
-      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+      return fail_statement(cb, rt::kUnitReset, id, msg::number(id), u);
   }
   if (dir == Direction::kWrite && u->read_only)
-    return rt::for__io_return(rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
   if (u->access == kAccessDirect)
-    return rt::for__io_return(rt::kUnitRelease, msg::kSequentialToDirect,
-                              msg::number(msg::kMixedAccess), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kSequentialToDirect,
+                          msg::number(msg::kMixedAccess), u);
   if (u->form != kFormFormatted)
-    return rt::for__io_return(rt::kUnitRelease, msg::kFormattedToUnformatted,
-                              msg::number(msg::kMixedAccess), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kFormattedToUnformatted,
+                          msg::number(msg::kMixedAccess), u);
   cb->format = format;
   cb->format_pos = cb->format_restart = cb->format_repeat = 0;
   if (dir == Direction::kRead) {
     if (msg::Id id = for__get_su(u))
-      return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+      return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
   } else {
     if (msg::Id id = for__flush_readahead(u))
-      return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+      return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
     start_output_record(u);
   }
   *out = u;

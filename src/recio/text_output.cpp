@@ -29,6 +29,14 @@ void blank_record(UnitBlock* u) {
   u->no_advance = false;
 }
 
+// Completes a failed statement. The statement has ended and its unit is
+// released, so the control block lets go of it: a further item call on it is
+// refused instead of working on a released unit.
+int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, int status, UnitBlock* u) {
+  cb->unit = nullptr;
+  return rt::for__io_return(disposition, id, status, u);
+}
+
 // Text of a numeric item in its list-directed field; returns its length.
 std::size_t format_value(const Item& item, char* out, std::size_t cap) {
   std::int64_t v = item.value;
@@ -145,17 +153,17 @@ int list_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
         return 0;
       case ItemCursor::Step::kEnd:
         if (msg::Id id = for__put_sf(u))
-          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
         for__release_lun(u);
         cb->unit = nullptr;
         return 0;
       case ItemCursor::Step::kItem:
         if (msg::Id id = put_list_item(u, item))
-          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
         break;
       case ItemCursor::Step::kBad:
-        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                                  msg::number(msg::kArgumentError), u);
+        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
+                              msg::number(msg::kArgumentError), u);
     }
   }
 }
@@ -195,11 +203,11 @@ int internal_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs arg
         return 0;
       case ItemCursor::Step::kItem:
         if (msg::Id id = put_internal_item(u, item))
-          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
         break;
       case ItemCursor::Step::kBad:
-        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                                  msg::number(msg::kArgumentError), u);
+        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
+                              msg::number(msg::kArgumentError), u);
     }
   }
 }
@@ -248,18 +256,18 @@ int for_write_seq_lis(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags
   u->stmt_flags = flags;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, kStatusUnknown, kFormFormatted))
-      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+      return fail_statement(cb, rt::kUnitReset, id, msg::number(id), u);
   }
   if (u->read_only)
-    return rt::for__io_return(rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
   if (u->access == kAccessDirect)
-    return rt::for__io_return(rt::kUnitRelease, msg::kSequentialToDirect,
-                              msg::number(msg::kMixedAccess), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kSequentialToDirect,
+                          msg::number(msg::kMixedAccess), u);
   if (u->form != kFormFormatted)
-    return rt::for__io_return(rt::kUnitRelease, msg::kFormattedToUnformatted,
-                              msg::number(msg::kMixedAccess), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kFormattedToUnformatted,
+                          msg::number(msg::kMixedAccess), u);
   if (msg::Id id = for__flush_readahead(u))
-    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+    return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
   blank_record(u);
   return list_items(cb, u, desc, args);
 }
@@ -280,11 +288,11 @@ int for_write_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, 
   std::size_t next = 0;
   if (desc.size() < 2 || desc[0] != kTypeChar ||
       !decode_item(desc[0], desc[1], args, &next, &record))
-    return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                              msg::number(msg::kArgumentError), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
+                          msg::number(msg::kArgumentError), u);
   const std::size_t length = static_cast<std::size_t>(record.length);
   if (u->buffer.size() < length && !u->buffer.resize(length))
-    return rt::for__io_return(rt::kUnitRelease, msg::kNoMemory, msg::number(msg::kNoMemory), u);
+    return fail_statement(cb, rt::kUnitRelease, msg::kNoMemory, msg::number(msg::kNoMemory), u);
   u->internal_target = static_cast<char*>(record.addr);
   u->internal_length = record.length;
   std::memset(u->buffer.data(), ' ', length);
