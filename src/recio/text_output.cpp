@@ -173,7 +173,11 @@ msg::Id put_internal_item(UnitBlock* u, const Item& item) {
   char* base = u->buffer.data();
   const std::size_t length = static_cast<std::size_t>(u->internal_length);
   if (item.type == kTypeChar) {
-    if (u->cur == 0 && (u->stmt_flags & kFlagUndelimited) != 0) u->cur = 1;
+    if (u->cur == 0 && (u->stmt_flags & kFlagUndelimited) != 0) {
+      // The leading blank needs its column too.
+      if (length == 0) return msg::kOutputOverflow;
+      u->cur = 1;
+    }
     const std::size_t n = static_cast<std::size_t>(item.length);
     if (n > length - u->cur) return msg::kOutputOverflow;
     std::memcpy(base + u->cur, item.addr, n);
