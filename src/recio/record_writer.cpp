@@ -27,6 +27,19 @@ void store_u16(char* at, std::uint16_t v) {
   at[1] = static_cast<char>(v >> 8);
 }
 
+// The first record written after OPEN also ends the file, so that nothing of
+// an older, longer file survives behind the records of this connection.
+msg::Id apply_truncation(UnitBlock* u) {
+  if (!u->truncate_pending) return 0;
+  int err = 0;
+  if (!plat::set_end_of_file(u->handle, &err)) {
+    u->os_error = err;
+    return msg::kWriteError;
+  }
+  u->truncate_pending = false;
+  return 0;
+}
+
 bool is_numeric(std::uint8_t type) {
   return type != kTypeChar;
 }
@@ -160,7 +173,7 @@ msg::Id finish_direct(UnitBlock* u) {
       return msg::kWriteError;
     }
   }
-  return 0;
+  return apply_truncation(u);
 }
 
 // Runs the items of one call; ends the record at the terminator 1.
@@ -257,7 +270,8 @@ msg::Id for__put_su(UnitBlock* u) {
       length = u->area_end - u->rec_start;
       break;
     case kRecSegmented:
-      return write_segment(u, true);
+      if (msg::Id id = write_segment(u, true)) return id;
+      return apply_truncation(u);
     case kRecStreamLF:
       base[u->cur] = '\r';
       base[u->cur + 1] = '\n';
@@ -272,15 +286,7 @@ msg::Id for__put_su(UnitBlock* u) {
       break;
   }
   if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, length)) return id;
-  if (u->truncate_pending) {
-    int err = 0;
-    if (!plat::set_end_of_file(u->handle, &err)) {
-      u->os_error = err;
-      return msg::kWriteError;
-    }
-    u->truncate_pending = false;
-  }
-  return 0;
+  return apply_truncation(u);
 }
 
 int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
