@@ -1,0 +1,241 @@
+// Text output: prompts under (1X,A,$), list-directed lines on unit 6 and the
+// list-directed write into an internal record, byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "recio/format.h"
+#include "recio/io_api.h"
+#include "support/test_files.h"
+
+namespace recio {
+namespace {
+
+using testsupport::ScratchDir;
+
+constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
+constexpr std::uint8_t kRecordTextMore[] = {kTypeChar,    kPassLenAddr, kTypeChar,
+                                            kPassLenAddr, kTypeMore,    kPassNone};
+constexpr std::uint8_t kIntValueEnd[] = {kTypeInt4, kPassValue, kTypeEnd, kPassNone};
+constexpr std::int32_t kConsoleOut = 6;
+
+const std::string kInputPrompt = "formatted MAP filename (input) [<RET>=exit]: ";
+const std::string kOutputPrompt = "unformatted MAP filename (output) [<RET>=exit]: ";
+
+int open_file_unit(std::int32_t unit, const std::string& path) {
+  const std::string status = "unknown", form = "formatted";
+  constexpr std::uint8_t kDesc[] = {
+      kTypeChar, kPassLenAddr, kKeyFile,     0,        kTypeChar, kPassLenAddr, kKeyStatus,
+      0,         kTypeChar,    kPassLenAddr, kKeyForm, 0,         kTypeEnd,     kPassNone};
+  const IoArg args[] = {
+      IoArg::val(static_cast<std::int64_t>(path.size())),   IoArg::address(path.data()),
+      IoArg::val(static_cast<std::int64_t>(status.size())), IoArg::address(status.data()),
+      IoArg::val(static_cast<std::int64_t>(form.size())),   IoArg::address(form.data())};
+  IoControlBlock cb{};
+  return for_open(&cb, unit, kFlagsErrBranch, kDesc, args);
+}
+
+void close_unit(std::int32_t unit) {
+  constexpr std::uint8_t kEnd[] = {kTypeEnd, kPassNone};
+  IoControlBlock cb{};
+  for_close(&cb, unit, kFlagsNoBranch, kEnd, {});
+}
+
+struct UnitCloser {
+  std::int32_t unit;
+  ~UnitCloser() { close_unit(unit); }
+};
+
+int write_prompt(const std::string& text) {
+  IoControlBlock cb{};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(text.size())),
+                        IoArg::address(text.data())};
+  return for_write_seq_fmt(&cb, kConsoleOut, kFlagsNoBranch, kTextEnd, args, kFormatPrompt);
+}
+
+int write_list(const std::string& text) {
+  IoControlBlock cb{};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(text.size())),
+                        IoArg::address(text.data())};
+  return for_write_seq_lis(&cb, kConsoleOut, kFlagsNoBranch, kTextEnd, args);
+}
+
+// A console statement: a prompt or a list-directed line.
+struct Statement {
+  bool prompt;
+  std::string text;
+};
+
+// Runs the statements with unit 6 connected to `path`; returns the bytes.
+std::string console_bytes(const std::string& path, const std::vector<Statement>& statements) {
+  if (open_file_unit(kConsoleOut, path) != 0) return "<open failed>";
+  UnitCloser closer{kConsoleOut};
+  for (const Statement& s : statements) {
+    if ((s.prompt ? write_prompt(s.text) : write_list(s.text)) != 0) return "<write failed>";
+  }
+  return testsupport::read_file(path);
+}
+
+std::string letters(std::size_t n) {
+  std::string s(n, ' ');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>('a' + i % 26);
+  return s;
+}
+
+TEST(TextOutput, ConsoleStatementsByteForByte) {
+  const std::string title = "Reading error: TITLE" + std::string(60, ' ');
+  const std::string l160 = letters(160);
+  struct Case {
+    const char* name;
+    std::vector<Statement> statements;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"InputPromptHasNoTerminator", {{true, kInputPrompt}}, " " + kInputPrompt},
+      {"OutputPromptHasNoTerminator", {{true, kOutputPrompt}}, " " + kOutputPrompt},
+      {"Done", {{false, "conversion done."}}, " conversion done.\r\n"},
+      {"DialogueNothingPendingBetweenStatements",
+       {{true, kInputPrompt}, {true, kOutputPrompt}, {false, "conversion done."}},
+       " " + kInputPrompt + " " + kOutputPrompt + " conversion done.\r\n"},
+      {"MessageBufferGivesTwoLines",
+       {{false, title}},
+       " Reading error: TITLE" + std::string(59, ' ') + "\r\n  \r\n"},
+      {"Item79IsOneLine", {{false, letters(79)}}, " " + letters(79) + "\r\n"},
+      {"Item80IsTwoLines",
+       {{false, letters(80)}},
+       " " + letters(79) + "\r\n" + " " + letters(80).substr(79) + "\r\n"},
+      {"Item160IsThreeLines",
+       {{false, l160}},
+       " " + l160.substr(0, 79) + "\r\n " + l160.substr(79, 79) + "\r\n " + l160.substr(158) +
+           "\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    EXPECT_EQ(console_bytes(dir.file("console.txt"), c.statements), c.expected);
+  }
+}
+
+TEST(TextOutput, RecordsReplaceTheOldContentsOfAReusedFile) {
+  ScratchDir dir;
+  const std::string path = dir.file("console.txt");
+  testsupport::write_file(path, std::string(500, 'x') + "\r\n");
+  EXPECT_EQ(console_bytes(path, {{true, kInputPrompt}}), " " + kInputPrompt);
+  EXPECT_EQ(console_bytes(path, {{false, "conversion done."}}), " conversion done.\r\n");
+}
+
+// The front end's unit 6 is connected by default on first use; FORT6 names
+// its file.
+TEST(TextOutputDeathTest, DefaultConnectionOfUnit6FollowsFort6) {
+  ScratchDir dir;
+  const std::string path = dir.file("fort6.txt");
+  EXPECT_EXIT(
+      {
+        close_unit(kConsoleOut);
+        ::setenv("FORT6", path.c_str(), 1);
+        write_prompt(kInputPrompt);
+        write_prompt(kOutputPrompt);
+        write_list("conversion done.");
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(0), "");
+  EXPECT_EQ(testsupport::read_file(path),
+            " " + kInputPrompt + " " + kOutputPrompt + " conversion done.\r\n");
+}
+
+// CONVERT's capacity message: the record, the text, then the value by value.
+int capacity_message(char* record, std::int32_t record_length, const std::string& text,
+                     std::int32_t value, std::uint32_t flags = kFlagsNoBranch) {
+  IoControlBlock cb{};
+  const IoArg first[] = {IoArg::val(record_length), IoArg::address(record),
+                         IoArg::val(static_cast<std::int64_t>(text.size())),
+                         IoArg::address(text.data())};
+  if (int r = for_write_int_lis(&cb, flags, kRecordTextMore, first); r != 0) return r;
+  const IoArg second[] = {IoArg::val(value)};
+  return for_write_int_lis_xmit(&cb, kIntValueEnd, second);
+}
+
+const std::string kChange = "Change the program parameter MXS to";
+
+TEST(TextOutput, CapacityMessageLayout) {
+  struct Case {
+    std::int32_t value;
+    std::string columns_37_to_48;
+  };
+  const Case cases[] = {
+      {3090903, "     3090903"},
+      {3000003, "     3000003"},
+      {2147483647, "  2147483647"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    std::string message(80, '#');
+    ASSERT_EQ(capacity_message(message.data(), 80, kChange, c.value), 0);
+    EXPECT_EQ(message, " " + kChange + c.columns_37_to_48 + std::string(32, ' '));
+  }
+}
+
+TEST(TextOutput, InternalRecordOverflowIs66WithErrorBranch) {
+  struct Case {
+    std::int32_t record_length;
+    std::size_t text_length;
+    bool with_value;
+    int status;
+  };
+  // The leading blank, the text, then 12 columns for the value.
+  const Case cases[] = {
+      {48, 35, true, 0},   {47, 35, true, 66}, {36, 35, false, 0},
+      {35, 35, false, 66}, {13, 0, true, 0},   {12, 0, true, 66},
+      {1, 0, false, 0},    {0, 0, false, 66},  {0, 5, false, 66},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.record_length << "/" << c.text_length);
+    std::string record(static_cast<std::size_t>(c.record_length), '#');
+    const std::string text = letters(c.text_length);
+    int r;
+    if (c.with_value) {
+      r = capacity_message(record.data(), c.record_length, text, 7, kFlagsErrBranch);
+    } else {
+      IoControlBlock cb{};
+      const IoArg args[] = {IoArg::val(c.record_length), IoArg::address(record.data()),
+                            IoArg::val(static_cast<std::int64_t>(text.size())),
+                            IoArg::address(text.data())};
+      constexpr std::uint8_t kRecordTextEnd[] = {kTypeChar,    kPassLenAddr, kTypeChar,
+                                                 kPassLenAddr, kTypeEnd,     kPassNone};
+      r = for_write_int_lis(&cb, kFlagsErrBranch, kRecordTextEnd, args);
+    }
+    EXPECT_EQ(r, c.status);
+  }
+}
+
+// A statement that failed has ended: a further item call on its control
+// block is refused instead of writing through a released unit.
+TEST(TextOutput, ItemCallAfterFailedInternalWriteIsRefused) {
+  std::string record(10, '#');
+  const std::string text = letters(35);
+  IoControlBlock cb{};
+  const IoArg first[] = {IoArg::val(10), IoArg::address(record.data()), IoArg::val(35),
+                         IoArg::address(text.data())};
+  ASSERT_EQ(for_write_int_lis(&cb, kFlagsErrBranch, kRecordTextMore, first), 66);
+  const IoArg second[] = {IoArg::val(1)};
+  EXPECT_NE(for_write_int_lis_xmit(&cb, kIntValueEnd, second), 0);
+  EXPECT_EQ(record, std::string(10, '#'));
+}
+
+TEST(TextOutputDeathTest, InternalRecordOverflowWithoutBranchIsSevere66) {
+  EXPECT_EXIT(
+      {
+        std::string record(40, '#');
+        capacity_message(record.data(), 40, kChange, 3000003);
+        std::_Exit(100);
+      },
+      testing::ExitedWithCode(66),
+      "^forrtl: severe \\(66\\): output statement overflows record, unit -5, file Internal "
+      "List-Directed Write\r\n");
+}
+
+}  // namespace
+}  // namespace recio
