@@ -63,6 +63,16 @@ msg::Id transfer_a(UnitBlock* u, const Item& item, Direction dir) {
   return 0;
 }
 
+// True when the format from `from` to its ")" holds an A edit, so that
+// starting over there can take an item.
+bool takes_item(std::span<const std::uint32_t> format, std::uint32_t from) {
+  FormatElement e;
+  for (std::uint32_t pos = from; for__interp_fmt(format, &pos, &e) == 0 && e.op != kFmtClose;) {
+    if (e.op == kFmtA) return true;
+  }
+  return false;
+}
+
 // Interprets the format until it needs an item that this call does not
 // bring (item == null), or until the format's end on the statement's last call.
 msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last_call,
@@ -109,7 +119,8 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
         }
         // More items than the format holds: the format starts again on a
         // new record.
-        if (cb->format_restart == 0) return msg::kFormatSyntax;
+        if (cb->format_restart == 0 || !takes_item(cb->format, cb->format_restart))
+          return msg::kFormatSyntax;
         if (dir == Direction::kRead) {
           if (msg::Id id = for__get_su(u)) return id;
         } else {
