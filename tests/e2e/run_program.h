@@ -1,0 +1,211 @@
+// Runs a program as a child process with its standard streams on pipes, and
+// captures its exit status and every byte it writes. Header-only: only the
+// *_test.cpp files of this directory are built into the end-to-end binary.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace e2e {
+
+struct ProgramRun {
+  std::vector<std::string> args;  // after the program name
+  std::string input;              // all of standard input; end of file follows
+  std::string cwd;                // empty: the test's own working directory
+  // The whole environment of the child (NAME=VALUE). A fixed, small one keeps
+  // the run-time's environment switches of the test's caller out of the run.
+  std::vector<std::string> env{"LC_ALL=C"};
+  std::chrono::seconds timeout{60};  // guards the suite against a hang only
+};
+
+struct ProgramResult {
+  int exit_status = -1;  // -1 when the child did not exit normally
+  int signal = 0;        // the terminating signal, if any
+  bool timed_out = false;
+  std::string out;
+  std::string err;
+};
+
+namespace detail {
+
+[[noreturn]] inline void fail(const char* what) {
+  throw std::runtime_error(std::string(what) + ": " + std::strerror(errno));
+}
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      reset();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const { return fd_; }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+struct Pipe {
+  UniqueFd read_end, write_end;
+};
+
+inline Pipe make_pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) fail("pipe2");
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+// Keeps SIGPIPE blocked in this thread while the child's input is written, so
+// that a child which exits without reading all of it cannot kill the test;
+// a SIGPIPE raised meanwhile is consumed before the mask is restored.
+class SigpipeBlock {
+ public:
+  SigpipeBlock() {
+    sigemptyset(&pipe_set_);
+    sigaddset(&pipe_set_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_set_, &old_);
+  }
+  ~SigpipeBlock() {
+    const timespec zero{};
+    while (sigtimedwait(&pipe_set_, nullptr, &zero) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  SigpipeBlock(const SigpipeBlock&) = delete;
+  SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+
+ private:
+  sigset_t pipe_set_{};
+  sigset_t old_{};
+};
+
+inline std::vector<char*> c_strings(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (auto& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+}  // namespace detail
+
+inline ProgramResult run_program(const std::string& binary, const ProgramRun& run) {
+  using detail::UniqueFd;
+  std::vector<std::string> argv_strings{binary};
+  argv_strings.insert(argv_strings.end(), run.args.begin(), run.args.end());
+  std::vector<std::string> env_strings = run.env;
+  // Everything the child needs is prepared before fork: after it, only
+  // async-signal-safe calls are made.
+  std::vector<char*> argv = detail::c_strings(argv_strings);
+  std::vector<char*> envp = detail::c_strings(env_strings);
+
+  detail::Pipe in = detail::make_pipe(), out = detail::make_pipe(), err = detail::make_pipe();
+  detail::SigpipeBlock sigpipe_block;
+
+  const pid_t pid = ::fork();
+  if (pid < 0) detail::fail("fork");
+  if (pid == 0) {
+    if (::dup2(in.read_end.get(), 0) < 0 || ::dup2(out.write_end.get(), 1) < 0 ||
+        ::dup2(err.write_end.get(), 2) < 0)
+      ::_exit(126);
+    if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::signal(SIGPIPE, SIG_DFL);
+    ::execve(binary.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+
+  in.read_end.reset();
+  out.write_end.reset();
+  err.write_end.reset();
+  if (run.input.empty()) in.write_end.reset();
+  if (in.write_end.get() >= 0) ::fcntl(in.write_end.get(), F_SETFL, O_NONBLOCK);
+
+  ProgramResult result;
+  std::size_t written = 0;
+  const auto deadline = std::chrono::steady_clock::now() + run.timeout;
+  char buffer[65536];
+  while (out.read_end.get() >= 0 || err.read_end.get() >= 0) {
+    pollfd fds[3];
+    nfds_t n = 0;
+    const auto watch = [&](const UniqueFd& fd, short events) {
+      if (fd.get() >= 0) fds[n++] = {fd.get(), events, 0};
+    };
+    watch(out.read_end, POLLIN);
+    watch(err.read_end, POLLIN);
+    watch(in.write_end, POLLOUT);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      result.timed_out = true;
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    const int ready = ::poll(fds, n, static_cast<int>(left.count()));
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      detail::fail("poll");
+    }
+    for (nfds_t i = 0; i < n; ++i) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == in.write_end.get()) {
+        const ssize_t w =
+            ::write(fds[i].fd, run.input.data() + written, run.input.size() - written);
+        if (w > 0) written += static_cast<std::size_t>(w);
+        if (w < 0 && errno != EAGAIN && errno != EINTR) in.write_end.reset();  // EPIPE
+        if (written == run.input.size()) in.write_end.reset();
+        continue;
+      }
+      UniqueFd& source = fds[i].fd == out.read_end.get() ? out.read_end : err.read_end;
+      std::string& sink = &source == &out.read_end ? result.out : result.err;
+      const ssize_t r = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (r > 0) {
+        sink.append(buffer, static_cast<std::size_t>(r));
+      } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
+        source.reset();
+      }
+    }
+  }
+  in.write_end.reset();
+
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) detail::fail("waitpid");
+  }
+  if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  return result;
+}
+
+// The converter under test.
+inline ProgramResult run_mapconv(const ProgramRun& run) {
+  return run_program(MAPCONV_BINARY, run);
+}
+
+}  // namespace e2e
