@@ -1,5 +1,6 @@
 #include "app/convert.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -189,22 +190,25 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     return;
   }
 
-  const std::int64_t plane = static_cast<std::int64_t>(nx) * ny;
-  for (std::int32_t k = 1; k <= nz; ++k) {
-    for (std::int32_t j = 1; j <= ny; ++j) {
-      for (std::int32_t i = 1; i <= nx; ++i) {
-        if (read_line(line, 80) != 0) return fail(8, "Reading error: FIELDs");
-        float* at = field + 3 * ((k - 1) * plane + static_cast<std::int64_t>(j - 1) * nx + (i - 1));
-        IoControlBlock cb{};
-        const IoArg record[] = {IoArg::val(80), IoArg::address(line)};
-        recio::for_read_int_lis(&cb, kNoBranch, kRecordMore, record);
-        for (int m = 0; m < 3; ++m) {
-          const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
-          recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
-        }
-        recio::for_read_int_lis_xmit(&cb, kEnd, {});
-      }
+  // Grid points exist only when every count is at least 1; then the check
+  // above bounds them by the capacity. Otherwise no field line is read and
+  // every plane record is empty, however large the other counts are.
+  const bool has_points = nx >= 1 && ny >= 1 && nz >= 1;
+  const std::int64_t points = has_points ? static_cast<std::int64_t>(nx) * ny * nz : 0;
+  const std::int64_t plane_values = has_points ? 3 * static_cast<std::int64_t>(nx) * ny : 0;
+  // The field is stored in file order (component, i, j, k), so the lines
+  // fill it front to back.
+  for (std::int64_t p = 0; p < points; ++p) {
+    if (read_line(line, 80) != 0) return fail(8, "Reading error: FIELDs");
+    float* at = field + 3 * p;
+    IoControlBlock cb{};
+    const IoArg record[] = {IoArg::val(80), IoArg::address(line)};
+    recio::for_read_int_lis(&cb, kNoBranch, kRecordMore, record);
+    for (int m = 0; m < 3; ++m) {
+      const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
+      recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
     }
+    recio::for_read_int_lis_xmit(&cb, kEnd, {});
   }
 
   {
@@ -251,7 +255,7 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
                           &header.IDA,  &header.IDB,  &header.IDC};
     for (std::size_t n = 0; n < std::size(rest); ++n) {
       const IoArg a[] = {IoArg::address(rest[n])};
-      const bool real = n < 1;
+      const bool real = n < 2;  // YMIN, ZMIN
       const bool last = n + 1 == std::size(rest);
       recio::for_write_seq_xmit(&cb,
                                 real   ? std::span<const std::uint8_t>(kRealMore)
@@ -275,20 +279,14 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     const IoArg nza[] = {IoArg::address(&header.NZ)};
     recio::for_write_seq_xmit(&cb, kIntEnd, nza);
   }
-  for (std::int32_t k = 1; k <= nz; ++k) {
+  // One record per plane even when it is empty; a 64-bit counter, since NZ
+  // may be the largest 32-bit value.
+  for (std::int64_t k = 0; k < nz; ++k) {
     IoControlBlock cb{};
     recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kMore, {});
-    const float* plane_start = field + 3 * (k - 1) * plane;
-    for (std::int32_t j = 1; j <= ny; ++j) {
-      for (std::int32_t i = 1; i <= nx; ++i) {
-        for (int m = 0; m < 3; ++m) {
-          const IoArg v[] = {
-              IoArg::val(4),
-              IoArg::address(plane_start + 3 * (static_cast<std::int64_t>(j - 1) * nx + (i - 1)) +
-                             m)};
-          recio::for_write_seq_xmit(&cb, kFieldValueMore, v);
-        }
-      }
+    for (std::int64_t n = 0; n < plane_values; ++n) {
+      const IoArg v[] = {IoArg::val(4), IoArg::address(field + k * plane_values + n)};
+      recio::for_write_seq_xmit(&cb, kFieldValueMore, v);
     }
     recio::for_write_seq_xmit(&cb, kEnd, {});
   }
