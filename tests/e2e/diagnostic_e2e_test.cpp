@@ -1,0 +1,116 @@
+// End to end: failures the conversion does not check for itself end the run
+// with a diagnostic line on the error stream and the condition's number as
+// exit status, and no result on the console.
+#include <sys/stat.h>
+
+#include "e2e/fixture.h"
+
+namespace e2e {
+namespace {
+
+using testsupport::file_exists;
+using testsupport::write_file;
+
+class DiagnosticE2e : public ConverterTest {
+ protected:
+  static void expect_diagnostic(const ProgramResult& r, int number, const std::string& line) {
+    EXPECT_EQ(r.exit_status, number);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, line);
+  }
+};
+
+const std::string kInternalRead = ", unit -5, file Internal List-Directed Read";
+
+// Lines whose values cannot be taken: the parse of an in-memory line has no
+// error check.
+TEST_F(DiagnosticE2e, UnreadableValues) {
+  struct Case {
+    int line;  // 1-based line of the two-point map to replace
+    std::string text;
+    int number;
+  };
+  const std::string eof = "end-of-file during read";
+  const std::string syntax = "list-directed I/O syntax error";
+  const std::string conversion = "input conversion error";
+  const Case cases[] = {
+      {11, "1.0 2.0", 24},
+      {12, "1.0", 24},
+      {11, "", 24},
+      {11, "1,2,", 24},                                    // a final comma is no null value
+      {11, std::string(80, ' ') + "1.0 2.0 3.0", 24},      // beyond column 80
+      {11, "1.0 2.0" + std::string(73, ' ') + "3.0", 24},  // third value beyond column 80
+      {11, "1.0 abc 2.0", 59},
+      {11, "1.0 2.0.0 3.0", 59},
+      {11, "1.0 2.0 'x'", 64},
+      {4, "", 24},
+      {4, "ninety", 59},
+      {10, "2 1", 24},
+      {10, "2 1 x", 59},
+      {6, "1 2 3000000000", 64},
+      {7, "15+3 0 0", 64},
+      {3, "2*AB C D", 59},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE("line " + std::to_string(c.line) + ": \"" + c.text + "\"");
+    std::vector<std::string> lines = two_point_lines();
+    lines[static_cast<std::size_t>(c.line - 1)] = c.text;
+    const ProgramResult r = convert(join_lines(lines));
+    const std::string& text = c.number == 24 ? eof : c.number == 59 ? syntax : conversion;
+    expect_diagnostic(r, c.number, severe(c.number, text + kInternalRead));
+    EXPECT_FALSE(output_exists());
+  }
+}
+
+// The output unit is opened without an error check.
+TEST_F(DiagnosticE2e, OutputThatCannotBeOpened) {
+  write_file(dir.file("in.map"), join_lines(two_point_lines()));
+  ASSERT_EQ(::mkdir(dir.file("sub").c_str(), 0755), 0);
+  struct Case {
+    const char* name;
+    std::string output;
+    int number;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"missing directory", "missing/out.unf", 29,
+       severe(29, "file not found, unit 21, file " + dir.file("missing/out.unf"))},
+      {"missing directory, path with dots", "./sub/../missing/out.unf", 29,
+       severe(29, "file not found, unit 21, file " + dir.file("missing/out.unf"))},
+      {"a directory", "sub", 9,
+       severe(9, "permission to access file denied, unit 21, file " + dir.file("sub"))},
+      {"empty name", "", 29, severe(29, "file not found, unit 21, file \"Unknown\"")},
+      {"blank name", "   ", 29, severe(29, "file not found, unit 21, file \"Unknown\"")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    expect_diagnostic(run({"in.map", c.output}), c.number, c.line);
+  }
+  EXPECT_FALSE(file_exists(dir.file("missing")));
+}
+
+// The output is opened only after the whole input has been read: a failure
+// inside the field is reported before the empty output name matters.
+TEST_F(DiagnosticE2e, EmptyOutputNameAfterAFailedRead) {
+  std::vector<std::string> lines = two_point_lines();
+  lines.resize(11);
+  write_file(dir.file("in.map"), join_lines(lines));
+  const ProgramResult r = run({"in.map", ""});
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, console_message("Reading error: FIELDs"));
+  EXPECT_EQ(r.err, "");
+}
+
+TEST_F(DiagnosticE2e, UnknownByteOrderSelection) {
+  for (const char* value :
+       {"FORT_CONVERT21=bigendian", "FORT_CONVERT21=", "FORT_CONVERT21= NATIVE"}) {
+    SCOPED_TRACE(value);
+    const ProgramResult r = convert(join_lines(two_point_lines()), {"LC_ALL=C", value});
+    expect_diagnostic(
+        r, 46,
+        severe(46, "inconsistent OPEN/CLOSE parameters, unit 21, file " + dir.file("out.unf")));
+  }
+}
+
+}  // namespace
+}  // namespace e2e
