@@ -40,6 +40,11 @@ msg::Id apply_truncation(UnitBlock* u) {
   return 0;
 }
 
+// Only variable records carry length fields.
+bool is_variable(const UnitBlock* u) {
+  return u->record_type == kRecVariable || u->record_type == kRecVariableAlias;
+}
+
 bool is_numeric(std::uint8_t type) {
   return type != kTypeChar;
 }
@@ -98,7 +103,9 @@ msg::Id write_direct(UnitBlock* u, const char* src, std::size_t n, bool last_ite
   int err = 0;
   if (!u->direct_write) {
     u->direct_write = true;
-    if (last_item) {
+    if (!is_variable(u)) {
+      // A stream record has no leading length to fill in.
+    } else if (last_item) {
       const std::uint64_t data = buffered + n - 4;
       store_length(base + u->rec_start, static_cast<std::uint32_t>(data), u->big_endian);
       u->leading_len_set = true;
@@ -149,12 +156,19 @@ msg::Id place_item(UnitBlock* u, const Item& item, bool last_item) {
   return place_bytes(u, src, n, last_item);
 }
 
-// End of a record written in direct-write mode: the tail, the trailing length
-// and, when it could not be filled before, the leading length.
+// End of a record written in direct-write mode: the tail, then the framing of
+// the record type: a stream terminator, or for a variable record the trailing
+// length and, when it could not be filled before, the leading length.
 msg::Id finish_direct(UnitBlock* u) {
   char* base = u->buffer.data();
   const std::size_t tail = u->cur - u->rec_start;
   if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, tail)) return id;
+  if (u->record_type == kRecStreamLF || u->record_type == kRecStreamCR) {
+    const std::size_t n = u->record_type == kRecStreamLF ? 2 : 1;
+    if (msg::Id id = for__write_record_to_file(u, "\r\n", n)) return id;
+    return apply_truncation(u);
+  }
+  if (!is_variable(u)) return apply_truncation(u);
   char length[4];
   const std::uint64_t data = static_cast<std::uint64_t>(u->direct_count) + tail - 4;
   store_length(length, static_cast<std::uint32_t>(data), u->big_endian);
