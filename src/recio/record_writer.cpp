@@ -190,6 +190,13 @@ msg::Id finish_direct(UnitBlock* u) {
   return apply_truncation(u);
 }
 
+// Completion of a failed statement: it is over, so the control block no
+// longer leads to the unit, which a later statement may hold.
+int statement_failed(IoControlBlock* cb, int disposition, msg::Id id, int status, UnitBlock* u) {
+  cb->unit = nullptr;
+  return rt::for__io_return(disposition, id, status, u);
+}
+
 // Runs the items of one call; ends the record at the terminator 1.
 int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
   ItemCursor cursor(desc, args);
@@ -201,7 +208,7 @@ int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) 
         return 0;  // the record stays open for the next call
       case ItemCursor::Step::kEnd:
         id = u->direct_write ? finish_direct(u) : for__put_su(u);
-        if (id != 0) return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        if (id != 0) return statement_failed(cb, rt::kUnitRelease, id, msg::number(id), u);
         u->record_count += 1;
         u->direct_write = false;
         for__release_lun(u);
@@ -209,11 +216,11 @@ int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) 
         return 0;
       case ItemCursor::Step::kItem:
         id = place_item(u, item, cursor.next_is_end());
-        if (id != 0) return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+        if (id != 0) return statement_failed(cb, rt::kUnitRelease, id, msg::number(id), u);
         break;
       case ItemCursor::Step::kBad:
-        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                                  msg::number(msg::kArgumentError), u);
+        return statement_failed(cb, rt::kUnitRelease, msg::kArgumentError,
+                                msg::number(msg::kArgumentError), u);
     }
   }
 }
@@ -311,18 +318,18 @@ int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, De
   u->stmt_flags = flags;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, kStatusUnknown, kFormUnformatted))
-      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+      return statement_failed(cb, rt::kUnitReset, id, msg::number(id), u);
   }
   if (u->read_only)
-    return rt::for__io_return(rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
+    return statement_failed(cb, rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
   if (u->access == kAccessDirect)
-    return rt::for__io_return(rt::kUnitRelease, msg::kSequentialToDirect,
-                              msg::number(msg::kMixedAccess), u);
+    return statement_failed(cb, rt::kUnitRelease, msg::kSequentialToDirect,
+                            msg::number(msg::kMixedAccess), u);
   if (u->form == kFormFormatted)
-    return rt::for__io_return(rt::kUnitRelease, msg::kUnformattedToFormatted,
-                              msg::number(msg::kMixedAccess), u);
+    return statement_failed(cb, rt::kUnitRelease, msg::kUnformattedToFormatted,
+                            msg::number(msg::kMixedAccess), u);
   if (msg::Id id = for__flush_readahead(u))
-    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+    return statement_failed(cb, rt::kUnitRelease, id, msg::number(id), u);
   start_record(u);
   return write_items(cb, u, desc, args);
 }
