@@ -470,6 +470,8 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   auto fail_closed = [&](msg::Id id) {
     int err = 0;
     if (!standard) plat::close_handle(handle, &err);
+    // A scratch file exists only for its connection.
+    if (scratch) plat::delete_file(stored_name.c_str(), &err);
     u->handle = plat::kInvalidHandle;
     return id;
   };
