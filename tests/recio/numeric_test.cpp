@@ -357,6 +357,51 @@ TEST(NumericSingle, NegativeLengthAndCore) {
   EXPECT_EQ(range, kRangeOk);
 }
 
+TEST(NumericSingle, ArbitraryTextsKeepTheInvariants) {
+  // Random texts over the characters that matter: statuses stay 0 or 1, the
+  // scan stops inside the text, status 0 means all consumed and no overflow,
+  // and a text without a significant digit is +0.0.
+  constexpr std::string_view kAlphabet = "0123456789+-.eEdDqQ \t,x00011";
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  char text[48];
+  for (int i = 0; i < 100000; ++i) {
+    const auto len = static_cast<std::int32_t>(next() % sizeof text);
+    bool significant = false;
+    for (std::int32_t k = 0; k < len; ++k) {
+      text[k] = kAlphabet[next() % kAlphabet.size()];
+      significant |= text[k] >= '1' && text[k] <= '9';
+    }
+    SCOPED_TRACE(std::string_view(text, static_cast<std::size_t>(len)));
+    const char* end = nullptr;
+    int range = -1;
+    const float core = cvtas_a_to_s(text, len, 0, 0, 0, &end, &range);
+    ASSERT_TRUE(end >= text && end <= text + len);
+    float f = 1.0f;
+    const int st = cvt_text_to_ieee_s(text, len, 0, 0, kOptBlanksAreZeros, &f);
+    ASSERT_EQ(st, (end == text + len && range != kRangeOverflow) ? 0 : 1);
+    ASSERT_EQ(bits(f), bits(core));
+    double d = 1.0;
+    const int st_d = cvt_text_to_ieee_t(text, len, 0, 0, kOptBlanksAreZeros, &d);
+    ASSERT_TRUE(st_d == 0 || st_d == 1);
+    if (!significant) {
+      ASSERT_EQ(bits(f), 0u);
+      ASSERT_EQ(bits(d), 0u);
+    }
+    std::int32_t v = 1;
+    const int st_i = cvt_text_to_integer(text, len, kOptIgnoreBlanks, &v);
+    ASSERT_TRUE(st_i == kCvtOk || st_i == kCvtBadChar || st_i == kCvtRange);
+    if (st_i != kCvtOk) {
+      ASSERT_EQ(v, 0);
+    }
+  }
+}
+
 // ------------------------------------------------------------------- double
 
 TEST(NumericDouble, Conversions) {
