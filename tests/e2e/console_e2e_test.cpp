@@ -96,6 +96,11 @@ TEST_F(ConsoleE2e, LongNamesAreCutTo80Characters) {
   const Case cases[] = {
       {"arguments", {input_long, output_long}, "", kDone},
       {"typed", {}, input_long + "\n" + output_long + "\n", kInputPrompt + kOutputPrompt + kDone},
+      // Longer than any initial line buffer of the console reader.
+      {"typed, very long lines",
+       {},
+       input80 + std::string(20000, 'x') + "\n" + output80 + std::string(20000, 'y') + "\n",
+       kInputPrompt + kOutputPrompt + kDone},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

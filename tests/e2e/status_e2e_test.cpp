@@ -26,8 +26,11 @@ class StatusE2e : public ConverterTest {
   }
 };
 
-TEST_F(StatusE2e, MissingInputFile) {
-  expect_reported(run({"no-such.map", "out.unf"}), "Cannot open the MAP file");
+TEST_F(StatusE2e, InputThatCannotBeOpened) {
+  for (const char* name : {"no-such.map", "", "   "}) {
+    SCOPED_TRACE(std::string("input name \"") + name + "\"");
+    expect_reported(run({name, "out.unf"}), "Cannot open the MAP file");
+  }
 }
 
 TEST_F(StatusE2e, InputIsADirectory) {
