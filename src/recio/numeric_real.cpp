@@ -273,8 +273,15 @@ inline float finish_single(const Scanned& s, int* range) {
       const std::uint32_t low =
           static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(dv)) & 0x1FFFFFFFu;
       if (dv >= 0x1p-126 && low - (0x10000000u - 3) > 6u) {
-        const float v = static_cast<float>(dv);
-        if (v == std::numeric_limits<float>::infinity()) *range = kRangeOverflow;
+        // From 2^128 - 2^103 up the value rounds to infinity; testing it here
+        // also keeps the conversion below within the range of float.
+        float v;
+        if (dv >= 0x1.ffffffp127) {
+          v = std::numeric_limits<float>::infinity();
+          *range = kRangeOverflow;
+        } else {
+          v = static_cast<float>(dv);
+        }
         return s.neg ? -v : v;
       }
     }
