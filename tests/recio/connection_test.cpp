@@ -1,0 +1,565 @@
+#include "recio/connection.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "recio/io_api.h"
+#include "recio/unit_table.h"
+#include "rt/memory.h"
+#include "support/test_files.h"
+
+namespace {
+
+using recio::IoArg;
+using recio::IoControlBlock;
+using recio::UnitBlock;
+using testsupport::read_file;
+using testsupport::ScratchDir;
+using testsupport::write_file;
+
+constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
+
+// One keyword given as text.
+struct Keyword {
+  std::uint8_t code;
+  std::string_view text;
+};
+
+int open_unit(std::int32_t unit, std::uint32_t flags, std::initializer_list<Keyword> keywords) {
+  std::vector<std::uint8_t> desc;
+  std::vector<IoArg> args;
+  for (const Keyword& k : keywords) {
+    desc.insert(desc.end(), {0x38, 0x04, k.code, 0x00});
+    args.push_back(IoArg::val(static_cast<std::int64_t>(k.text.size())));
+    args.push_back(IoArg::address(k.text.data()));
+  }
+  desc.insert(desc.end(), {0x01, 0x00});
+  IoControlBlock cb{};
+  return recio::for_open(&cb, unit, flags, desc, args);
+}
+
+int open_file(std::int32_t unit, std::string_view name, std::string_view status = "unknown",
+              std::string_view form = "unformatted") {
+  return open_unit(unit, kCheck,
+                   {{recio::kKeyFile, name}, {recio::kKeyStatus, status}, {recio::kKeyForm, form}});
+}
+
+int close_unit(std::int32_t unit, std::string_view disposition = {}) {
+  IoControlBlock cb{};
+  if (disposition.empty()) {
+    constexpr std::uint8_t desc[] = {0x01, 0x00};
+    return recio::for_close(&cb, unit, kCheck, desc, {});
+  }
+  constexpr std::uint8_t desc[] = {0x38, 0x04, recio::kKeyDisposition, 0x00, 0x01, 0x00};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(disposition.size())),
+                        IoArg::address(disposition.data())};
+  return recio::for_close(&cb, unit, kCheck, desc, args);
+}
+
+// One unformatted record holding `text`.
+int write_text(std::int32_t unit, std::string_view text) {
+  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(text.size())),
+                        IoArg::address(text.data())};
+  IoControlBlock cb{};
+  return recio::for_write_seq(&cb, unit, kCheck, desc, args);
+}
+
+// The bytes of a little-endian variable record holding `text`.
+std::string record(std::string_view text) {
+  const auto n = static_cast<std::uint32_t>(text.size());
+  std::string length;
+  for (int i = 0; i < 4; ++i) length.push_back(static_cast<char>((n >> (8 * i)) & 0xFF));
+  return length + std::string(text) + length;
+}
+
+bool connected(std::int32_t unit) {
+  const UnitBlock* u = recio::for__find_lub(unit);
+  return u != nullptr && u->connected;
+}
+
+// Sets (or with null removes) an environment variable for one scope.
+class EnvVar {
+ public:
+  EnvVar(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old, had_ = true;
+    if (value != nullptr)
+      ::setenv(name, value, 1);
+    else
+      ::unsetenv(name);
+  }
+  ~EnvVar() {
+    if (had_)
+      ::setenv(name_, old_.c_str(), 1);
+    else
+      ::unsetenv(name_);
+  }
+
+ private:
+  const char* name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+// Makes a directory the working directory for one scope.
+class WorkingDir {
+ public:
+  explicit WorkingDir(const std::string& dir) : old_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~WorkingDir() { std::filesystem::current_path(old_); }
+
+ private:
+  std::filesystem::path old_;
+};
+
+TEST(Open, KeywordValuesIgnoreCaseAndTrailingBlanksOnly) {
+  ScratchDir dir;
+  const std::string path = dir.file("map.txt");
+  write_file(path, "contents");
+  struct Case {
+    std::uint8_t keyword;
+    std::string_view value;
+    int expected;
+  };
+  const Case cases[] = {
+      {recio::kKeyStatus, "old", 0},         {recio::kKeyStatus, "Old", 0},
+      {recio::kKeyStatus, "OLD", 0},         {recio::kKeyStatus, "old   ", 0},
+      {recio::kKeyStatus, "oLd ", 0},        {recio::kKeyStatus, " old", 45},
+      {recio::kKeyStatus, "ol", 45},         {recio::kKeyStatus, "olde", 45},
+      {recio::kKeyStatus, "", 45},           {recio::kKeyStatus, "   ", 45},
+      {recio::kKeyStatus, "unknown", 0},     {recio::kKeyForm, "formatted", 0},
+      {recio::kKeyForm, "Unformatted  ", 0}, {recio::kKeyForm, "formated", 45},
+      {recio::kKeyForm, "\tformatted", 45},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.value) + "|");
+    EXPECT_EQ(open_unit(30, kCheck, {{recio::kKeyFile, path}, {c.keyword, c.value}}), c.expected);
+    EXPECT_EQ(connected(30), c.expected == 0);
+    EXPECT_EQ(close_unit(30), 0);
+  }
+  EXPECT_EQ(read_file(path), "contents");
+}
+
+TEST(Open, KeywordMatcherTable) {
+  struct Case {
+    recio::KeyTable table;
+    const char* text;
+    int code;
+  };
+  const Case cases[] = {
+      {recio::KeyTable::kStatus, "scratch", 3},
+      {recio::KeyTable::kStatus, "REPLACE ", 5},
+      {recio::KeyTable::kForm, "binary", 4},
+      {recio::KeyTable::kBlank, "null", 2},
+      {recio::KeyTable::kBlank, "zero", 1},
+      {recio::KeyTable::kAccess, "Append", 3},
+      {recio::KeyTable::kDisposition, "keep", 1},
+      {recio::KeyTable::kDisposition, "save", 1},
+      {recio::KeyTable::kDisposition, "Delete  ", 2},
+      {recio::KeyTable::kDisposition, "print/delete", 5},
+      {recio::KeyTable::kDisposition, " ", 0},
+  };
+  for (const Case& c : cases) {
+    const auto length = static_cast<std::int32_t>(std::string_view(c.text).size());
+    EXPECT_EQ(recio::for__open_key(c.table, c.text, length), c.code) << c.text;
+  }
+}
+
+TEST(Open, DefaultsAreStoredInTheUnitBlock) {
+  ScratchDir dir;
+  struct Case {
+    std::string_view form;  // empty: not given
+    std::uint8_t form_code;
+    std::uint8_t record_type;
+    std::uint8_t carriage_control;
+    std::int32_t recl;
+  };
+  const Case cases[] = {
+      {"", recio::kFormFormatted, recio::kRecStreamLF, recio::kCcList, 134},
+      {"formatted", recio::kFormFormatted, recio::kRecStreamLF, recio::kCcList, 134},
+      {"unformatted", recio::kFormUnformatted, recio::kRecVariable, recio::kCcNone, 2048},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form);
+    const std::string path = dir.file("defaults.dat");
+    if (c.form.empty())
+      ASSERT_EQ(open_unit(31, kCheck, {{recio::kKeyFile, path}}), 0);
+    else
+      ASSERT_EQ(open_unit(31, kCheck, {{recio::kKeyFile, path}, {recio::kKeyForm, c.form}}), 0);
+    const UnitBlock* u = recio::for__find_lub(31);
+    ASSERT_NE(u, nullptr);
+    EXPECT_TRUE(u->connected);
+    EXPECT_EQ(u->busy, 0u);
+    EXPECT_EQ(u->file_name, path);
+    EXPECT_EQ(u->access, recio::kAccessSequential);
+    EXPECT_EQ(u->form, c.form_code);
+    EXPECT_EQ(u->record_type, c.record_type);
+    EXPECT_EQ(u->carriage_control, c.carriage_control);
+    EXPECT_EQ(u->recl, c.recl);
+    EXPECT_TRUE(u->recl_defaulted);
+    EXPECT_EQ(u->lis_width, 80);
+    EXPECT_TRUE(u->disk_file);
+    EXPECT_TRUE(u->truncate_pending);
+    EXPECT_FALSE(u->read_only);
+    EXPECT_FALSE(u->standard_handle);
+    EXPECT_EQ(u->device_kind, recio::kDeviceFile);
+    EXPECT_FALSE(u->convert);
+    EXPECT_FALSE(u->blank_null);
+    EXPECT_EQ(close_unit(31), 0);
+    EXPECT_EQ(recio::for__find_lub(31), nullptr);
+  }
+}
+
+TEST(Open, TheProgramsOwnOpenStatements) {
+  // The exact descriptors and argument blocks of the converter: an 80-character
+  // blank-padded name, STATUS, FORM and BLANK given as the code 2.
+  ScratchDir dir;
+  write_file(dir.file("in.txt"), "x\n");
+  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
+                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
+  struct Case {
+    std::int32_t unit;
+    std::uint32_t flags;
+    const char* name;
+    std::string_view status, form;
+    std::uint8_t record_type;
+  };
+  const Case cases[] = {
+      {20, recio::kFlagsErrBranch, "in.txt", "old", "formatted", recio::kRecStreamLF},
+      {21, recio::kFlagsNoBranch, "out.map", "unknown", "unformatted", recio::kRecVariable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unit);
+    std::string name = dir.file(c.name);
+    const std::string full = name;
+    name.resize(80, ' ');
+    const IoArg args[] = {IoArg::val(80),
+                          IoArg::address(name.data()),
+                          IoArg::val(static_cast<std::int64_t>(c.status.size())),
+                          IoArg::address(c.status.data()),
+                          IoArg::val(static_cast<std::int64_t>(c.form.size())),
+                          IoArg::address(c.form.data()),
+                          IoArg::val(2)};
+    IoControlBlock cb{};
+    ASSERT_EQ(recio::for_open(&cb, c.unit, c.flags, desc, args), 0);
+    EXPECT_EQ(cb.unit, nullptr);
+    const UnitBlock* u = recio::for__find_lub(c.unit);
+    ASSERT_NE(u, nullptr);
+    EXPECT_EQ(u->file_name, full);  // trailing blanks gone
+    EXPECT_TRUE(u->blank_null);
+    EXPECT_EQ(u->record_type, c.record_type);
+    EXPECT_EQ(close_unit(c.unit), 0);
+  }
+  EXPECT_TRUE(testsupport::file_exists(dir.file("out.map")));
+}
+
+TEST(Open, DeviceNames) {
+  ScratchDir dir;
+  WorkingDir cwd(dir.path());
+  struct Case {
+    std::string_view name;
+    int expected;
+    int device;
+    bool standard;
+  };
+  const Case cases[] = {
+      {"NUL", 0, recio::kDeviceNull, false},
+      {"nul.dat", 0, recio::kDeviceNull, false},
+      {"Nul", 0, recio::kDeviceNull, false},
+      {"CON", 0, recio::kDeviceConsoleOut, true},
+      {"con.txt", 0, recio::kDeviceConsoleOut, true},
+      {"CONOUT$.bin", 0, recio::kDeviceFile, false},
+      {"user.dat", 0, recio::kDeviceFile, false},
+      {"PRN", 42, 0, false},
+      {"LPT1", 42, 0, false},
+      {"lpt4", 42, 0, false},
+      {"COM1", 42, 0, false},
+      {"com3.x", 42, 0, false},
+      {"AUX", 42, 0, false},
+      {"LINE", 42, 0, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(open_file(32, c.name), c.expected);
+    if (c.expected != 0) {
+      EXPECT_FALSE(connected(32));
+      EXPECT_EQ(close_unit(32), 0);
+      continue;
+    }
+    const UnitBlock* u = recio::for__find_lub(32);
+    EXPECT_EQ(u->device_kind, c.device);
+    EXPECT_EQ(u->standard_handle, c.standard);
+    // Only a disk file is ever cut to the records written.
+    EXPECT_EQ(u->truncate_pending, c.device == recio::kDeviceFile);
+    if (c.standard) {
+      EXPECT_EQ(u->handle, STDOUT_FILENO);
+      // Records go to standard output, which CLOSE leaves open.
+      const std::string capture = dir.file("stdout.bin");
+      const int saved = ::dup(STDOUT_FILENO);
+      const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ::dup2(fd, STDOUT_FILENO);
+      ::close(fd);
+      EXPECT_EQ(write_text(32, "to the console"), 0);
+      EXPECT_EQ(close_unit(32), 0);
+      const bool still_open = ::fcntl(STDOUT_FILENO, F_GETFD) != -1;
+      ::dup2(saved, STDOUT_FILENO);
+      ::close(saved);
+      EXPECT_TRUE(still_open);
+      EXPECT_EQ(read_file(capture), record("to the console"));
+      std::filesystem::remove(capture);
+    } else if (c.device == recio::kDeviceNull) {
+      EXPECT_EQ(write_text(32, "discarded"), 0);
+      EXPECT_EQ(close_unit(32), 0);
+    } else {
+      EXPECT_EQ(u->file_name, dir.file(std::string(c.name)));
+      EXPECT_EQ(write_text(32, "a file"), 0);
+      EXPECT_EQ(close_unit(32), 0);
+      EXPECT_EQ(read_file(dir.file(std::string(c.name))), record("a file"));
+      std::filesystem::remove(dir.file(std::string(c.name)));
+    }
+  }
+  // Nothing but the ordinary files ever appeared in the working directory.
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
+  ScratchDir dir;
+  WorkingDir cwd(dir.path());
+  {
+    const std::string named = dir.file("from-env.dat");
+    EnvVar fort("FORT37", named.c_str());
+    ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
+    EXPECT_EQ(recio::for__find_lub(37)->file_name, named);
+    EXPECT_EQ(write_text(37, "env"), 0);
+    EXPECT_EQ(close_unit(37), 0);
+    EXPECT_EQ(read_file(named), record("env"));
+  }
+  {
+    // A relative FORTn value is taken from the working directory.
+    EnvVar fort("FORT37", "  relative.dat  ");
+    ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
+    EXPECT_EQ(recio::for__find_lub(37)->file_name, dir.file("relative.dat"));
+    EXPECT_EQ(close_unit(37), 0);
+  }
+  {
+    EnvVar fort("FORT37", nullptr);
+    ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
+    EXPECT_EQ(recio::for__find_lub(37)->file_name, dir.file("fort.37"));
+    EXPECT_EQ(write_text(37, "default"), 0);
+    EXPECT_EQ(close_unit(37), 0);
+    EXPECT_EQ(read_file(dir.file("fort.37")), record("default"));
+  }
+  {
+    // Implicit connection by the first write uses the same default name.
+    EnvVar fort("FORT38", nullptr);
+    EXPECT_EQ(write_text(38, "implicit"), 0);
+    EXPECT_EQ(recio::for__find_lub(38)->file_name, dir.file("fort.38"));
+    EXPECT_EQ(close_unit(38), 0);
+    EXPECT_EQ(read_file(dir.file("fort.38")), record("implicit"));
+  }
+}
+
+TEST(Open, BlankFileNameIsNotReplaced) {
+  ScratchDir dir;
+  WorkingDir cwd(dir.path());
+  const std::string other = dir.file("fort-env.dat");
+  EnvVar fort("FORT22", other.c_str());
+  for (std::string_view name : {std::string_view(""), std::string_view(" "),
+                                std::string_view("                                        "
+                                                 "                                        ")}) {
+    SCOPED_TRACE(name.size());
+    EXPECT_EQ(open_file(22, name), 29);
+    EXPECT_FALSE(connected(22));
+    EXPECT_EQ(close_unit(22), 0);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+TEST(Open, FailuresLeaveTheUnitUnconnected) {
+  ScratchDir dir;
+  write_file(dir.file("exists.dat"), "old contents");
+  struct Case {
+    std::string name;
+    std::string_view status;
+    int expected;
+  };
+  const Case cases[] = {
+      {dir.file("missing-dir/out.map"), "unknown", 29},
+      {dir.file("missing-dir/deeper/out.map"), "new", 29},
+      {dir.file("absent.dat"), "old", 29},
+      {dir.file("exists.dat/below"), "unknown", 29},
+      {dir.file("exists.dat"), "new", 10},
+      {dir.path(), "unknown", 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(open_file(33, c.name, c.status), c.expected);
+    EXPECT_FALSE(connected(33));
+    EXPECT_EQ(close_unit(33), 0);
+  }
+  EXPECT_EQ(read_file(dir.file("exists.dat")), "old contents");
+  EXPECT_FALSE(testsupport::file_exists(dir.file("absent.dat")));
+  EXPECT_FALSE(testsupport::file_exists(dir.file("missing-dir")));
+  // No memory for the record buffer.
+  {
+    rt::for__set_vm_limit(4096);
+    const int r = open_file(33, dir.file("no-memory.dat"));
+    rt::for__set_vm_limit(0);
+    EXPECT_EQ(r, 41);
+    EXPECT_FALSE(connected(33));
+    EXPECT_EQ(close_unit(33), 0);
+  }
+  // STATUS "new" creates a file that does not exist yet.
+  EXPECT_EQ(open_file(33, dir.file("fresh.dat"), "new"), 0);
+  EXPECT_EQ(close_unit(33), 0);
+  EXPECT_TRUE(testsupport::file_exists(dir.file("fresh.dat")));
+}
+
+TEST(OpenDeathTest, ReadOnlyFileOpensReadOnlyAndRefusesWrites) {
+  ScratchDir dir;
+  const std::string path = dir.file("locked.map");
+  write_file(path, "locked");
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  // The privileged user writes whatever the mode says, so the check runs in a
+  // child that gives up its privileges first. Exit code: the write's status
+  // once the OPEN succeeded read-only, 100 + the OPEN's result otherwise.
+  EXPECT_EXIT(
+      {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(99);
+        const int opened = open_file(34, path);
+        const UnitBlock* u = recio::for__find_lub(34);
+        if (opened != 0 || u == nullptr || !u->read_only) std::_Exit(100 + opened);
+        std::_Exit(write_text(34, "refused"));
+      },
+      testing::ExitedWithCode(47), "");
+  EXPECT_EQ(read_file(path), "locked");
+}
+
+TEST(Open, ReopenOfTheSameFileKeepsTheConnection) {
+  ScratchDir dir;
+  std::filesystem::create_directory(dir.file("sub"));
+  const std::string path = dir.file("same.map");
+  ASSERT_EQ(open_file(35, path), 0);
+  const plat::Handle handle = recio::for__find_lub(35)->handle;
+  ASSERT_EQ(write_text(35, "first"), 0);
+  WorkingDir cwd(dir.path());
+  for (std::string_view spelling : {std::string_view("sub/../same.map"),
+                                    std::string_view("./same.map"), std::string_view("same.map")}) {
+    SCOPED_TRACE(spelling);
+    EXPECT_EQ(open_file(35, spelling), 0);
+    const UnitBlock* u = recio::for__find_lub(35);
+    ASSERT_TRUE(u->connected);
+    EXPECT_EQ(u->handle, handle);
+    EXPECT_EQ(u->file_name, path);
+  }
+  // A reconnection would have started writing at the start of the file again.
+  ASSERT_EQ(write_text(35, "second"), 0);
+  EXPECT_EQ(close_unit(35), 0);
+  EXPECT_EQ(read_file(path), record("first") + record("second"));
+}
+
+TEST(Open, ReopenOfAnotherFileClosesTheFirst) {
+  ScratchDir dir;
+  const std::string a = dir.file("a.map"), b = dir.file("b.map");
+  ASSERT_EQ(open_file(36, a), 0);
+  ASSERT_EQ(write_text(36, "into a"), 0);
+  ASSERT_EQ(open_file(36, b), 0);
+  EXPECT_EQ(recio::for__find_lub(36)->file_name, b);
+  ASSERT_EQ(write_text(36, "into b"), 0);
+  EXPECT_EQ(close_unit(36), 0);
+  EXPECT_EQ(read_file(a), record("into a"));
+  EXPECT_EQ(read_file(b), record("into b"));
+  // A failed switch leaves the unit unconnected, the first file intact.
+  ASSERT_EQ(open_file(36, a, "old"), 0);
+  EXPECT_EQ(open_file(36, dir.file("missing/c.map")), 29);
+  EXPECT_FALSE(connected(36));
+  EXPECT_EQ(close_unit(36), 0);
+  EXPECT_EQ(read_file(a), record("into a"));
+}
+
+TEST(Close, UnconnectedUnitsAndDispositions) {
+  ScratchDir dir;
+  // Never referenced, a direct slot and a chain unit.
+  EXPECT_EQ(close_unit(39), 0);
+  EXPECT_EQ(close_unit(7000), 0);
+  EXPECT_EQ(recio::for__find_lub(7000), nullptr);
+
+  struct Case {
+    std::string_view disposition;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"", true}, {"keep", true}, {"SAVE", true}, {"delete", false}, {"DELETE  ", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.disposition);
+    const std::string path = dir.file("disposed.map");
+    ASSERT_EQ(open_file(42, path), 0);
+    ASSERT_EQ(write_text(42, "x"), 0);
+    EXPECT_EQ(close_unit(42, c.disposition), 0);
+    EXPECT_EQ(recio::for__find_lub(42), nullptr);
+    EXPECT_EQ(testsupport::file_exists(path), c.kept);
+    std::filesystem::remove(path);
+  }
+  // CLOSE takes no keyword but the disposition; the unit stays connected.
+  {
+    const std::string path = dir.file("kept.map");
+    ASSERT_EQ(open_file(42, path), 0);
+    constexpr std::uint8_t desc[] = {0x38, 0x04, recio::kKeyStatus, 0x00, 0x01, 0x00};
+    const IoArg args[] = {IoArg::val(6), IoArg::address("delete")};
+    IoControlBlock cb{};
+    EXPECT_EQ(recio::for_close(&cb, 42, kCheck, desc, args), 48);
+    EXPECT_TRUE(connected(42));
+    EXPECT_EQ(recio::for__find_lub(42)->busy, 0u);
+    EXPECT_EQ(close_unit(42, "bogus"), 45);
+    EXPECT_TRUE(connected(42));
+    EXPECT_EQ(close_unit(42), 0);
+    EXPECT_TRUE(testsupport::file_exists(path));
+  }
+  // Closing twice: the second finds nothing connected.
+  ASSERT_EQ(open_file(42, dir.file("twice.map")), 0);
+  EXPECT_EQ(close_unit(42), 0);
+  EXPECT_EQ(close_unit(42), 0);
+}
+
+TEST(Close, ScratchFileIsGoneAfterClose) {
+  ScratchDir dir;
+  EnvVar tmp("TMPDIR", dir.path().c_str());
+  // FILE is ignored for a scratch unit.
+  ASSERT_EQ(open_unit(43, kCheck,
+                      {{recio::kKeyFile, dir.file("ignored")},
+                       {recio::kKeyStatus, "Scratch"},
+                       {recio::kKeyForm, "unformatted"}}),
+            0);
+  const std::string name = recio::for__find_lub(43)->file_name;
+  EXPECT_TRUE(name.starts_with(dir.path() + "/FOR")) << name;
+  EXPECT_TRUE(testsupport::file_exists(name));
+  EXPECT_FALSE(testsupport::file_exists(dir.file("ignored")));
+  ASSERT_EQ(write_text(43, "temporary"), 0);
+  EXPECT_EQ(read_file(name), record("temporary"));
+  EXPECT_EQ(close_unit(43), 0);
+  EXPECT_FALSE(testsupport::file_exists(name));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+
+  // A scratch OPEN that fails after the file was made leaves nothing behind.
+  EnvVar convert("FORT_CONVERT43", "no such conversion");
+  EXPECT_EQ(
+      open_unit(43, kCheck, {{recio::kKeyStatus, "scratch"}, {recio::kKeyForm, "unformatted"}}),
+      46);
+  EXPECT_FALSE(connected(43));
+  EXPECT_EQ(close_unit(43), 0);
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace

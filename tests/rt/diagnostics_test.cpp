@@ -1,0 +1,299 @@
+#include "rt/diagnostics.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "recio/io_api.h"
+#include "recio/unit.h"
+#include "recio/unit_table.h"
+#include "support/test_files.h"
+
+namespace {
+
+using recio::IoArg;
+using recio::IoControlBlock;
+using testsupport::bytes;
+using testsupport::read_file;
+using testsupport::ScratchDir;
+
+constexpr std::uint8_t kEnd[] = {0x01, 0x00};
+constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
+
+// The converter's OPEN of its output: FILE, STATUS, FORM and BLANK.
+int program_open(std::int32_t unit, std::uint32_t flags, const std::string& name) {
+  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
+                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(name.size())),
+                        IoArg::address(name.data()),
+                        IoArg::val(7),
+                        IoArg::address("unknown"),
+                        IoArg::val(11),
+                        IoArg::address("unformatted"),
+                        IoArg::val(2)};
+  IoControlBlock cb{};
+  return recio::for_open(&cb, unit, flags, desc, args);
+}
+
+int write_text(std::int32_t unit, std::uint32_t flags, std::string_view text) {
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(text.size())),
+                        IoArg::address(text.data())};
+  IoControlBlock cb{};
+  return recio::for_write_seq(&cb, unit, flags, kTextEnd, args);
+}
+
+// Points standard error at a file, so that the bytes can be compared exactly.
+void capture_stderr(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ::dup2(fd, STDERR_FILENO);
+  ::close(fd);
+}
+
+// The same for one scope of the test process itself.
+class StderrCapture {
+ public:
+  explicit StderrCapture(const std::string& path) : saved_(::dup(STDERR_FILENO)) {
+    capture_stderr(path);
+  }
+  ~StderrCapture() {
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+std::string not_found_line(std::int32_t unit, const std::string& name) {
+  return "forrtl: severe (29): file not found, unit " + std::to_string(unit) + ", file " + name +
+         "\r\n";
+}
+
+TEST(IoReturn, OutcomeByStatementBranchesAndCondition) {
+  constexpr std::uint32_t kErr = recio::kFlagErrorCheck;
+  constexpr std::uint32_t kEndBr = recio::kFlagEndBranch;
+  constexpr std::uint32_t kEor = recio::kFlagEorBranch;
+  constexpr std::uint32_t kConv = recio::kFlagOutConvStatus;
+  struct Case {
+    std::uint32_t flags;
+    msg::Id id;
+    int status;
+    int result;
+  };
+  const Case cases[] = {
+      // Error check: end of file and end of record keep their meaning.
+      {kErr, msg::kEndOfFile, 24, -1},
+      {kErr, msg::kEndOfFileEncountered, 613, -1},
+      {kErr, msg::kEndOfRecord, 268, -2},
+      {kErr, msg::kEndOfRecordEncountered, 758, -2},
+      {kErr, msg::kTooManyRecords, 27, 27},
+      {kErr, msg::kFileNotFound, 29, 29},
+      {kErr, msg::kUnformattedToFormatted, 31, 31},
+      {kErr, msg::kWriteError, 0x10026, 38},  // low 16 bits of the status
+      {kErr | kEndBr, msg::kReadError, 39, 39},
+      // End branch alone.
+      {kEndBr, msg::kEndOfFile, 24, -1},
+      {kEndBr, msg::kTooManyRecords, 27, -1},
+      {kEndBr, msg::kEndOfFileEncountered, 613, -1},
+      // End-of-record branch alone.
+      {kEor, msg::kEndOfRecord, 268, -2},
+      {kEor, msg::kEndOfRecordEncountered, 758, -2},
+      // Output conversion errors returned as status.
+      {kConv, msg::kOutputConversion, 63, 63},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.flags << " " << c.id);
+    recio::UnitBlock u;
+    u.unit = 7;
+    u.stmt_flags = c.flags;
+    u.os_error = ENOSPC;
+    EXPECT_EQ(rt::for__io_return(rt::kUnitLeave, c.id, c.status, &u), c.result);
+    EXPECT_EQ(u.os_error, 0);
+  }
+}
+
+TEST(IoReturn, LesserConditionsPrintAndReturnTheirNumber) {
+  ScratchDir dir;
+  const std::string capture = dir.file("stderr");
+  const std::string long_name = "/" + std::string(300, 'n');
+  struct Case {
+    std::uint32_t flags;
+    msg::Id id;
+    std::string file_name;
+    std::string line;
+  };
+  const Case cases[] = {
+      {0, msg::kOutputConversion, "/some/file",
+       "forrtl: error (63): output conversion error, unit 7, file /some/file\r\n"},
+      // The end branch does not cover other conditions.
+      {recio::kFlagEndBranch, msg::kOutputConversion, "/some/file",
+       "forrtl: error (63): output conversion error, unit 7, file /some/file\r\n"},
+      {0, msg::kForeignConversion, "/some/file",
+       "forrtl: info (95): floating point conversion failed\r\n"},
+      // A unit without a name, and a name cut to 259 characters.
+      {0, msg::kOutputConversion, "",
+       "forrtl: error (63): output conversion error, unit 7, file \"Unknown\"\r\n"},
+      {0, msg::kOutputConversion, long_name,
+       "forrtl: error (63): output conversion error, unit 7, file " + long_name.substr(0, 259) +
+           "\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    recio::UnitBlock u;
+    u.unit = 7;
+    u.stmt_flags = c.flags;
+    u.file_name = c.file_name;
+    int result = 0;
+    {
+      StderrCapture redirect(capture);
+      result = rt::for__io_return(rt::kUnitLeave, c.id, 1, &u);
+    }
+    EXPECT_EQ(result, msg::number(c.id));
+    EXPECT_EQ(read_file(capture), c.line);
+  }
+}
+
+TEST(Diagnostics, ErrorClassPrintsTheErrorWordAndReturns) {
+  ScratchDir dir;
+  const std::string capture = dir.file("stderr");
+  {
+    StderrCapture redirect(capture);
+    rt::for__issue_diagnostic_text(msg::kEventAbort, "CONTROL-C");
+  }
+  EXPECT_EQ(read_file(capture), "forrtl: error (200): program aborting due to CONTROL-C event\r\n");
+}
+
+TEST(DiagnosticsDeathTest, OpenInAMissingDirectoryWithoutErrorCheck) {
+  ScratchDir dir;
+  const std::string name = dir.file("no-such-dir/out.map");
+  const std::string capture = dir.file("stderr");
+  EXPECT_EXIT(
+      {
+        capture_stderr(capture);
+        ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        program_open(21, recio::kFlagsNoBranch, name);
+      },
+      testing::ExitedWithCode(29), "");
+  EXPECT_EQ(read_file(capture), not_found_line(21, name));
+}
+
+TEST(DiagnosticsDeathTest, ExactLineMatchedByRegex) {
+  // The same line seen through the death test's own capture of standard error.
+  ScratchDir dir;
+  const std::string name = dir.file("no-such-dir/out.map");
+  ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+  EXPECT_EXIT(program_open(21, recio::kFlagsNoBranch, name), testing::ExitedWithCode(29),
+              "^forrtl: severe \\(29\\): file not found, unit 21, file " + name + "\r\n$");
+  ::unsetenv("FOR_DISABLE_STACK_TRACE");
+}
+
+TEST(DiagnosticsDeathTest, UnitsWrittenBeforeAreClosedComplete) {
+  ScratchDir dir;
+  const std::string first = dir.file("first.map");
+  const std::string second = dir.file("second.map");
+  const std::string capture = dir.file("stderr");
+  testsupport::write_file(second, std::string(100, 'x'));
+  EXPECT_EXIT(
+      {
+        capture_stderr(capture);
+        ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        if (program_open(60, recio::kFlagsNoBranch, first) != 0) std::_Exit(100);
+        write_text(60, recio::kFlagsNoBranch, "header");
+        write_text(60, recio::kFlagsNoBranch, "plane");
+        // A chain unit too, over a longer existing file.
+        if (program_open(6000, recio::kFlagsNoBranch, second) != 0) std::_Exit(101);
+        write_text(6000, recio::kFlagsNoBranch, "only");
+        program_open(21, recio::kFlagsNoBranch, dir.file("no-such-dir/out.map"));
+        std::_Exit(102);
+      },
+      testing::ExitedWithCode(29), "");
+  const std::string header = bytes({6, 0, 0, 0}) + "header" + bytes({6, 0, 0, 0});
+  const std::string plane = bytes({5, 0, 0, 0}) + "plane" + bytes({5, 0, 0, 0});
+  EXPECT_EQ(read_file(first), header + plane);
+  EXPECT_EQ(read_file(second), bytes({4, 0, 0, 0}) + "only" + bytes({4, 0, 0, 0}));
+  EXPECT_EQ(read_file(capture), not_found_line(21, dir.file("no-such-dir/out.map")));
+}
+
+TEST(DiagnosticsDeathTest, WriteFailurePrintsTheOperatingSystemErrorFirst) {
+  ScratchDir dir;
+  const std::string capture = dir.file("stderr");
+  EXPECT_EXIT(
+      {
+        capture_stderr(capture);
+        ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        if (program_open(45, recio::kFlagsNoBranch, "/dev/full") != 0) std::_Exit(100);
+        write_text(45, recio::kFlagsNoBranch, "no room");
+        std::_Exit(101);
+      },
+      testing::ExitedWithCode(38), "");
+  EXPECT_EQ(read_file(capture), "forrtl: " + std::string(std::strerror(ENOSPC)) +
+                                    "\nforrtl: severe (38): error during write, unit 45, file "
+                                    "/dev/full\r\n");
+}
+
+TEST(DiagnosticsDeathTest, DisplayDisabledWithLogFile) {
+  ScratchDir dir;
+  const std::string name = dir.file("missing/out.map");
+  const std::string capture = dir.file("stderr");
+  const std::string log = dir.file("diagnostics.log");
+  testsupport::write_file(log, "earlier\n");
+  EXPECT_EXIT(
+      {
+        capture_stderr(capture);
+        ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        ::setenv("FOR_DISABLE_DIAGNOSTIC_DISPLAY", "true", 1);
+        ::setenv("FOR_DIAGNOSTIC_LOG_FILE", log.c_str(), 1);
+        program_open(21, recio::kFlagsNoBranch, name);
+      },
+      testing::ExitedWithCode(29), "");
+  EXPECT_EQ(read_file(capture), "");
+  EXPECT_EQ(read_file(log), "earlier\n" + not_found_line(21, name));
+}
+
+TEST(DiagnosticsDeathTest, DumpFlags) {
+  ScratchDir dir;
+  const std::string name = dir.file("missing/out.map");
+  const std::string capture = dir.file("stderr");
+  const std::string line = not_found_line(21, name);
+  const std::string abort_text = "\r\nabnormal program termination\r\n";
+  struct Case {
+    const char* f77;  // null: unset
+    const char* qelfort;
+    int status;
+    std::string output;
+  };
+  const Case cases[] = {
+      {"y", nullptr, 3, line + abort_text},
+      {"Yes", nullptr, 3, line + abort_text},
+      {nullptr, "Y", 3, line + abort_text},
+      {"n", "y", 29, line},
+      {"", "y", 29, line},
+      {"1", nullptr, 29, line},
+      {nullptr, nullptr, 29, line},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << (c.f77 ? c.f77 : "-") << "/" << (c.qelfort ? c.qelfort : "-"));
+    EXPECT_EXIT(
+        {
+          capture_stderr(capture);
+          ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+          ::unsetenv("f77_dump_flag");
+          ::unsetenv("qelfort_dump_flag");
+          if (c.f77 != nullptr) ::setenv("f77_dump_flag", c.f77, 1);
+          if (c.qelfort != nullptr) ::setenv("qelfort_dump_flag", c.qelfort, 1);
+          program_open(21, recio::kFlagsNoBranch, name);
+        },
+        testing::ExitedWithCode(c.status), "");
+    EXPECT_EQ(read_file(capture), c.output);
+  }
+}
+
+}  // namespace
