@@ -75,7 +75,7 @@ constexpr CatalogRow kRows[] = {
     {msg::severe(46), "inconsistent OPEN/CLOSE parameters, unit %d, file %s\r\n"},
     {msg::severe(47), "write to READONLY file, unit %d, file %s\r\n"},
     {msg::severe(48), "invalid argument to I/O statement, unit %d, file %s\r\n"},
-    {msg::severe(49), "invalid key specification, unit %d, file %s\r\n"},
+    {msg::severe(49), "invalid key definition, unit %d, file %s\r\n"},
     {msg::severe(50), "inconsistent key change or duplicate key, unit %d, file %s\r\n"},
     {msg::severe(51), "inconsistent file organization, unit %d, file %s\r\n"},
     {msg::severe(52), "specified record locked, unit %d, file %s\r\n"},
@@ -167,7 +167,7 @@ constexpr CatalogRow kRows[] = {
      "operation requires sequential file organization and access, unit %d, file %s\r\n"},
     {msg::severe(268), "end of record during read, unit %d, file %s\r\n"},
     // Alternative numbers of a compatibility mode that no unit of this system enables.
-    {msg::severe(540), "illegal format specification\r\n"},
+    {msg::severe(540), "illegal format descriptor\r\n"},
     {msg::severe(541), "format does not begin with a left parenthesis\r\n"},
     {msg::severe(542), "missing right parenthesis in format\r\n"},
     {msg::severe(543), "repeat count not allowed here in format\r\n"},
