@@ -8,21 +8,12 @@
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
-#include "recio/unit_table.h"
-#include "rt/diagnostics.h"
+#include "recio/statement.h"
 
 namespace recio {
 namespace {
 
 enum class Direction { kRead, kWrite };
-
-// Completes a failed statement. The statement has ended and its unit is
-// released, so the control block lets go of it: a further item call on it is
-// refused instead of working on a released unit.
-int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, int status, UnitBlock* u) {
-  cb->unit = nullptr;
-  return rt::for__io_return(disposition, id, status, u);
-}
 
 void start_output_record(UnitBlock* u) {
   u->rec_start = u->cur = 0;
@@ -135,100 +126,56 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
   }
 }
 
-int finish_statement(IoControlBlock* cb, UnitBlock* u, Direction dir) {
-  if (dir == Direction::kWrite) {
-    if (msg::Id id = for__put_sf(u))
-      return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
-  }
-  for__release_lun(u);
-  cb->unit = nullptr;
-  return 0;
+int formatted_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, Direction dir) {
+  return run_items(
+      cb, u, desc, args,
+      [&](const Item& item, const ItemCursor&) { return run_format(cb, u, &item, false, dir); },
+      [&]() -> msg::Id {
+        if (msg::Id id = run_format(cb, u, nullptr, true, dir)) return id;
+        return dir == Direction::kWrite ? for__put_sf(u) : 0;
+      });
 }
 
-int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, Direction dir) {
-  ItemCursor cursor(desc, args);
-  Item item;
-  for (;;) {
-    switch (cursor.next(&item)) {
-      case ItemCursor::Step::kMore:
-        return 0;
-      case ItemCursor::Step::kEnd:
-        if (msg::Id id = run_format(cb, u, nullptr, true, dir))
-          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
-        return finish_statement(cb, u, dir);
-      case ItemCursor::Step::kItem:
-        if (msg::Id id = run_format(cb, u, &item, false, dir))
-          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
-        break;
-      case ItemCursor::Step::kBad:
-        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
-                              msg::number(msg::kArgumentError), u);
-    }
-  }
-}
-
-// Acquires and checks the unit of a formatted statement.
-int start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
-                    std::span<const std::uint32_t> format, Direction dir, UnitBlock** out) {
-  UnitBlock* u = nullptr;
-  const StatementKind kind =
-      dir == Direction::kRead ? StatementKind::kReadFormatted : StatementKind::kWriteFormatted;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind))
-    return rt::for__io_fail_no_unit(flags, id, unit);
-  u->stmt_flags = flags;
-  if (!u->connected) {
-    const std::uint8_t status = dir == Direction::kRead ? kStatusOld : kStatusUnknown;
-    if (msg::Id id = for__open_default(u, kAccessSequential, status, kFormFormatted))
-      return fail_statement(cb, rt::kUnitReset, id, msg::number(id), u);
-  }
-  if (dir == Direction::kWrite && u->read_only)
-    return fail_statement(cb, rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
-  if (u->access == kAccessDirect)
-    return fail_statement(cb, rt::kUnitRelease, msg::kSequentialToDirect,
-                          msg::number(msg::kMixedAccess), u);
-  if (u->form != kFormFormatted)
-    return fail_statement(cb, rt::kUnitRelease, msg::kFormattedToUnformatted,
-                          msg::number(msg::kMixedAccess), u);
+int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+                    IoArgs args, std::span<const std::uint32_t> format, Direction dir) {
+  const SequentialStatement how =
+      dir == Direction::kRead
+          ? SequentialStatement{StatementKind::kReadFormatted, kFormFormatted, kStatusOld, false}
+          : SequentialStatement{StatementKind::kWriteFormatted, kFormFormatted, kStatusUnknown,
+                                true};
+  int result = 0;
+  UnitBlock* u = start_sequential(cb, unit, flags, how, &result);
+  if (u == nullptr) return result;
   cb->format = format;
   cb->format_pos = cb->format_restart = cb->format_repeat = 0;
   if (dir == Direction::kRead) {
-    if (msg::Id id = for__get_su(u))
-      return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
+    if (msg::Id id = for__get_su(u)) return fail_statement(cb, rt::kUnitRelease, id, u);
   } else {
-    if (msg::Id id = for__flush_readahead(u))
-      return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
     start_output_record(u);
   }
-  *out = u;
-  return 0;
+  return formatted_items(cb, u, desc, args, dir);
 }
 
 }  // namespace
 
 int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
                      IoArgs args, std::span<const std::uint32_t> format) {
-  UnitBlock* u = nullptr;
-  if (int r = start_statement(cb, unit, flags, format, Direction::kRead, &u); u == nullptr)
-    return r;
-  return run_items(cb, u, desc, args, Direction::kRead);
+  return start_formatted(cb, unit, flags, desc, args, format, Direction::kRead);
 }
 
 int for_read_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
-  return run_items(cb, cb->unit, desc, args, Direction::kRead);
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? formatted_items(cb, u, desc, args, Direction::kRead) : no_statement();
 }
 
 int for_write_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
                       IoArgs args, std::span<const std::uint32_t> format) {
-  UnitBlock* u = nullptr;
-  if (int r = start_statement(cb, unit, flags, format, Direction::kWrite, &u); u == nullptr)
-    return r;
-  return run_items(cb, u, desc, args, Direction::kWrite);
+  return start_formatted(cb, unit, flags, desc, args, format, Direction::kWrite);
 }
 
 int for_write_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
-  return run_items(cb, cb->unit, desc, args, Direction::kWrite);
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? formatted_items(cb, u, desc, args, Direction::kWrite) : no_statement();
 }
 
 }  // namespace recio

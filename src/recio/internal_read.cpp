@@ -7,8 +7,7 @@
 
 #include "recio/io_api.h"
 #include "recio/list_input.h"
-#include "recio/unit_table.h"
-#include "rt/diagnostics.h"
+#include "recio/statement.h"
 
 namespace recio {
 namespace {
@@ -23,55 +22,28 @@ ListScanState& scan_state(const UnitBlock* u) {
 }
 
 int read_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
-  ItemCursor cursor(desc, args);
-  Item item;
   ListScanState& state = scan_state(u);
-  for (;;) {
-    switch (cursor.next(&item)) {
-      case ItemCursor::Step::kMore:
-        return 0;
-      case ItemCursor::Step::kEnd:
-        for__release_lun(u);
-        cb->unit = nullptr;
-        return 0;
-      case ItemCursor::Step::kItem:
-        if (msg::Id id = list_read_item(state, item))
-          return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
-        break;
-      case ItemCursor::Step::kBad:
-        return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                                  msg::number(msg::kArgumentError), u);
-    }
-  }
+  return run_items(
+      cb, u, desc, args,
+      [&state](const Item& item, const ItemCursor&) { return list_read_item(state, item); },
+      [] { return msg::Id{0}; });
 }
 
 }  // namespace
 
 int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, IoArgs args) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, StatementKind::kInternalRead))
-    return rt::for__io_fail_no_unit(flags, id, kInternalUnit);
-  u->stmt_flags = flags;
-  u->statement_name = kInternalReadName;
-  Item record;
-  std::size_t next = 0;
-  if (desc.size() < 2 || desc[0] != kTypeChar ||
-      !decode_item(desc[0], desc[1], args, &next, &record))
-    return rt::for__io_return(rt::kUnitRelease, msg::kArgumentError,
-                              msg::number(msg::kArgumentError), u);
-  const std::size_t length = static_cast<std::size_t>(record.length);
-  if (u->buffer.size() < length && !u->buffer.resize(length))
-    return rt::for__io_return(rt::kUnitRelease, msg::kNoMemory, msg::number(msg::kNoMemory), u);
+  int result = 0;
   // The statement reads a private copy: an item may overlap the record.
-  std::memcpy(u->buffer.data(), record.addr, length);
-  u->internal_length = record.length;
-  list_scan_begin(scan_state(u), u->buffer.data(), record.length, flags);
-  return read_items(cb, u, desc.subspan(2), args.subspan(next));
+  UnitBlock* u = start_internal(cb, flags, StatementKind::kInternalRead, kInternalReadName, true,
+                                &desc, &args, &result);
+  if (u == nullptr) return result;
+  list_scan_begin(scan_state(u), u->buffer.data(), u->internal_length, flags);
+  return read_items(cb, u, desc, args);
 }
 
 int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
-  return read_items(cb, cb->unit, desc, args);
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? read_items(cb, u, desc, args) : no_statement();
 }
 
 }  // namespace recio

@@ -9,6 +9,7 @@
 #include "recio/connection.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
+#include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "rt/diagnostics.h"
 
@@ -190,39 +191,20 @@ msg::Id finish_direct(UnitBlock* u) {
   return apply_truncation(u);
 }
 
-// Completion of a failed statement: it is over, so the control block no
-// longer leads to the unit, which a later statement may hold.
-int statement_failed(IoControlBlock* cb, int disposition, msg::Id id, int status, UnitBlock* u) {
-  cb->unit = nullptr;
-  return rt::for__io_return(disposition, id, status, u);
-}
-
-// Runs the items of one call; ends the record at the terminator 1.
 int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
-  ItemCursor cursor(desc, args);
-  Item item;
-  for (;;) {
-    msg::Id id = 0;
-    switch (cursor.next(&item)) {
-      case ItemCursor::Step::kMore:
-        return 0;  // the record stays open for the next call
-      case ItemCursor::Step::kEnd:
-        id = u->direct_write ? finish_direct(u) : for__put_su(u);
-        if (id != 0) return statement_failed(cb, rt::kUnitRelease, id, msg::number(id), u);
-        u->record_count += 1;
-        u->direct_write = false;
-        for__release_lun(u);
-        cb->unit = nullptr;
-        return 0;
-      case ItemCursor::Step::kItem:
-        id = place_item(u, item, cursor.next_is_end());
-        if (id != 0) return statement_failed(cb, rt::kUnitRelease, id, msg::number(id), u);
-        break;
-      case ItemCursor::Step::kBad:
-        return statement_failed(cb, rt::kUnitRelease, msg::kArgumentError,
-                                msg::number(msg::kArgumentError), u);
-    }
-  }
+  return run_items(
+      cb, u, desc, args,
+      [u](const Item& item, const ItemCursor& cursor) {
+        return place_item(u, item, cursor.next_is_end());
+      },
+      [u]() -> msg::Id {
+        const msg::Id id = u->direct_write ? finish_direct(u) : for__put_su(u);
+        if (id == 0) {
+          u->record_count += 1;
+          u->direct_write = false;
+        }
+        return id;
+      });
 }
 
 }  // namespace
@@ -312,31 +294,19 @@ msg::Id for__put_su(UnitBlock* u) {
 
 int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
                   IoArgs args) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kWriteUnformatted))
-    return rt::for__io_fail_no_unit(flags, id, unit);
-  u->stmt_flags = flags;
-  if (!u->connected) {
-    if (msg::Id id = for__open_default(u, kAccessSequential, kStatusUnknown, kFormUnformatted))
-      return statement_failed(cb, rt::kUnitReset, id, msg::number(id), u);
-  }
-  if (u->read_only)
-    return statement_failed(cb, rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
-  if (u->access == kAccessDirect)
-    return statement_failed(cb, rt::kUnitRelease, msg::kSequentialToDirect,
-                            msg::number(msg::kMixedAccess), u);
-  if (u->form == kFormFormatted)
-    return statement_failed(cb, rt::kUnitRelease, msg::kUnformattedToFormatted,
-                            msg::number(msg::kMixedAccess), u);
-  if (msg::Id id = for__flush_readahead(u))
-    return statement_failed(cb, rt::kUnitRelease, id, msg::number(id), u);
+  int result = 0;
+  UnitBlock* u = start_sequential(
+      cb, unit, flags,
+      SequentialStatement{StatementKind::kWriteUnformatted, kFormUnformatted, kStatusUnknown, true},
+      &result);
+  if (u == nullptr) return result;
   start_record(u);
   return write_items(cb, u, desc, args);
 }
 
 int for_write_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
-  return write_items(cb, cb->unit, desc, args);
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? write_items(cb, u, desc, args) : no_statement();
 }
 
 }  // namespace recio

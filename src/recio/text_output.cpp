@@ -10,6 +10,7 @@
 #include "recio/io_api.h"
 #include "recio/numeric.h"
 #include "recio/record_io.h"
+#include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "rt/diagnostics.h"
 
@@ -27,14 +28,6 @@ void blank_record(UnitBlock* u) {
   u->high_water = 0;
   u->start_of_record = true;
   u->no_advance = false;
-}
-
-// Completes a failed statement. The statement has ended and its unit is
-// released, so the control block lets go of it: a further item call on it is
-// refused instead of working on a released unit.
-int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, int status, UnitBlock* u) {
-  cb->unit = nullptr;
-  return rt::for__io_return(disposition, id, status, u);
 }
 
 // Text of a numeric item in its list-directed field; returns its length.
@@ -145,27 +138,10 @@ msg::Id put_list_item(UnitBlock* u, const Item& item) {
 }
 
 int list_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
-  ItemCursor cursor(desc, args);
-  Item item;
-  for (;;) {
-    switch (cursor.next(&item)) {
-      case ItemCursor::Step::kMore:
-        return 0;
-      case ItemCursor::Step::kEnd:
-        if (msg::Id id = for__put_sf(u))
-          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
-        for__release_lun(u);
-        cb->unit = nullptr;
-        return 0;
-      case ItemCursor::Step::kItem:
-        if (msg::Id id = put_list_item(u, item))
-          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
-        break;
-      case ItemCursor::Step::kBad:
-        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
-                              msg::number(msg::kArgumentError), u);
-    }
-  }
+  return run_items(
+      cb, u, desc, args,
+      [u](const Item& item, const ItemCursor&) { return put_list_item(u, item); },
+      [u] { return for__put_sf(u); });
 }
 
 // List-directed output into the private copy of an internal record.
@@ -193,27 +169,14 @@ msg::Id put_internal_item(UnitBlock* u, const Item& item) {
 }
 
 int internal_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
-  ItemCursor cursor(desc, args);
-  Item item;
-  for (;;) {
-    switch (cursor.next(&item)) {
-      case ItemCursor::Step::kMore:
-        return 0;
-      case ItemCursor::Step::kEnd:
+  return run_items(
+      cb, u, desc, args,
+      [u](const Item& item, const ItemCursor&) { return put_internal_item(u, item); },
+      [u]() -> msg::Id {
         std::memcpy(u->internal_target, u->buffer.data(),
                     static_cast<std::size_t>(u->internal_length));
-        for__release_lun(u);
-        cb->unit = nullptr;
         return 0;
-      case ItemCursor::Step::kItem:
-        if (msg::Id id = put_internal_item(u, item))
-          return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
-        break;
-      case ItemCursor::Step::kBad:
-        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
-                              msg::number(msg::kArgumentError), u);
-    }
-  }
+      });
 }
 
 }  // namespace
@@ -254,59 +217,32 @@ msg::Id for__put_sf(UnitBlock* u) {
 
 int for_write_seq_lis(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
                       IoArgs args) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kWriteList))
-    return rt::for__io_fail_no_unit(flags, id, unit);
-  u->stmt_flags = flags;
-  if (!u->connected) {
-    if (msg::Id id = for__open_default(u, kAccessSequential, kStatusUnknown, kFormFormatted))
-      return fail_statement(cb, rt::kUnitReset, id, msg::number(id), u);
-  }
-  if (u->read_only)
-    return fail_statement(cb, rt::kUnitRelease, msg::kReadOnly, msg::number(msg::kReadOnly), u);
-  if (u->access == kAccessDirect)
-    return fail_statement(cb, rt::kUnitRelease, msg::kSequentialToDirect,
-                          msg::number(msg::kMixedAccess), u);
-  if (u->form != kFormFormatted)
-    return fail_statement(cb, rt::kUnitRelease, msg::kFormattedToUnformatted,
-                          msg::number(msg::kMixedAccess), u);
-  if (msg::Id id = for__flush_readahead(u))
-    return fail_statement(cb, rt::kUnitRelease, id, msg::number(id), u);
+  int result = 0;
+  UnitBlock* u = start_sequential(
+      cb, unit, flags,
+      SequentialStatement{StatementKind::kWriteList, kFormFormatted, kStatusUnknown, true},
+      &result);
+  if (u == nullptr) return result;
   blank_record(u);
   return list_items(cb, u, desc, args);
 }
 
 int for_write_seq_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
-  return list_items(cb, cb->unit, desc, args);
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? list_items(cb, u, desc, args) : no_statement();
 }
 
 int for_write_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, IoArgs args) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, StatementKind::kInternalWrite))
-    return rt::for__io_fail_no_unit(flags, id, kInternalUnit);
-  u->stmt_flags = flags;
-  u->statement_name = kInternalWriteName;
-  // The first entry is the record itself.
-  Item record;
-  std::size_t next = 0;
-  if (desc.size() < 2 || desc[0] != kTypeChar ||
-      !decode_item(desc[0], desc[1], args, &next, &record))
-    return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError,
-                          msg::number(msg::kArgumentError), u);
-  const std::size_t length = static_cast<std::size_t>(record.length);
-  if (u->buffer.size() < length && !u->buffer.resize(length))
-    return fail_statement(cb, rt::kUnitRelease, msg::kNoMemory, msg::number(msg::kNoMemory), u);
-  u->internal_target = static_cast<char*>(record.addr);
-  u->internal_length = record.length;
-  std::memset(u->buffer.data(), ' ', length);
-  u->cur = 0;
-  return internal_items(cb, u, desc.subspan(2), args.subspan(next));
+  int result = 0;
+  UnitBlock* u = start_internal(cb, flags, StatementKind::kInternalWrite, kInternalWriteName, false,
+                                &desc, &args, &result);
+  if (u == nullptr) return result;
+  return internal_items(cb, u, desc, args);
 }
 
 int for_write_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  if (cb == nullptr || cb->unit == nullptr) return msg::number(msg::kArgumentError);
-  return internal_items(cb, cb->unit, desc, args);
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? internal_items(cb, u, desc, args) : no_statement();
 }
 
 }  // namespace recio

@@ -1,0 +1,92 @@
+// The shape every I/O statement shares. A start call acquires the unit and
+// checks it; each call then runs its descriptor entries: items go to the
+// statement's own transfer, the terminator 1 ends the statement. A failure
+// completes through for__io_return, and the control block lets go of the
+// unit so that later item calls of the failed statement are refused (48)
+// instead of working on a released unit.
+#pragma once
+
+#include <cstdint>
+
+#include "recio/descriptor.h"
+#include "recio/io_api.h"
+#include "recio/unit.h"
+#include "recio/unit_table.h"
+#include "rt/diagnostics.h"
+#include "rt/messages.h"
+
+namespace recio {
+
+// Ends a failed statement; `status` is what a caller with an error branch
+// sees (the message number unless given).
+inline int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, UnitBlock* u,
+                          int status = -1) {
+  cb->unit = nullptr;
+  return rt::for__io_return(disposition, id, status < 0 ? msg::number(id) : status, u);
+}
+
+// Ends a statement that succeeded.
+inline int end_statement(IoControlBlock* cb, UnitBlock* u) {
+  for__release_lun(u);
+  cb->unit = nullptr;
+  return 0;
+}
+
+// The unit of a statement in progress, or null when it ended or failed.
+inline UnitBlock* statement_unit(const IoControlBlock* cb) {
+  return cb != nullptr ? cb->unit : nullptr;
+}
+
+// Result of an item call that has no statement in progress.
+inline int no_statement() {
+  return msg::number(msg::kArgumentError);
+}
+
+// Runs the entries of one call. on_item(item, cursor) transfers an item and
+// on_end() completes the statement's record; each returns 0 or a message
+// identifier.
+template <typename OnItem, typename OnEnd>
+int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, OnItem&& on_item,
+              OnEnd&& on_end) {
+  ItemCursor cursor(desc, args);
+  Item item;
+  for (;;) {
+    switch (cursor.next(&item)) {
+      case ItemCursor::Step::kMore:
+        return 0;  // the statement stays open for the next call
+      case ItemCursor::Step::kEnd:
+        if (msg::Id id = on_end()) return fail_statement(cb, rt::kUnitRelease, id, u);
+        return end_statement(cb, u);
+      case ItemCursor::Step::kItem:
+        if (msg::Id id = on_item(item, cursor)) return fail_statement(cb, rt::kUnitRelease, id, u);
+        break;
+      case ItemCursor::Step::kBad:
+        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError, u);
+    }
+  }
+}
+
+// What a sequential statement needs of its unit.
+struct SequentialStatement {
+  StatementKind kind;
+  std::uint8_t form;            // kFormFormatted or kFormUnformatted
+  std::uint8_t default_status;  // STATUS of the implicit connection
+  bool write;
+};
+
+// Acquires the unit, records the flag word, connects the unit by default
+// when needed, and refuses a read-only unit (writes), direct access and the
+// other form. Returns the unit, or null with *result holding the statement's
+// result.
+UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+                            const SequentialStatement& how, int* result);
+
+// Starts a statement on an internal record (unit -5): the first descriptor
+// entry is the record; it is copied into the unit's private buffer (`copy`),
+// or the buffer is blanked. *desc and *args are advanced past the record.
+// Returns the unit, or null with *result holding the statement's result.
+UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind kind,
+                          const char* statement_name, bool copy, Descriptor* desc, IoArgs* args,
+                          int* result);
+
+}  // namespace recio
