@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "recio/foreign.h"
 #include "recio/io_api.h"
 #include "recio/lf_table.h"
 #include "recio/record_io.h"
@@ -297,50 +298,20 @@ msg::Id map_open_error(const plat::OpenResult& r, UnitBlock* u) {
   }
 }
 
-// Applies the CONVERT keyword and FORT_CONVERTn to an unformatted unit.
+// Chooses the foreign conversion of an unformatted unit: a selection compiled
+// into the flag word, then the CONVERT keyword, then FORT_CONVERTn.
 msg::Id for__set_foreign_bits(UnitBlock* u, const OpenRequest& rq) {
-  auto apply = [u](int code) {
-    switch (code) {
-      case 0:
-      case 9:  // NATIVE
-        u->convert = false;
-        return true;
-      case 1:
-        u->convert = u->big_endian = true;
-        return true;
-      case 2:
-        u->convert = u->big_endian = false;
-        u->foreign_code = 0;
-        return true;
-      default:
-        // Foreign floating-point formats are not available: refusing the
-        // connection beats writing values the reader cannot load.
-        return false;
-    }
-  };
-  if (rq.given[kKeyConvert] && !apply(static_cast<int>(rq.get(kKeyConvert))))
-    return msg::kInconsistentOpen;
-  char var[40];
-  std::snprintf(var, sizeof var, "FORT_CONVERT%d", u->unit);
-  const char* env = plat::get_env(var);
-  if (env == nullptr) return 0;
-  u->foreign_code = 0;
-  u->big_endian = false;
-  u->convert = true;
-  char upper[21];
-  std::size_t n = 0;
-  for (; env[n] != '\0' && n < 20; ++n)
-    upper[n] = static_cast<char>(std::toupper(static_cast<unsigned char>(env[n])));
-  upper[n] = '\0';
-  static constexpr std::pair<const char*, int> kEnvValues[] = {
-      {"NATIVE", 9}, {"BIG_ENDIAN", 1},    {"TYRD", 3}, {"TYRG", 4}, {"FDX", 7},
-      {"FGX", 8},    {"LITTLE_ENDIAN", 2}, {"IBM", 5},  {"CRAY", 6}};
-  for (const auto& [text, code] : kEnvValues) {
-    if (std::strcmp(upper, text) == 0 && env[n] == '\0') {
-      return apply(code) ? 0 : msg::kInconsistentOpen;
-    }
+  const std::uint32_t compiled = (u->stmt_flags >> kFlagForeignShift) & 0xFFu;
+  if (compiled != 0 && compiled != 0xFFu) {
+    u->foreign_code = static_cast<std::uint8_t>(compiled);
+    u->convert = true;
   }
-  return msg::kInconsistentOpen;
+  if ((u->stmt_flags & kFlagBigEndian) != 0) u->convert = u->big_endian = true;
+  if (rq.given[kKeyConvert]) {
+    if (msg::Id id = for__apply_foreign_selection(u, static_cast<int>(rq.get(kKeyConvert)), false))
+      return id;
+  }
+  return for__apply_foreign_env(u);
 }
 
 // Performs the connection of an unconnected unit.

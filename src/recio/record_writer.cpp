@@ -7,6 +7,7 @@
 
 #include "platform/platform.h"
 #include "recio/connection.h"
+#include "recio/foreign.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
 #include "recio/statement.h"
@@ -147,12 +148,17 @@ msg::Id place_item(UnitBlock* u, const Item& item, bool last_item) {
   u->first_item = false;
   const char* src = item.mode == kPassValue ? reinterpret_cast<const char*>(&item.value)
                                             : static_cast<const char*>(item.addr);
-  std::size_t n = static_cast<std::size_t>(item.length);
-  if (u->convert && u->big_endian && is_numeric(item.type) && n <= 8) {
-    char swapped[8];
-    std::memcpy(swapped, src, n);
-    std::reverse(swapped, swapped + n);
-    return place_bytes(u, swapped, n, last_item);
+  const auto n = static_cast<std::size_t>(item.length);
+  if (u->convert && is_numeric(item.type)) {
+    unsigned char converted[16];
+    const msg::Id id = for__cvt_foreign_write(src, item.length, item.type, *u, converted);
+    if (id == msg::kForeignConversion) {
+      // The value the format cannot hold is still written; the statement goes on.
+      rt::for__issue_diagnostic(id);
+    } else if (id != 0) {
+      return id;
+    }
+    return place_bytes(u, reinterpret_cast<const char*>(converted), n, last_item);
   }
   return place_bytes(u, src, n, last_item);
 }

@@ -318,6 +318,21 @@ TEST_F(ConvertE2e, ForeignByteOrderOfTheOutput) {
     expect_done(r);
     EXPECT_EQ(byte_difference(c.expected, output()), "");
   }
+  // Foreign real formats: CRAY reverses integers and lengths but keeps 4-byte
+  // reals as they are; TYRD writes reals as TYR F (0.5 is 00 40 00 00) and
+  // keeps integers and lengths least significant byte first.
+  {
+    const ProgramResult r = convert(join_lines(two_point_lines()), {"FORT_CONVERT21=CRAY"});
+    expect_done(r);
+    EXPECT_EQ(output().substr(206, 28), hex("00 00 00 18 00 00 00 3F 00 00 00 3F 00 00 00 3F "
+                                            "00 00 00 02 00 00 00 01 00 00 00 01"));
+  }
+  {
+    const ProgramResult r = convert(join_lines(two_point_lines()), {"FORT_CONVERT21=tyrd"});
+    expect_done(r);
+    EXPECT_EQ(output().substr(206, 28), hex("18 00 00 00 00 40 00 00 00 40 00 00 00 40 00 00 "
+                                            "02 00 00 00 01 00 00 00 01 00 00 00"));
+  }
   // The texts are never converted.
   const std::string big = unformatted_map(values, true);
   EXPECT_EQ(big.substr(0, 8), hex("00 00 00 50") + "Exam");
