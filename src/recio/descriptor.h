@@ -73,7 +73,9 @@ inline constexpr std::array<std::uint8_t, 256> kTypeSizes = [] {
   t[kTypeLogical8] = t[kTypeInt8] = t[kTypeReal8] = 8;
   return t;
 }();
-inline std::int32_t type_size(std::uint8_t type) { return kTypeSizes[type]; }
+inline std::int32_t type_size(std::uint8_t type) {
+  return kTypeSizes[type];
+}
 
 // Decodes the arguments of one entry (type, mode) starting at args[*next];
 // advances *next. False for an unknown mode or a missing argument.
@@ -112,6 +114,14 @@ inline bool decode_item(std::uint8_t type, std::uint8_t mode, IoArgs args, std::
   }
 }
 
+// A decoded item is usable: text, or a known numeric type whose given
+// element size matches it.
+inline bool item_is_valid(const Item& item) {
+  if (item.type == kTypeChar) return true;
+  const std::int32_t size = type_size(item.type);
+  return size != 0 && (item.mode != kPassSizeAddr || item.length == size);
+}
+
 // Walks a descriptor and its arguments entry by entry.
 class ItemCursor {
  public:
@@ -127,11 +137,7 @@ class ItemCursor {
     pos_ += 2;
     if (type == kTypeEnd) return Step::kEnd;
     if (type == kTypeMore) return Step::kMore;
-    if (!decode_item(type, mode, args_, &arg_, item)) return Step::kBad;
-    if (type != kTypeChar) {
-      const std::int32_t size = type_size(type);
-      if (size == 0 || (mode == kPassSizeAddr && item->length != size)) return Step::kBad;
-    }
+    if (!decode_item(type, mode, args_, &arg_, item) || !item_is_valid(*item)) return Step::kBad;
     return Step::kItem;
   }
   // True when the entry after the current one ends the statement.

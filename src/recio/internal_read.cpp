@@ -43,7 +43,18 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
 
 int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   UnitBlock* u = statement_unit(cb);
-  return u != nullptr ? read_items(cb, u, desc, args) : no_statement();
+  if (u == nullptr) return no_statement();
+  // One item with more calls to follow (a field value): straight to the scanner.
+  if (desc.size() == 4 && desc[2] == kTypeMore) {
+    Item item;
+    std::size_t next = 0;
+    if (decode_item(desc[0], desc[1], args, &next, &item) && item_is_valid(item)) {
+      if (msg::Id id = list_read_item(scan_state(u), item))
+        return fail_statement(cb, rt::kUnitRelease, id, u);
+      return 0;
+    }
+  }
+  return read_items(cb, u, desc, args);
 }
 
 }  // namespace recio

@@ -1,6 +1,7 @@
 #include "recio/list_input.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "recio/numeric.h"
@@ -99,10 +100,93 @@ msg::Id collect_quoted(ListScanState& s, const char* p, const char* end) {
   return 0;
 }
 
+// Appends the run of decimal digits at q to m (m = m * 10^n + digits) and
+// returns the first character after it. Eight characters are tested and
+// converted at a time while the record has them; the tail goes one by one.
+const char* take_digits(const char* q, const char* end, std::uint64_t* m) {
+  static constexpr std::uint64_t kPow10[9] = {1,      10,      100,      1000,     10000,
+                                              100000, 1000000, 10000000, 100000000};
+  std::uint64_t v = *m;
+  while (end - q >= 8) {
+    std::uint64_t x;
+    std::memcpy(&x, q, 8);
+    x ^= 0x3030303030303030u;  // digits become 0..9
+    // High bit of each byte that is not a digit (a carry only ever spills
+    // into bytes after a non-digit, which do not count).
+    const std::uint64_t bad = ((x + 0x7676767676767676u) | x) & 0x8080808080808080u;
+    const int n = bad == 0 ? 8 : std::countr_zero(bad) / 8;
+    if (n == 0) break;
+    // The n digits, first one most significant, as an eight-digit number
+    // with leading zeros.
+    x <<= 8 * (8 - n);
+    x = x * 10 + (x >> 8);
+    x = (((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+         (((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+        32;
+    v = v * kPow10[n] + x;
+    q += n;
+    if (n < 8) {
+      *m = v;
+      return q;
+    }
+  }
+  for (unsigned d; q < end && (d = static_cast<unsigned char>(*q) - 0x30u) <= 9; ++q)
+    v = v * 10 + d;
+  *m = v;
+  return q;
+}
+
 // Number text: digits, signs, one point, one exponent letter (not first).
 // The token points into the record; a trailing '*' is kept as a repeat marker.
 msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
   const char* const start = p;
+  s.plain_number = false;
+  // The common shape first: [sign] digits [. digits] [letter [sign] digits],
+  // ended by a separator. Its value is taken on the way.
+  {
+    auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
+    const char* q = p;
+    bool negative = false;
+    if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
+    std::uint64_t m = 0;
+    const char* const digits_start = q;
+    // The integer part is short in map values: one character at a time.
+    for (unsigned d; q < end && (d = digit(*q)) <= 9; ++q) m = m * 10 + d;
+    int fraction = 0;
+    bool point = false;
+    if (q < end && *q == '.') {
+      point = true;
+      const char* const f = ++q;
+      q = take_digits(q, end, &m);
+      fraction = static_cast<int>(q - f);
+    }
+    const auto digits = static_cast<int>(q - digits_start) - (point ? 1 : 0);
+    bool exponent = false;
+    int e = 0;
+    if (digits > 0 && q < end && (cls(*q) & kExpLetter)) {
+      exponent = true;
+      ++q;
+      bool e_negative = false;
+      if (q < end && (*q == '+' || *q == '-')) e_negative = *q++ == '-';
+      const char* const e_start = q;
+      for (unsigned d; q < end && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
+      if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
+      if (e_negative) e = -e;
+    }
+    if (digits > 0 && digits <= 19 && (q == end || ((cls(*q) & kNumEnd) && *q != '*'))) {
+      s.marks.numeric = true;
+      s.marks.point = point;
+      s.marks.integer_syntax = !point && !exponent;
+      s.token = start;
+      s.token_length = static_cast<std::int32_t>(q - start);
+      s.pos = static_cast<std::int32_t>(q - s.record);
+      s.plain_number = true;
+      s.number_negative = negative;
+      s.number_digits = m;
+      s.number_exponent = e - fraction;
+      return 0;
+    }
+  }
   bool point = false;
   bool exponent = false;
   for (; p < end; ++p) {
@@ -331,7 +415,10 @@ msg::Id assign_real(ListScanState& s, const Item& item) {
     int st;
     if (single) {
       float f = 0.0f;
-      st = cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
+      st = s.plain_number && exact_single_from_decimal(s.number_digits, s.number_exponent,
+                                                       s.number_negative, &f)
+               ? kCvtOk
+               : cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
       std::memcpy(item.addr, &f, sizeof f);
     } else {
       double d = 0.0;

@@ -53,6 +53,13 @@ struct ListScanState {
   msg::Id status = 0;       // first error of the statement
   bool undelimited_allowed = false;
   ListMarks marks;
+  // A plain decimal number (sign, at most 19 digits with one point, an
+  // exponent) is also kept as its digits and decimal exponent, taken while
+  // the value is scanned, so the common real needs no second pass.
+  bool plain_number = false;
+  bool number_negative = false;
+  std::int32_t number_exponent = 0;
+  std::uint64_t number_digits = 0;
   char token_buffer[kListTokenBufferSize];  // quoted values (doubled quotes undone)
 };
 

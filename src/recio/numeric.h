@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "rt/messages.h"
 
@@ -98,6 +99,44 @@ int cvt_text_to_ieee_t(const char* text, std::int32_t len, int scale, int d, std
 // negative length status 6 with 0 stored. Options are accepted and ignored.
 int cvt_text_to_boolean(const char* text, std::int32_t len, std::uint32_t options,
                         std::int32_t* dest);
+
+// The single nearest to m x 10^q (ties to even) when a short exact path
+// can decide it; false when another method must. m == 0 gives +0.0: a number
+// without a significant digit is never -0.0.
+//  - m <= 2^24, |q| <= 10: both operands are exact floats, so one float
+//    operation rounds correctly;
+//  - m <= 2^53, |q| <= 22: one double operation of exact operands gives the
+//    double d nearest to the value. Rounding d to float is then correct unless
+//    d is itself a midpoint between two floats (a float midpoint is a double,
+//    so none can lie strictly between the value and d); that case, and values
+//    outside the normal float range, are left to the full conversion.
+inline bool exact_single_from_decimal(std::uint64_t m, int q, bool negative, float* out) {
+  constexpr float kPow10f[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+  constexpr double kPow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (m == 0) {
+    *out = 0.0f;
+    return true;
+  }
+  float v;
+  if (m <= (std::uint64_t{1} << 24) && q >= -10 && q <= 10) {
+    const float f = static_cast<float>(m);
+    v = q < 0 ? f / kPow10f[-q] : f * kPow10f[q];
+  } else if (m <= (std::uint64_t{1} << 53) && q >= -22 && q <= 22) {
+    const double d = static_cast<double>(m);
+    const double r = q < 0 ? d / kPow10[-q] : d * kPow10[q];
+    std::uint64_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    const bool midpoint = (bits & 0x1FFFFFFFu) == 0x10000000u;
+    if (midpoint || r < 0x1p-126 || r > 0x1.fffffep127) return false;
+    v = static_cast<float>(r);
+  } else {
+    return false;
+  }
+  *out = negative ? -v : v;
+  return true;
+}
 
 // Writes exactly w characters into out (no terminator). w = 0: nothing, 0;
 // w < 0 or m < 0: status 6; options > 16: status 4 (options 0..16 have no

@@ -24,9 +24,12 @@ struct LubTable {
   int internal_top = 0;
 };
 
+// for__lub_table: the run-time's process-wide unit table. Constant-initialised
+// (no guard on the per-statement path).
+LubTable lub_table;
+
 LubTable& for__lub_table() {
-  static LubTable table;
-  return table;
+  return lub_table;
 }
 
 int chain_index(std::int32_t unit) {
