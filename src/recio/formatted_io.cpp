@@ -15,15 +15,6 @@ namespace {
 
 enum class Direction { kRead, kWrite };
 
-void start_output_record(UnitBlock* u) {
-  u->rec_start = u->cur = 0;
-  u->area_end = static_cast<std::size_t>(u->recl);
-  std::memset(u->buffer.data(), ' ', u->area_end);
-  u->high_water = 0;
-  u->start_of_record = true;
-  u->no_advance = false;
-}
-
 // Makes room for n more output bytes at the current position.
 msg::Id output_room(UnitBlock* u, std::size_t n) {
   if (u->cur + n <= u->area_end) return 0;
@@ -50,7 +41,6 @@ msg::Id transfer_a(UnitBlock* u, const Item& item, Direction dir) {
   std::memcpy(u->buffer.data() + u->cur, var, n);
   u->cur += n;
   u->high_water = std::max(u->high_water, u->cur);
-  u->start_of_record = false;
   return 0;
 }
 
@@ -116,7 +106,7 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
           if (msg::Id id = for__get_su(u)) return id;
         } else {
           if (msg::Id id = for__put_sf(u)) return id;
-          start_output_record(u);
+          for__start_output_record(u);
         }
         cb->format_pos = cb->format_restart;
         break;
@@ -151,7 +141,7 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   if (dir == Direction::kRead) {
     if (msg::Id id = for__get_su(u)) return fail_statement(cb, rt::kUnitRelease, id, u);
   } else {
-    start_output_record(u);
+    for__start_output_record(u);
   }
   return formatted_items(cb, u, desc, args, dir);
 }

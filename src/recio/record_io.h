@@ -34,6 +34,10 @@ msg::Id for__put_su(UnitBlock* u);
 // is buffer[rec_start, rec_end). msg::kEndOfFile, kReadError or kRecordTooLong.
 msg::Id for__get_su(UnitBlock* u);
 
+// Starts a formatted output record: the record area blanked, position at
+// column 1.
+void for__start_output_record(UnitBlock* u);
+
 // Writes the current formatted record with its record type's terminator
 // (none when the record was ended by "$").
 msg::Id for__put_sf(UnitBlock* u);

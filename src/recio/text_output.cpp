@@ -21,15 +21,6 @@ constexpr char kInternalWriteName[] = "Internal List-Directed Write";
 constexpr int kIntegerWidth = 12;  // list-directed width of a 4-byte integer
 constexpr int kRealWidth = 15;
 
-void blank_record(UnitBlock* u) {
-  u->rec_start = u->cur = 0;
-  u->area_end = static_cast<std::size_t>(u->recl);
-  std::memset(u->buffer.data(), ' ', u->area_end);
-  u->high_water = 0;
-  u->start_of_record = true;
-  u->no_advance = false;
-}
-
 // Text of a numeric item in its list-directed field; returns its length.
 std::size_t format_value(const Item& item, char* out, std::size_t cap) {
   std::int64_t v = item.value;
@@ -87,18 +78,17 @@ msg::Id put_list_item(UnitBlock* u, const Item& item) {
   const std::size_t width = static_cast<std::size_t>(std::max<std::int32_t>(u->lis_width, 2));
   if (u->area_end < width) {
     if (msg::Id id = for__adjust_buffer(u, width - u->area_end)) return id;
-    blank_record(u);
+    for__start_output_record(u);
   }
   char* base = u->buffer.data();
   auto new_record = [&]() -> msg::Id {
     if (msg::Id id = for__put_sf(u)) return id;
-    blank_record(u);
+    for__start_output_record(u);
     return 0;
   };
   auto leading_blank = [&]() {
     if (u->cur == 0) {
       u->cur = 1;
-      u->start_of_record = false;
     }
   };
   if (item.type == kTypeChar) {
@@ -181,6 +171,14 @@ int internal_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs arg
 
 }  // namespace
 
+void for__start_output_record(UnitBlock* u) {
+  u->rec_start = u->cur = 0;
+  u->area_end = static_cast<std::size_t>(u->recl);
+  std::memset(u->buffer.data(), ' ', u->area_end);
+  u->high_water = 0;
+  u->no_advance = false;
+}
+
 msg::Id for__put_sf(UnitBlock* u) {
   char* base = u->buffer.data();
   std::size_t end = std::max(u->cur, u->high_water);
@@ -223,7 +221,7 @@ int for_write_seq_lis(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags
       SequentialStatement{StatementKind::kWriteList, kFormFormatted, kStatusUnknown, true},
       &result);
   if (u == nullptr) return result;
-  blank_record(u);
+  for__start_output_record(u);
   return list_items(cb, u, desc, args);
 }
 

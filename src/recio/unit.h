@@ -116,9 +116,7 @@ struct UnitBlock {
 
   // Formatted writing.
   std::size_t high_water = 0;
-  bool start_of_record = false;
-  bool no_advance = false;      // "$" seen: the record is written without terminator
-  bool record_pending = false;  // a record was left open on the device
+  bool no_advance = false;  // "$" seen: the record is written without terminator
   LfEntry* lf_entry = nullptr;
 
   // Internal records: the caller's variable and its length.
