@@ -348,15 +348,6 @@ msg::Id apply_repeat(ListScanState& s, std::uint8_t type) {
   return rc;
 }
 
-// Truncation toward zero to 64 bits; a value that does not fit (or NaN, an
-// infinity) gives the integer indefinite 0x8000000000000000 instead of
-// undefined behaviour.
-std::int64_t truncate_or_indefinite(double v) {
-  constexpr double kTwo63 = 9223372036854775808.0;
-  if (!(v >= -kTwo63 && v < kTwo63)) return INT64_MIN;
-  return static_cast<std::int64_t>(v);
-}
-
 // Stores the low bytes of v into an integer or logical variable of the given width.
 void store_integer(void* addr, std::int32_t width, std::int64_t v) {
   const auto u = static_cast<std::uint64_t>(v);
@@ -476,7 +467,7 @@ msg::Id assign_integer(ListScanState& s, const Item& item) {
     store_integer(item.addr, width, 0);
     return msg::kInputConversion;
   }
-  store_integer(item.addr, width, truncate_or_indefinite(d));
+  store_integer(item.addr, width, truncate_to_int64_indefinite(d));
   return 0;
 }
 

@@ -5,8 +5,8 @@
 // (value = digits x 10^q, at most 27 significant digits taking part). The
 // value is then rounded correctly (to nearest, ties to even, subnormals
 // included):
-//   - single, digits <= 2^24 and |q| <= 10: one float multiply/divide of two
-//     exact operands (one IEEE rounding: correct);
+//   - single, the short exact paths of exact_single_from_decimal (shared with
+//     the list-directed reader, which takes a number's digits while scanning);
 //   - single, digits <= 2^53 and -64 <= q <= 39: one double multiply by the
 //     nearest double to 10^q; the product is within 2 units of its last place
 //     of the exact value, so unless it lies within 3 units of a midpoint
@@ -230,8 +230,6 @@ template <typename T>
   return signed_value(s.neg, v);
 }
 
-constexpr float kFloatPow10[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                   1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 constexpr double kDoublePow10[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};  // exact
@@ -253,14 +251,11 @@ constexpr double kWidePow10[kWidePow10Max - kWidePow10Min + 1] = {
 inline float finish_single(const Scanned& s, int* range) {
   *range = kRangeOk;
   if (s.digits <= 19 && !s.huge) {
-    if (s.m == 0) return 0.0f;  // no significant digit: +0.0, whatever the sign and exponent
     const std::int64_t q = s.q;
-    if (s.m <= (std::uint64_t{1} << 24) && q >= -10 && q <= 10) {
-      // Both operands exact: one correctly rounded operation.
-      const float f = static_cast<float>(s.m);
-      const float v = q < 0 ? f / kFloatPow10[-q] : f * kFloatPow10[q];
-      return s.neg ? -v : v;
-    }
+    float exact;
+    // Zero without a significant digit, and the exactly computable values.
+    if (q >= -22 && q <= 22 && exact_single_from_decimal(s.m, static_cast<int>(q), s.neg, &exact))
+      return exact;
     if (s.m <= (std::uint64_t{1} << 53) && q >= kWidePow10Min && q <= kWidePow10Max) {
       // m is exact; 10^q and the product are each rounded once to double, so
       // the product dv is within 2^-52 relative (2 units in dv's last place)
