@@ -140,6 +140,18 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   cb->format_pos = cb->format_restart = cb->format_repeat = 0;
   if (dir == Direction::kRead) {
     if (msg::Id id = for__get_su(u)) return fail_statement(cb, rt::kUnitRelease, id, u);
+    // The commonest statement, one text under (A), is one transfer: every
+    // other step of the interpreter does nothing for it.
+    if (format.size() == kFormatA.size() &&
+        std::equal(format.begin(), format.end(), kFormatA.begin()) && desc.size() == 4 &&
+        desc[0] == kTypeChar && desc[2] == kTypeEnd) {
+      Item item;
+      std::size_t next = 0;
+      if (decode_item(desc[0], desc[1], args, &next, &item) && item.mode != kPassValue) {
+        transfer_a(u, item, dir);
+        return end_statement(cb, u);
+      }
+    }
   } else {
     for__start_output_record(u);
   }

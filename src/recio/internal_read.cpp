@@ -44,6 +44,8 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
 int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   UnitBlock* u = statement_unit(cb);
   if (u == nullptr) return no_statement();
+  // A bare end: what is left of the record is ignored.
+  if (desc.size() == 2 && desc[0] == kTypeEnd) return end_statement(cb, u);
   // One item with more calls to follow (a field value): straight to the scanner.
   if (desc.size() == 4 && desc[2] == kTypeMore) {
     Item item;
