@@ -169,8 +169,14 @@ msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
       bool e_negative = false;
       if (q < end && (*q == '+' || *q == '-')) e_negative = *q++ == '-';
       const char* const e_start = q;
-      for (unsigned d; q < end && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
-      if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
+      unsigned d0, d1;
+      if (end - q >= 3 && (d0 = digit(q[0])) <= 9 && (d1 = digit(q[1])) <= 9 && digit(q[2]) > 9) {
+        e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
+        q += 2;
+      } else {
+        for (unsigned d; q < end && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
+        if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
+      }
       if (e_negative) e = -e;
     }
     if (digits > 0 && digits <= 19 && (q == end || ((cls(*q) & kNumEnd) && *q != '*'))) {
@@ -533,7 +539,7 @@ msg::Id list_read_item(ListScanState& s, const Item& item) {
     s.marks.first_value = first;
     const bool char_item = item.type == kTypeChar && s.undelimited_allowed;
     msg::Id rc = scan_value(s, item.type, char_item, true);
-    if (rc == 0 && s.marks.numeric && s.token[s.token_length - 1] == '*') {
+    if (rc == 0 && s.marks.numeric && !s.plain_number && s.token[s.token_length - 1] == '*') {
       rc = apply_repeat(s, item.type);
     }
     if (rc != 0) return fail(s, rc);
