@@ -249,7 +249,8 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
 // Finds and classifies the next value starting at s.pos. char_item: the item
 // takes undelimited text. skip_first: false right after r*, where the value
 // must follow the asterisk directly.
-msg::Id scan_value(ListScanState& s, std::uint8_t type, bool char_item, bool skip_first) {
+[[gnu::always_inline]] inline msg::Id scan_value(ListScanState& s, std::uint8_t type,
+                                                 bool char_item, bool skip_first) {
   const char* const end = s.record + s.record_length;
   const char* p = s.record + s.pos;
   bool skip = skip_first;
