@@ -38,6 +38,8 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
                                 &desc, &args, &result);
   if (u == nullptr) return result;
   list_scan_begin(scan_state(u), u->buffer.data(), u->internal_length, flags);
+  // The record alone, items to follow (a field line): nothing more to do yet.
+  if (desc.size() == 2 && desc[0] == kTypeMore) return 0;
   return read_items(cb, u, desc, args);
 }
 
