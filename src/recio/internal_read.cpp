@@ -7,6 +7,7 @@
 
 #include "recio/io_api.h"
 #include "recio/list_input.h"
+#include "recio/record_io.h"
 #include "recio/statement.h"
 
 namespace recio {
@@ -37,7 +38,8 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
   UnitBlock* u = start_internal(cb, flags, StatementKind::kInternalRead, kInternalReadName, true,
                                 &desc, &args, &result);
   if (u == nullptr) return result;
-  list_scan_begin(scan_state(u), u->buffer.data(), u->internal_length, flags);
+  static_assert(kBufferSlack >= static_cast<std::size_t>(kListRecordPadding));
+  list_scan_begin(scan_state(u), u->buffer.data(), u->internal_length, flags, true);
   // The record alone, items to follow (a field line): nothing more to do yet.
   if (desc.size() == 2 && desc[0] == kTypeMore) return 0;
   return read_items(cb, u, desc, args);

@@ -102,12 +102,14 @@ msg::Id collect_quoted(ListScanState& s, const char* p, const char* end) {
 
 // Appends the run of decimal digits at q to m (m = m * 10^n + digits) and
 // returns the first character after it. Eight characters are tested and
-// converted at a time while the record has them; the tail goes one by one.
+// converted at a time while the record has them (a padded record always
+// does); the tail goes one by one.
+template <bool kPadded>
 const char* take_digits(const char* q, const char* end, std::uint64_t* m) {
   static constexpr std::uint64_t kPow10[9] = {1,      10,      100,      1000,     10000,
                                               100000, 1000000, 10000000, 100000000};
   std::uint64_t v = *m;
-  while (end - q >= 8) {
+  while (kPadded || end - q >= 8) {
     std::uint64_t x;
     std::memcpy(&x, q, 8);
     x ^= 0x3030303030303030u;  // digits become 0..9
@@ -136,63 +138,73 @@ const char* take_digits(const char* q, const char* end, std::uint64_t* m) {
   return q;
 }
 
+// The common shape of a number: [sign] digits [. digits] [letter [sign]
+// digits], ended by a separator or the record's end; its value is taken on
+// the way. False when the text has another shape (the general scan decides
+// then). In a padded record the NUL bytes after it stop every loop, so the
+// loops need no bound checks.
+template <bool kPadded>
+bool collect_plain_number(ListScanState& s, const char* const start, const char* end) {
+  auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
+  auto in = [end](const char* q) { return kPadded || q < end; };
+  const char* q = start;
+  bool negative = false;
+  if (in(q) && (*q == '+' || *q == '-')) negative = *q++ == '-';
+  std::uint64_t m = 0;
+  const char* const digits_start = q;
+  // The integer part is short in map values: one character at a time.
+  for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q) m = m * 10 + d;
+  int fraction = 0;
+  bool point = false;
+  if (in(q) && *q == '.') {
+    point = true;
+    const char* const f = ++q;
+    q = take_digits<kPadded>(q, end, &m);
+    fraction = static_cast<int>(q - f);
+  }
+  const auto digits = static_cast<int>(q - digits_start) - (point ? 1 : 0);
+  if (digits <= 0 || digits > 19) return false;
+  bool exponent = false;
+  int e = 0;
+  if (in(q) && (cls(*q) & kExpLetter)) {
+    exponent = true;
+    ++q;
+    bool e_negative = false;
+    if (in(q) && (*q == '+' || *q == '-')) e_negative = *q++ == '-';
+    const char* const e_start = q;
+    unsigned d0, d1;
+    if ((kPadded || end - q >= 3) && (d0 = digit(q[0])) <= 9 && (d1 = digit(q[1])) <= 9 &&
+        digit(q[2]) > 9) {
+      e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
+      q += 2;
+    } else {
+      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
+      if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
+    }
+    if (e_negative) e = -e;
+  }
+  // A digit run stops at the padding, so q never passes end.
+  if (q != end && (!(cls(*q) & kNumEnd) || *q == '*')) return false;
+  s.marks.numeric = true;
+  s.marks.point = point;
+  s.marks.integer_syntax = !point && !exponent;
+  s.token = start;
+  s.token_length = static_cast<std::int32_t>(q - start);
+  s.pos = static_cast<std::int32_t>(q - s.record);
+  s.plain_number = true;
+  s.number_negative = negative;
+  s.number_digits = m;
+  s.number_exponent = e - fraction;
+  return true;
+}
+
 // Number text: digits, signs, one point, one exponent letter (not first).
 // The token points into the record; a trailing '*' is kept as a repeat marker.
 msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
   const char* const start = p;
   s.plain_number = false;
-  // The common shape first: [sign] digits [. digits] [letter [sign] digits],
-  // ended by a separator. Its value is taken on the way.
-  {
-    auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
-    const char* q = p;
-    bool negative = false;
-    if (q < end && (*q == '+' || *q == '-')) negative = *q++ == '-';
-    std::uint64_t m = 0;
-    const char* const digits_start = q;
-    // The integer part is short in map values: one character at a time.
-    for (unsigned d; q < end && (d = digit(*q)) <= 9; ++q) m = m * 10 + d;
-    int fraction = 0;
-    bool point = false;
-    if (q < end && *q == '.') {
-      point = true;
-      const char* const f = ++q;
-      q = take_digits(q, end, &m);
-      fraction = static_cast<int>(q - f);
-    }
-    const auto digits = static_cast<int>(q - digits_start) - (point ? 1 : 0);
-    bool exponent = false;
-    int e = 0;
-    if (digits > 0 && q < end && (cls(*q) & kExpLetter)) {
-      exponent = true;
-      ++q;
-      bool e_negative = false;
-      if (q < end && (*q == '+' || *q == '-')) e_negative = *q++ == '-';
-      const char* const e_start = q;
-      unsigned d0, d1;
-      if (end - q >= 3 && (d0 = digit(q[0])) <= 9 && (d1 = digit(q[1])) <= 9 && digit(q[2]) > 9) {
-        e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
-        q += 2;
-      } else {
-        for (unsigned d; q < end && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
-        if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
-      }
-      if (e_negative) e = -e;
-    }
-    if (digits > 0 && digits <= 19 && (q == end || ((cls(*q) & kNumEnd) && *q != '*'))) {
-      s.marks.numeric = true;
-      s.marks.point = point;
-      s.marks.integer_syntax = !point && !exponent;
-      s.token = start;
-      s.token_length = static_cast<std::int32_t>(q - start);
-      s.pos = static_cast<std::int32_t>(q - s.record);
-      s.plain_number = true;
-      s.number_negative = negative;
-      s.number_digits = m;
-      s.number_exponent = e - fraction;
-      return 0;
-    }
-  }
+  if (s.padded ? collect_plain_number<true>(s, p, end) : collect_plain_number<false>(s, p, end))
+    return 0;
   bool point = false;
   bool exponent = false;
   for (; p < end; ++p) {
@@ -515,8 +527,9 @@ msg::Id assign(ListScanState& s, const Item& item) {
 }  // namespace
 
 void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
-                     std::uint32_t flag_word) {
+                     std::uint32_t flag_word, bool padded) {
   s.record = record;
+  s.padded = padded;
   s.record_length = record != nullptr && length > 0 ? length : 0;
   s.pos = 0;
   s.records_left = 1;

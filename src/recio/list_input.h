@@ -52,6 +52,7 @@ struct ListScanState {
   std::int32_t repeat = 0;  // further uses of the pending value
   msg::Id status = 0;       // first error of the statement
   bool undelimited_allowed = false;
+  bool padded = false;  // the record is followed by kListRecordPadding NUL bytes
   ListMarks marks;
   // A plain decimal number (sign, at most 19 digits with one point, an
   // exponent) is also kept as its digits and decimal exponent, taken while
@@ -63,8 +64,12 @@ struct ListScanState {
   char token_buffer[kListTokenBufferSize];  // quoted values (doubled quotes undone)
 };
 
+// NUL bytes a caller may place after the record (padded = true) so that the
+// scanner reads numbers without checking for the record's end at every step.
+inline constexpr std::int32_t kListRecordPadding = 8;
+
 void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
-                     std::uint32_t flag_word);
+                     std::uint32_t flag_word, bool padded = false);
 
 // Item types: character (length = declared length), integers and logicals of
 // 1, 2, 4 and 8 bytes, reals of 4 and 8 bytes. Any other type is

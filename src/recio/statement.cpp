@@ -65,13 +65,16 @@ UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind
     return nullptr;
   }
   const auto length = static_cast<std::size_t>(record.length);
-  // The buffer keeps its size from statement to statement: no allocation once grown.
-  if (u->buffer.size() < length && !u->buffer.resize(length)) {
+  // The buffer keeps its size from statement to statement: no allocation once
+  // grown. A copy is followed by NUL bytes, which end any scan.
+  const std::size_t size = length + kBufferSlack;
+  if (u->buffer.size() < size && !u->buffer.resize(size)) {
     *result = fail_statement(cb, rt::kUnitRelease, msg::kNoMemory, u);
     return nullptr;
   }
   if (copy) {
     std::memcpy(u->buffer.data(), record.addr, length);
+    std::memset(u->buffer.data() + length, 0, kBufferSlack);
   } else {
     std::memset(u->buffer.data(), ' ', length);
   }
