@@ -545,6 +545,29 @@ void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
 msg::Id list_read_item(ListScanState& s, const Item& item) {
   if (s.status != 0) return s.status;
   if (s.marks.slash) return 0;
+  if (s.repeat <= 0 && item.type == kTypeReal4 && item.addr != nullptr) {
+    // A field value: blanks, then a plain number, whose value the short path
+    // decides. Every other case takes the general steps below, which give the
+    // same result for this one.
+    const char* const end = s.record + s.record_length;
+    const char* p = s.record + s.pos;
+    while (p < end && (cls(*p) & kSkip)) ++p;
+    if (p < end && ((cls(*p) & kDigit) || *p == '-' || *p == '+')) {
+      const ListMarks before = s.marks;
+      s.marks = ListMarks{};
+      if (s.padded ? collect_plain_number<true>(s, p, end)
+                   : collect_plain_number<false>(s, p, end)) {
+        float f;
+        if (exact_single_from_decimal(s.number_digits, s.number_exponent, s.number_negative, &f)) {
+          std::memcpy(item.addr, &f, sizeof f);
+          return 0;
+        }
+        const msg::Id rc = assign(s, item);
+        return rc != 0 ? fail(s, rc) : 0;
+      }
+      s.marks = before;
+    }
+  }
   if (s.repeat > 0) {
     --s.repeat;
   } else {
