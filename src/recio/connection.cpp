@@ -129,28 +129,7 @@ msg::Id for__open_args(Descriptor desc, IoArgs args, OpenRequest* rq, bool close
 
     const bool is_text = type == kTypeChar;
     std::int64_t number = 0;
-    if (!is_text) {
-      if (item.mode == kPassValue) {
-        number = item.value;
-      } else {
-        switch (item.length) {
-          case 1:
-            number = *static_cast<const std::int8_t*>(item.addr);
-            break;
-          case 2:
-            number = *static_cast<const std::int16_t*>(item.addr);
-            break;
-          case 4:
-            number = *static_cast<const std::int32_t*>(item.addr);
-            break;
-          case 8:
-            number = *static_cast<const std::int64_t*>(item.addr);
-            break;
-          default:
-            return msg::kArgumentError;
-        }
-      }
-    }
+    if (!is_text && !item_integer(item, &number)) return msg::kArgumentError;
     switch (info->kind) {
       case KeyKind::kText:
         if (!is_text) return msg::kArgumentError;

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace recio {
@@ -120,6 +121,66 @@ inline bool item_is_valid(const Item& item) {
   if (item.type == kTypeChar) return true;
   const std::int32_t size = type_size(item.type);
   return size != 0 && (item.mode != kPassSizeAddr || item.length == size);
+}
+
+// The integer an item holds: its value, or the variable at its address of 1,
+// 2, 4 or 8 bytes. False for another width.
+inline bool item_integer(const Item& item, std::int64_t* v) {
+  if (item.mode == kPassValue) {
+    *v = item.value;
+    return true;
+  }
+  switch (item.length) {
+    case 1: {
+      std::int8_t x;
+      std::memcpy(&x, item.addr, 1);
+      *v = x;
+      return true;
+    }
+    case 2: {
+      std::int16_t x;
+      std::memcpy(&x, item.addr, 2);
+      *v = x;
+      return true;
+    }
+    case 4: {
+      std::int32_t x;
+      std::memcpy(&x, item.addr, 4);
+      *v = x;
+      return true;
+    }
+    case 8:
+      std::memcpy(v, item.addr, 8);
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Stores the low bytes of v into an integer variable of 1, 2, 4 or 8 bytes
+// (any other width is taken as 8).
+inline void store_integer(void* addr, std::int32_t width, std::int64_t v) {
+  const auto u = static_cast<std::uint64_t>(v);
+  switch (width) {
+    case 1: {
+      const auto x = static_cast<std::uint8_t>(u);
+      std::memcpy(addr, &x, 1);
+      break;
+    }
+    case 2: {
+      const auto x = static_cast<std::uint16_t>(u);
+      std::memcpy(addr, &x, 2);
+      break;
+    }
+    case 4: {
+      const auto x = static_cast<std::uint32_t>(u);
+      std::memcpy(addr, &x, 4);
+      break;
+    }
+    default:
+      std::memcpy(addr, &u, 8);
+      break;
+  }
 }
 
 // Walks a descriptor and its arguments entry by entry.

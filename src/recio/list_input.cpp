@@ -367,31 +367,6 @@ msg::Id apply_repeat(ListScanState& s, std::uint8_t type) {
   return rc;
 }
 
-// Stores the low bytes of v into an integer or logical variable of the given width.
-void store_integer(void* addr, std::int32_t width, std::int64_t v) {
-  const auto u = static_cast<std::uint64_t>(v);
-  switch (width) {
-    case 1: {
-      const auto x = static_cast<std::uint8_t>(u);
-      std::memcpy(addr, &x, 1);
-      break;
-    }
-    case 2: {
-      const auto x = static_cast<std::uint16_t>(u);
-      std::memcpy(addr, &x, 2);
-      break;
-    }
-    case 4: {
-      const auto x = static_cast<std::uint32_t>(u);
-      std::memcpy(addr, &x, 4);
-      break;
-    }
-    default:
-      std::memcpy(addr, &u, 8);
-      break;
-  }
-}
-
 // The imaginary part of a pair given for a real item is checked and dropped:
 // ',' [sign] digit {digit} ['.' {digit}] [letter {digit}] ')'.
 msg::Id swallow_imaginary_part(ListScanState& s) {

@@ -32,29 +32,6 @@ int integer_width(std::uint8_t type) {
   }
 }
 
-void store_integer(void* addr, int width, std::int64_t v) {
-  switch (width) {
-    case 1: {
-      const auto x = static_cast<std::int8_t>(v);
-      std::memcpy(addr, &x, 1);
-      break;
-    }
-    case 2: {
-      const auto x = static_cast<std::int16_t>(v);
-      std::memcpy(addr, &x, 2);
-      break;
-    }
-    case 4: {
-      const auto x = static_cast<std::int32_t>(v);
-      std::memcpy(addr, &x, 4);
-      break;
-    }
-    default:
-      std::memcpy(addr, &v, 8);
-      break;
-  }
-}
-
 msg::Id convert_integer(const CvtRequest& req, const char* text, std::int32_t len,
                         const CvtDest& dest) {
   const int width = integer_width(dest.type);

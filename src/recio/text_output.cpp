@@ -23,23 +23,8 @@ constexpr int kRealWidth = 15;
 
 // Text of a numeric item in its list-directed field; returns its length.
 std::size_t format_value(const Item& item, char* out, std::size_t cap) {
-  std::int64_t v = item.value;
-  if (item.mode != kPassValue) {
-    switch (item.length) {
-      case 1:
-        v = *static_cast<const std::int8_t*>(item.addr);
-        break;
-      case 2:
-        v = *static_cast<const std::int16_t*>(item.addr);
-        break;
-      case 4:
-        v = *static_cast<const std::int32_t*>(item.addr);
-        break;
-      default:
-        v = *static_cast<const std::int64_t*>(item.addr);
-        break;
-    }
-  }
+  std::int64_t v = 0;
+  item_integer(item, &v);  // reals are read from the item below
   switch (item.type) {
     case kTypeLogical1:
     case kTypeLogical2:
