@@ -512,7 +512,7 @@ void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
   s.token_length = 0;
   s.repeat = 0;
   s.status = 0;
-  s.undelimited_allowed = (flag_word & kFlagUndelimitedText) != 0;
+  s.undelimited_allowed = (flag_word & kFlagUndelimited) != 0;
   s.marks = ListMarks{};
   s.marks.first_value = true;
 }

@@ -13,12 +13,10 @@
 #include <cstdint>
 
 #include "recio/descriptor.h"
+#include "recio/io_api.h"
 #include "rt/messages.h"
 
 namespace recio {
-
-// Flag word bit: undelimited character values are accepted for character items.
-inline constexpr std::uint32_t kFlagUndelimitedText = 0x40000;
 
 // Longest character value accepted; the buffer keeps one spare byte.
 inline constexpr std::int32_t kListValueMax = 2049;

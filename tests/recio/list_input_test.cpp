@@ -13,7 +13,7 @@ namespace recio {
 namespace {
 
 constexpr std::uint32_t kProgramFlags = 0x0784FF00;  // undelimited text accepted
-constexpr std::uint32_t kQuotedOnly = 0x0784FF00 & ~kFlagUndelimitedText;
+constexpr std::uint32_t kQuotedOnly = 0x0784FF00 & ~kFlagUndelimited;
 
 // Item letters: R real4, D real8, I int4, S int2, K int8, L logical4,
 // C character(8).
