@@ -178,7 +178,9 @@ bool collect_plain_number(ListScanState& s, const char* const start, const char*
       e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
       q += 2;
     } else {
-      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
+      // Capped while accumulating: an exponent may have any number of digits.
+      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q)
+        e = e < 100000 ? e * 10 + static_cast<int>(d) : e;
       if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
     }
     if (e_negative) e = -e;

@@ -179,6 +179,11 @@ TEST(ListInput, NumericAndLogicalValues) {
       {"1.5D2 1.5q2", "RR", {"150", "150"}},
       {"15+3", "I", {"0"}, kInputConversion, 0},
       {"1e39", "R", {"inf"}, kInputConversion, 0},
+      // Exponents of any length: more than 4 digits decide overflow or underflow.
+      {"1e99999999999 0 0", "RRR", {"inf", "=", "="}, kInputConversion, 0},
+      {"1e-99999999999 2", "RR", {"0", "2"}},
+      {"1e0000000000000000002", "R", {"100"}},
+      {"1e99999999999", "I", {"0"}, kInputConversion, 0},
       {"1.5x", "R", {"="}, kListSyntax, 0},
       {"1..5", "R", {"="}, kListSyntax, 0},
       {"1e5e5", "R", {"="}, kListSyntax, 0},
