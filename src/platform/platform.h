@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace plat {
 
@@ -58,6 +59,10 @@ Handle std_handle(StdStream which);
 // Working directory joined with a relative name, made canonical lexically.
 // Returns the length written (without NUL) or 0 when it does not fit in cap.
 std::size_t full_path(const char* name, char* out, std::size_t cap);
+
+// The last component of a path: what follows its last directory separator,
+// or the whole name when it has none.
+std::string_view last_path_component(std::string_view name);
 
 // True when `name` names the file already open as `h` (same device and inode).
 bool same_file(const char* name, Handle h);

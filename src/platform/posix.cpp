@@ -215,6 +215,11 @@ std::size_t full_path(const char* name, char* out, std::size_t cap) {
   return result.size();
 }
 
+std::string_view last_path_component(std::string_view name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
 bool same_file(const char* name, Handle h) {
   struct stat a, b;
   if (::stat(name, &a) != 0 || ::fstat(h, &b) != 0) return false;

@@ -537,9 +537,11 @@ int for__is_special_device(std::string_view name, std::string_view* device) {
       {"NUL", kDeviceNull, true},          {"AUX", kDeviceSerial, true},
       {"LINE", kDeviceSerial, false},
   };
-  const std::size_t dot = name.rfind('.');
-  const std::string_view base = dot == std::string_view::npos ? name : name.substr(0, dot);
-  const bool has_extension = dot != std::string_view::npos && dot + 1 < name.size();
+  // A directory of the path never names a device: "nul.d/out" is a file.
+  const std::string_view last = plat::last_path_component(name);
+  const std::size_t dot = last.rfind('.');
+  const std::string_view base = dot == std::string_view::npos ? last : last.substr(0, dot);
+  const bool has_extension = dot != std::string_view::npos && dot + 1 < last.size();
   const std::size_t n = base.size();
   if (n != 3 && n != 4 && n != 6 && n != 7) return kDeviceFile;
   for (const DeviceRow& d : kDevices) {

@@ -333,6 +333,30 @@ TEST(Open, DeviceNames) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
+// Only the last component of a path names a device.
+TEST(Open, DeviceNamesInPaths) {
+  struct Case {
+    std::string_view name;
+    int kind;
+    std::string_view device;
+  };
+  const Case cases[] = {
+      {"nul.d/out", recio::kDeviceFile, ""},
+      {"con.d/out", recio::kDeviceFile, ""},
+      {"/tmp/con.d/out.unf", recio::kDeviceFile, ""},
+      {"maps/nul", recio::kDeviceNull, "nul"},
+      {"a.b/CON.txt", recio::kDeviceConsoleOut, "CON"},
+      {"x/CONOUT$.bin", recio::kDeviceFile, ""},
+  };
+  for (const Case& c : cases) {
+    std::string_view device;
+    EXPECT_EQ(recio::for__is_special_device(c.name, &device), c.kind) << c.name;
+    if (c.kind != recio::kDeviceFile) {
+      EXPECT_EQ(device, c.device) << c.name;
+    }
+  }
+}
+
 TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
   ScratchDir dir;
   WorkingDir cwd(dir.path());
