@@ -237,7 +237,14 @@ TEST(ListInput, ParenthesisedPairs) {
       {"(1.5,2.5", "R", {"1.5"}, kListSyntax, 0},
       {"(1.5", "R", {"1.5"}, kListSyntax, 0},
       {"((1.5,2)", "R", {"="}, kListSyntax, 0},
-      {"(,1)", "R", {"="}, kListSyntax, 0},
+      // A comma before the number only separates; a slash still ends the
+      // statement; a quoted value is a conversion error as anywhere else.
+      {"(,1,2) 5 6", "RRR", {"1", "5", "6"}},
+      {"1,(,2,3) 4", "RRR", {"1", "2", "4"}},
+      {"(,1)", "R", {"1"}, kListSyntax, 0},
+      {"(,,1,2)", "R", {"="}, kListSyntax, 0},
+      {"(/ 5", "RR", {"=", "="}},
+      {"('x',1)", "R", {"="}, kInputConversion, 0},
       {"(T,1)", "R", {"="}, kListSyntax, 0},
       {"(1,2)", "I", {"="}, kListSyntax, 0},
       {"(1,2)", "C", {"="}, kListSyntax, 0, kQuotedOnly},
