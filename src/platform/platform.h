@@ -52,6 +52,8 @@ bool close_handle(Handle h, int* error);
 
 enum class FileType { kDisk, kCharacter, kPipe, kOther };
 FileType file_type(Handle h);
+// The type of the file a name refers to; kOther when there is none.
+FileType file_type_of_name(const char* name);
 
 enum class StdStream { kInput, kOutput, kError };
 Handle std_handle(StdStream which);

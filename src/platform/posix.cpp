@@ -53,6 +53,13 @@ OpenError classify_open_error(int err, const char* name) {
   }
 }
 
+FileType type_of_mode(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::kDisk;
+  if (S_ISCHR(mode)) return FileType::kCharacter;
+  if (S_ISFIFO(mode) || S_ISSOCK(mode)) return FileType::kPipe;
+  return FileType::kOther;
+}
+
 }  // namespace
 
 OpenResult open_file(const char* name, Access access, Disposition disposition) {
@@ -163,11 +170,12 @@ bool close_handle(Handle h, int* error) {
 
 FileType file_type(Handle h) {
   struct stat st;
-  if (::fstat(h, &st) != 0) return FileType::kOther;
-  if (S_ISREG(st.st_mode)) return FileType::kDisk;
-  if (S_ISCHR(st.st_mode)) return FileType::kCharacter;
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FileType::kPipe;
-  return FileType::kOther;
+  return ::fstat(h, &st) == 0 ? type_of_mode(st.st_mode) : FileType::kOther;
+}
+
+FileType file_type_of_name(const char* name) {
+  struct stat st;
+  return ::stat(name, &st) == 0 ? type_of_mode(st.st_mode) : FileType::kOther;
 }
 
 Handle std_handle(StdStream which) {

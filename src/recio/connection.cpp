@@ -374,6 +374,15 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
       plat::Access acc = read_only     ? plat::Access::kRead
                          : action == 2 ? plat::Access::kWrite
                                        : plat::Access::kReadWrite;
+      // A pipe carries data one way; opened both ways the process is its own
+      // writer and a read never sees the end of the data. The unit takes the
+      // way it can use: formatted units read it (as after the read-only
+      // retry), unformatted units, which are only ever written, write it.
+      if (acc == plat::Access::kReadWrite && device == kDeviceFile &&
+          plat::file_type_of_name(open_name) == plat::FileType::kPipe) {
+        read_only = c.form == kFormFormatted;
+        acc = read_only ? plat::Access::kRead : plat::Access::kWrite;
+      }
       u->file_name = stored_name;  // diagnostics name the file even when the open fails
       plat::OpenResult r = plat::open_file(open_name, acc, disp);
       if (r.handle == plat::kInvalidHandle &&
