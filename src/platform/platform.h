@@ -36,7 +36,13 @@ struct OpenResult {
   OpenError kind = OpenError::kNone;
 };
 
+// Gives every closed standard handle (input, output, error) a placeholder
+// that fails every use as the closed handle would, so that no file opened
+// later takes its place. Called first at start-up.
+void ensure_standard_handles();
+
 // Opens `name` (NUL-terminated). An empty name fails as "path not found".
+// The handle is never one of the standard handles, even when they are closed.
 OpenResult open_file(const char* name, Access access, Disposition disposition);
 
 // One read; returns the byte count (0 at end of file) or -1 with *error set.

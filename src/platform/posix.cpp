@@ -53,6 +53,17 @@ OpenError classify_open_error(int err, const char* name) {
   }
 }
 
+// A descriptor of 0, 1 or 2 would be taken for a standard stream, and console
+// output or diagnostics would land in the file: it moves to 3 or above.
+int keep_off_standard(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return moved;
+}
+
 FileType type_of_mode(mode_t mode) {
   if (S_ISREG(mode)) return FileType::kDisk;
   if (S_ISCHR(mode)) return FileType::kCharacter;
@@ -61,6 +72,20 @@ FileType type_of_mode(mode_t mode) {
 }
 
 }  // namespace
+
+void ensure_standard_handles() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Opened for the other direction: reading or writing it fails with
+    // EBADF exactly as on the closed descriptor. The lower ones are open, so
+    // the open takes this number.
+    const int placeholder = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (placeholder >= 0 && placeholder != fd) {
+      ::dup2(placeholder, fd);
+      ::close(placeholder);
+    }
+  }
+}
 
 OpenResult open_file(const char* name, Access access, Disposition disposition) {
   OpenResult r;
@@ -98,6 +123,7 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
   do {
     fd = ::open(name, flags, 0666);
   } while (fd < 0 && errno == EINTR);
+  fd = keep_off_standard(fd);
   if (fd < 0) {
     r.error = errno;
     r.kind = classify_open_error(r.error, name);
@@ -250,7 +276,7 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
     r.kind = OpenError::kNameTooLong;
     return r;
   }
-  int fd = ::mkostemp(out, O_CLOEXEC);
+  int fd = keep_off_standard(::mkostemp(out, O_CLOEXEC));
   if (fd < 0) {
     r.error = errno;
     r.kind = classify_open_error(r.error, out);

@@ -1,4 +1,5 @@
-// End to end: maps read from or written to FIFOs.
+// End to end: the converter started with standard streams closed, and maps
+// read from or written to FIFOs.
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -18,6 +19,59 @@ using testsupport::read_file;
 using testsupport::write_file;
 
 class SpecialFilesE2e : public ConverterTest {};
+
+// No file of the run ever sits on descriptor 0, 1 or 2: output for a closed
+// stream fails as on a closed stream and never lands in the input map.
+TEST_F(SpecialFilesE2e, ClosedStandardStreamsNeverReachTheMap) {
+  std::vector<std::string> bad = two_point_lines();
+  bad[10] = "1.0 abc 0.0";
+  const std::string good_map = join_lines(two_point_lines());
+  const std::string bad_map = join_lines(bad);
+  const std::string one_line = "one line\n";
+  struct Case {
+    const char* name;
+    std::vector<int> closed;
+    std::string map;
+    int exit_status;
+    std::string out, err;
+    bool converted;
+  };
+  const Case cases[] = {
+      {"stdout closed, converted",
+       {1},
+       good_map,
+       38,
+       "",
+       "forrtl: Bad file descriptor\n" + severe(38, "error during write, unit 6, file CONOUT$"),
+       true},
+      {"stderr closed, reported",
+       {2},
+       one_line,
+       0,
+       console_message("Reading error: DATE"),
+       "",
+       false},
+      {"stderr closed, diagnostic", {2}, bad_map, 59, "", "", false},
+      {"stdout and stderr closed", {1, 2}, bad_map, 59, "", "", false},
+      {"stdin closed, converted", {0}, good_map, 0, kDone, "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(dir.file("in.map"), c.map);
+    std::remove(dir.file("out.unf").c_str());
+    ProgramRun run;
+    run.args = {"in.map", "out.unf"};
+    run.cwd = dir.path();
+    run.closed = c.closed;
+    const ProgramResult r = run_mapconv(run);
+    EXPECT_EQ(r.exit_status, c.exit_status);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read_file(dir.file("in.map")), c.map);
+    if (c.converted) EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), output()), "");
+    if (!c.converted) EXPECT_FALSE(output_exists());
+  }
+}
 
 // Opens a FIFO for writing once the converter has it open for reading,
 // giving up after a while so that a converter that never opens it cannot
