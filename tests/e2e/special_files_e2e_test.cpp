@@ -68,8 +68,11 @@ TEST_F(SpecialFilesE2e, ClosedStandardStreamsNeverReachTheMap) {
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(read_file(dir.file("in.map")), c.map);
-    if (c.converted) EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), output()), "");
-    if (!c.converted) EXPECT_FALSE(output_exists());
+    if (c.converted) {
+      EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), output()), "");
+    } else {
+      EXPECT_FALSE(output_exists());
+    }
   }
 }
 
@@ -141,7 +144,9 @@ TEST_F(SpecialFilesE2e, FifoMaps) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, "");
-    if (!c.fifo_is_input) EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), received), "");
+    if (!c.fifo_is_input) {
+      EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), received), "");
+    }
     std::remove(dir.file("out.unf").c_str());
   }
 }
