@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace plat {
 
@@ -35,7 +36,13 @@ struct OpenResult {
   OpenError kind = OpenError::kNone;
 };
 
+// Gives every closed standard handle (input, output, error) a placeholder
+// that fails every use as the closed handle would, so that no file opened
+// later takes its place. Called first at start-up.
+void ensure_standard_handles();
+
 // Opens `name` (NUL-terminated). An empty name fails as "path not found".
+// The handle is never one of the standard handles, even when they are closed.
 OpenResult open_file(const char* name, Access access, Disposition disposition);
 
 // One read; returns the byte count (0 at end of file) or -1 with *error set.
@@ -51,6 +58,8 @@ bool close_handle(Handle h, int* error);
 
 enum class FileType { kDisk, kCharacter, kPipe, kOther };
 FileType file_type(Handle h);
+// The type of the file a name refers to; kOther when there is none.
+FileType file_type_of_name(const char* name);
 
 enum class StdStream { kInput, kOutput, kError };
 Handle std_handle(StdStream which);
@@ -58,6 +67,10 @@ Handle std_handle(StdStream which);
 // Working directory joined with a relative name, made canonical lexically.
 // Returns the length written (without NUL) or 0 when it does not fit in cap.
 std::size_t full_path(const char* name, char* out, std::size_t cap);
+
+// The last component of a path: what follows its last directory separator,
+// or the whole name when it has none.
+std::string_view last_path_component(std::string_view name);
 
 // True when `name` names the file already open as `h` (same device and inode).
 bool same_file(const char* name, Handle h);

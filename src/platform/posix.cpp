@@ -53,7 +53,39 @@ OpenError classify_open_error(int err, const char* name) {
   }
 }
 
+// A descriptor of 0, 1 or 2 would be taken for a standard stream, and console
+// output or diagnostics would land in the file: it moves to 3 or above.
+int keep_off_standard(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return moved;
+}
+
+FileType type_of_mode(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::kDisk;
+  if (S_ISCHR(mode)) return FileType::kCharacter;
+  if (S_ISFIFO(mode) || S_ISSOCK(mode)) return FileType::kPipe;
+  return FileType::kOther;
+}
+
 }  // namespace
+
+void ensure_standard_handles() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Opened for the other direction: reading or writing it fails with
+    // EBADF exactly as on the closed descriptor. The lower ones are open, so
+    // the open takes this number.
+    const int placeholder = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (placeholder >= 0 && placeholder != fd) {
+      ::dup2(placeholder, fd);
+      ::close(placeholder);
+    }
+  }
+}
 
 OpenResult open_file(const char* name, Access access, Disposition disposition) {
   OpenResult r;
@@ -91,6 +123,7 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
   do {
     fd = ::open(name, flags, 0666);
   } while (fd < 0 && errno == EINTR);
+  fd = keep_off_standard(fd);
   if (fd < 0) {
     r.error = errno;
     r.kind = classify_open_error(r.error, name);
@@ -163,11 +196,12 @@ bool close_handle(Handle h, int* error) {
 
 FileType file_type(Handle h) {
   struct stat st;
-  if (::fstat(h, &st) != 0) return FileType::kOther;
-  if (S_ISREG(st.st_mode)) return FileType::kDisk;
-  if (S_ISCHR(st.st_mode)) return FileType::kCharacter;
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FileType::kPipe;
-  return FileType::kOther;
+  return ::fstat(h, &st) == 0 ? type_of_mode(st.st_mode) : FileType::kOther;
+}
+
+FileType file_type_of_name(const char* name) {
+  struct stat st;
+  return ::stat(name, &st) == 0 ? type_of_mode(st.st_mode) : FileType::kOther;
 }
 
 Handle std_handle(StdStream which) {
@@ -215,6 +249,11 @@ std::size_t full_path(const char* name, char* out, std::size_t cap) {
   return result.size();
 }
 
+std::string_view last_path_component(std::string_view name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
+}
+
 bool same_file(const char* name, Handle h) {
   struct stat a, b;
   if (::stat(name, &a) != 0 || ::fstat(h, &b) != 0) return false;
@@ -237,7 +276,7 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
     r.kind = OpenError::kNameTooLong;
     return r;
   }
-  int fd = ::mkostemp(out, O_CLOEXEC);
+  int fd = keep_off_standard(::mkostemp(out, O_CLOEXEC));
   if (fd < 0) {
     r.error = errno;
     r.kind = classify_open_error(r.error, out);

@@ -31,8 +31,8 @@ constexpr KeyValue kFormValues[] = {{"FORMATTED", 1}, {"UNFORMATTED", 2}, {"BINA
 constexpr KeyValue kBlankValues[] = {{"ZERO", 1}, {"NULL", 2}};
 constexpr KeyValue kAccessValues[] = {
     {"SEQUENTIAL", 1}, {"DIRECT", 2}, {"APPEND", 3}, {"KEYED", 4}};
-// First-column control (code 1) has no text form here; it is reachable by code.
-constexpr KeyValue kCarriageValues[] = {{"LIST", 2}, {"NONE", 3}};
+// First-column control (code 1) has no text form; it is reachable by code.
+constexpr KeyValue kCarriageValues[] = {{nullptr, 1}, {"LIST", 2}, {"NONE", 3}};
 constexpr KeyValue kRecordTypeValues[] = {{"FIXED", 1},  {"VARIABLE", 4},  {"SEGMENTED", 3},
                                           {"STREAM", 5}, {"STREAM_LF", 6}, {"STREAM_CR", 7}};
 constexpr KeyValue kOrganizationValues[] = {{"SEQUENTIAL", 1}, {"RELATIVE", 2}, {"INDEXED", 3}};
@@ -213,6 +213,11 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
   std::uint8_t rectype = static_cast<std::uint8_t>(rq.get(kKeyRecordType));
   if (rectype == kRecVariableAlias) rectype = kRecVariable;
 
+  // A fixed default is known before the carriage control, which it decides.
+  const bool fixed_org =
+      direct_like || c->organization == kOrgRelative || c->organization == kOrgIndexed;
+  if (rectype == 0 && fixed_org) rectype = kRecFixed;
+
   if (rq.get(kKeyCarriageControl) != 0) {
     c->carriage_control = static_cast<std::uint8_t>(rq.get(kKeyCarriageControl));
   } else if (c->form != kFormFormatted || rectype == kRecFixed || rectype == kRecVariable) {
@@ -221,12 +226,8 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
     c->carriage_control = kCcList;
   }
 
-  const bool fixed_org =
-      direct_like || c->organization == kOrgRelative || c->organization == kOrgIndexed;
   if (rectype == 0) {
-    if (fixed_org)
-      rectype = kRecFixed;
-    else if (c->form == kFormUnformatted)
+    if (c->form == kFormUnformatted)
       rectype = kRecVariable;
     else if (c->form == kFormBinary)
       rectype = kRecStream;
@@ -373,6 +374,15 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
       plat::Access acc = read_only     ? plat::Access::kRead
                          : action == 2 ? plat::Access::kWrite
                                        : plat::Access::kReadWrite;
+      // A pipe carries data one way; opened both ways the process is its own
+      // writer and a read never sees the end of the data. The unit takes the
+      // way it can use: formatted units read it (as after the read-only
+      // retry), unformatted units, which are only ever written, write it.
+      if (acc == plat::Access::kReadWrite && device == kDeviceFile &&
+          plat::file_type_of_name(open_name) == plat::FileType::kPipe) {
+        read_only = c.form == kFormFormatted;
+        acc = read_only ? plat::Access::kRead : plat::Access::kWrite;
+      }
       u->file_name = stored_name;  // diagnostics name the file even when the open fails
       plat::OpenResult r = plat::open_file(open_name, acc, disp);
       if (r.handle == plat::kInvalidHandle &&
@@ -511,7 +521,7 @@ int for__open_key(KeyTable table, const char* text, std::int32_t length) {
   const TableRef& t = kKeyTables[static_cast<int>(table)];
   for (std::size_t i = 0; i < t.count; ++i) {
     const char* v = t.values[i].text;
-    if (std::strlen(v) != n) continue;
+    if (v == nullptr || std::strlen(v) != n) continue;
     bool equal = true;
     for (std::size_t k = 0; k < n && equal; ++k)
       equal = std::toupper(static_cast<unsigned char>(text[k])) == v[k];
@@ -537,9 +547,11 @@ int for__is_special_device(std::string_view name, std::string_view* device) {
       {"NUL", kDeviceNull, true},          {"AUX", kDeviceSerial, true},
       {"LINE", kDeviceSerial, false},
   };
-  const std::size_t dot = name.rfind('.');
-  const std::string_view base = dot == std::string_view::npos ? name : name.substr(0, dot);
-  const bool has_extension = dot != std::string_view::npos && dot + 1 < name.size();
+  // A directory of the path never names a device: "nul.d/out" is a file.
+  const std::string_view last = plat::last_path_component(name);
+  const std::size_t dot = last.rfind('.');
+  const std::string_view base = dot == std::string_view::npos ? last : last.substr(0, dot);
+  const bool has_extension = dot != std::string_view::npos && dot + 1 < last.size();
   const std::size_t n = base.size();
   if (n != 3 && n != 4 && n != 6 && n != 7) return kDeviceFile;
   for (const DeviceRow& d : kDevices) {

@@ -56,7 +56,11 @@ std::unique_ptr<UnitBlock>* find_slot(std::int32_t unit, bool create) {
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind) {
   *out = nullptr;
-  if (unit < kInternalUnit) return msg::kInvalidUnit;
+  // Unit -5 names internal records only; an external statement on it would
+  // connect a recycled internal block.
+  const bool internal_kind =
+      kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
+  if (unit < kInternalUnit || (unit == kInternalUnit && !internal_kind)) return msg::kInvalidUnit;
   UnitBlock* u = nullptr;
   if (unit == kInternalUnit) {
     LubTable& t = for__lub_table();

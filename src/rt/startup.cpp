@@ -21,6 +21,7 @@ std::uint32_t init_guard = 0;
 }  // namespace
 
 void for_rtl_init_(int argc, char** argv) {
+  plat::ensure_standard_handles();
   if (init_guard != 0) return;
   init_guard = 1;
   if (initialised == 0) {

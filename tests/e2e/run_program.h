@@ -28,6 +28,7 @@ struct ProgramRun {
   // the run-time's environment switches of the test's caller out of the run.
   std::vector<std::string> env{"LC_ALL=C"};
   std::chrono::seconds timeout{60};  // guards the suite against a hang only
+  std::vector<int> closed;           // standard descriptors the child starts without
 };
 
 struct ProgramResult {
@@ -132,6 +133,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     if (::dup2(in.read_end.get(), 0) < 0 || ::dup2(out.write_end.get(), 1) < 0 ||
         ::dup2(err.write_end.get(), 2) < 0)
       ::_exit(126);
+    for (const int fd : run.closed) ::close(fd);
     if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
     sigset_t none;
     sigemptyset(&none);

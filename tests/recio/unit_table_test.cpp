@@ -170,9 +170,16 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
     std::int32_t unit;
     int expected;
   };
-  const Case cases[] = {{"write, held", unit, 40}, {"open, held", unit, 40},
-                        {"close, held", unit, 40}, {"write, -6", -6, 32},
-                        {"open, -7", -7, 32},      {"close, INT32_MIN", INT32_MIN, 32}};
+  const Case cases[] = {{"write, held", unit, 40},
+                        {"open, held", unit, 40},
+                        {"close, held", unit, 40},
+                        {"write, -6", -6, 32},
+                        {"open, -7", -7, 32},
+                        {"close, INT32_MIN", INT32_MIN, 32},
+                        // -5 names internal records only.
+                        {"write, -5", -5, 32},
+                        {"open, -5", -5, 32},
+                        {"close, -5", -5, 32}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     IoControlBlock cb{};
@@ -186,6 +193,7 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
       r = recio::for_close(&cb, c.unit, recio::kFlagsErrBranch, kEndOnly, {});
     EXPECT_EQ(r, c.expected);
   }
+  EXPECT_FALSE(testsupport::file_exists("fort.-5"));
   // The holder finishes its record undisturbed.
   ASSERT_EQ(recio::for_write_seq_xmit(&writer, kEndOnly, {}), 0);
   UnitBlock* u = for__find_lub(unit);
