@@ -68,8 +68,8 @@ msg::Id for__get_su(UnitBlock* u) {
     }
     searched = pending;
     const bool one_byte = is_standard_input(u);
-    if (!one_byte && u->buffer.size() < kReadBlock) {
-      if (!u->buffer.resize(kReadBlock)) return msg::kRecordTooLong;
+    // The larger block only saves calls: without memory for it, read on.
+    if (!one_byte && u->buffer.size() < kReadBlock && u->buffer.resize(kReadBlock)) {
       base = u->buffer.data();
     }
     if (u->ahead_end == u->buffer.size()) {

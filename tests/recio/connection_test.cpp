@@ -542,7 +542,7 @@ TEST(Close, ScratchFileIsGoneAfterClose) {
                        {recio::kKeyStatus, "Scratch"},
                        {recio::kKeyForm, "unformatted"}}),
             0);
-  const std::string name = recio::for__find_lub(43)->file_name;
+  const std::string name(recio::for__find_lub(43)->file_name.view());
   EXPECT_TRUE(name.starts_with(dir.path() + "/FOR")) << name;
   EXPECT_TRUE(testsupport::file_exists(name));
   EXPECT_FALSE(testsupport::file_exists(dir.file("ignored")));
