@@ -9,9 +9,8 @@ namespace {
 
 struct Plan {
   std::atomic<std::uint64_t> calls{0};
-  std::uint64_t nth = 0;  // 0: count only
+  std::uint64_t first = 0, last = 0;  // first 0: count only
   int error = 0;
-  bool from_then_on = false;
   bool set = false;
 };
 
@@ -23,16 +22,16 @@ bool faults::count_and_check(Operation op, int* error) {
   Plan& p = plans[static_cast<std::size_t>(op)];
   if (!p.set) return false;
   const std::uint64_t n = p.calls.fetch_add(1, std::memory_order_relaxed) + 1;
-  const bool fail = p.nth != 0 && (p.from_then_on ? n >= p.nth : n == p.nth);
+  const bool fail = p.first != 0 && n >= p.first && n <= p.last;
   if (fail) *error = p.error;
   return fail;
 }
 
-void inject_failure(Operation op, std::uint64_t nth, int error, bool from_then_on) {
+void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int error) {
   Plan& p = plans[static_cast<std::size_t>(op)];
-  p.nth = nth;
+  p.first = first;
+  p.last = last;
   p.error = error;
-  p.from_then_on = from_then_on;
   p.calls.store(0, std::memory_order_relaxed);
   p.set = true;
   faults::armed.store(true, std::memory_order_relaxed);

@@ -87,13 +87,13 @@ void write_stderr(const char* text, std::size_t length);
 
 // Test hook (fault injection), process-wide and off until set; the program
 // itself never sets it. From this call on, the calls of one kind of handle
-// operation are counted and the nth of them (1 = the next) fails with the
-// platform error code `error`, as the operating system would have failed it;
-// with `from_then_on` every later call fails too. nth 0 only counts. A failed
-// close has still released the handle.
+// operation are counted, and those numbered first to last (1 = the next,
+// inclusive) fail with the platform error code `error`, as the operating
+// system would have failed them; first 0 only counts. A failed close has
+// still released the handle.
 enum class Operation : std::uint8_t { kOpen, kRead, kWrite, kSeek, kSetEndOfFile, kClose };
 inline constexpr int kOperationKinds = 6;
-void inject_failure(Operation op, std::uint64_t nth, int error, bool from_then_on);
+void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int error);
 // Calls of `op` counted since its hook was set.
 std::uint64_t operation_calls(Operation op);
 

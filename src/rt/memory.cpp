@@ -10,13 +10,11 @@ std::atomic<std::size_t> vm_limit{0};
 // Fault injection; `armed` is the only thing the normal path looks at.
 std::atomic<bool> injection_armed{false};
 std::atomic<std::uint64_t> requests{0};
-std::uint64_t fail_nth = 0;
-bool fail_from_then_on = false;
+std::uint64_t fail_first = 0, fail_last = 0;
 
 bool injected_failure() {
   const std::uint64_t n = requests.fetch_add(1, std::memory_order_relaxed) + 1;
-  if (fail_nth == 0) return false;
-  return fail_from_then_on ? n >= fail_nth : n == fail_nth;
+  return fail_first != 0 && n >= fail_first && n <= fail_last;
 }
 
 bool refused(std::size_t bytes) {
@@ -46,9 +44,9 @@ void for__set_vm_limit(std::size_t bytes) {
   vm_limit.store(bytes, std::memory_order_relaxed);
 }
 
-void for__inject_vm_failure(std::uint64_t nth, bool from_then_on) {
-  fail_nth = nth;
-  fail_from_then_on = from_then_on;
+void for__inject_vm_failure(std::uint64_t first, std::uint64_t last) {
+  fail_first = first;
+  fail_last = last;
   requests.store(0, std::memory_order_relaxed);
   injection_armed.store(true, std::memory_order_relaxed);
 }

@@ -19,10 +19,10 @@ void for__free_vm(void* block);
 void for__set_vm_limit(std::size_t bytes);
 
 // Test hook (fault injection): from this call on, requests (get and realloc)
-// are counted and the nth one (1 = the next) fails; with `from_then_on`
-// every later one fails too. nth 0 only counts. Process-wide, off until set;
-// the program itself never sets it.
-void for__inject_vm_failure(std::uint64_t nth, bool from_then_on);
+// are counted, and those numbered first to last (1 = the next, inclusive)
+// fail; first 0 only counts. Process-wide, off until set; the program itself
+// never sets it.
+void for__inject_vm_failure(std::uint64_t first, std::uint64_t last);
 // Requests counted since the hook was set.
 std::uint64_t for__vm_requests();
 
