@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 
@@ -88,6 +89,12 @@ const Fault kFaults[] = {
     {"close", Fault::kOne, EIO, 28, true, false, false},
 };
 
+// With the names asked for on the console: its reads and the prompts.
+const Fault kConsoleFaults[] = {
+    {"read", Fault::kOne, EIO, 39, true, false, true},
+    {"write", Fault::kOne, ENOSPC, 38, true, false, false},
+};
+
 const Fault& fault(const char* kind) {
   for (const Fault& f : kFaults)
     if (std::strcmp(f.kind, kind) == 0) return f;
@@ -113,6 +120,11 @@ class FaultSweep : public ::testing::Test {
     write_file(out_path_, kPrevious);
     ProgramRun r;
     r.args = std::move(args);
+    if (console_) {
+      r.input = "in.map\nout.unf\n";
+    } else {
+      r.args.insert(r.args.end(), {"in.map", "out.unf"});
+    }
     r.cwd = dir_.path();
     r.env = {"LC_ALL=C", "FOR_DISABLE_STACK_TRACE=true"};
     r.timeout = std::chrono::seconds(20);
@@ -124,7 +136,7 @@ class FaultSweep : public ::testing::Test {
   ProgramResult inject(const std::vector<std::string>& faults, Counts* counts) {
     std::vector<std::string> args{report_path_};
     args.insert(args.end(), faults.begin(), faults.end());
-    args.insert(args.end(), {"--", "in.map", "out.unf"});
+    args.push_back("--");
     std::remove(report_path_.c_str());
     ProgramResult r = run(MAPCONV_INJECT_BINARY, args);
     *counts = read_report(report_path_);
@@ -136,22 +148,31 @@ class FaultSweep : public ::testing::Test {
     const std::string file = read_file(out_path_);
     if (r.signal != 0) return "killed by signal " + std::to_string(r.signal);
     if (r.timed_out) return "hung";
-    if (r.exit_status == 0 && r.out == kDone) {
+    std::string out = r.out;
+    if (console_) {
+      // Both prompts come first; a failure may end the run before either.
+      const std::string prompts = kInputPrompt + kOutputPrompt;
+      const std::size_t k = out.starts_with(prompts) ? prompts.size() : 0;
+      if (k == 0 && !(r.exit_status != 0 && prompts.starts_with(out)))
+        return "prompts missing: " + out;
+      out.erase(0, k == 0 ? out.size() : k);
+    }
+    if (r.exit_status == 0 && out == kDone) {
       if (!r.err.empty()) return "success with a diagnostic: " + r.err;
       return file == reference_ ? ""
                                 : "success with other bytes: " + byte_difference(reference_, file);
     }
     if (r.exit_status == 0) {
-      bool known = f.open_message && r.out == console_message(kOpenMessage);
+      bool known = f.open_message && out == console_message(kOpenMessage);
       for (const char* m : kReadMessages)
-        known = known || (f.read_message && r.out == console_message(m));
-      if (!known) return "unexpected console output: " + r.out;
+        known = known || (f.read_message && out == console_message(m));
+      if (!known) return "unexpected console output: " + out;
       if (!r.err.empty()) return "checked failure with a diagnostic: " + r.err;
       return file == kPrevious ? "" : "output changed before it was opened";
     }
     if (f.severe == 0 || r.exit_status != f.severe)
       return "exit status " + std::to_string(r.exit_status) + ", stderr: " + r.err;
-    if (!r.out.empty()) return "console output after a failure: " + r.out;
+    if (!out.empty()) return "console output after a failure: " + out;
     if (!expected_diagnostic(f, r.err)) return "unexpected diagnostic: " + r.err;
     if (file != kPrevious && !is_partial_output(file, reference_))
       return "output neither untouched nor records written so far: " +
@@ -164,9 +185,10 @@ class FaultSweep : public ::testing::Test {
     if (f.severe == 41) return err == os + severe(41, "insufficient virtual memory");
     const char* text = f.severe == 28   ? "CLOSE error"
                        : f.severe == 30 ? "open failure"
+                       : f.severe == 39 ? "error during read"
                                         : "error during write";
     const std::pair<int, std::string> units[] = {
-        {20, real_dir_ + "/in.map"}, {21, real_dir_ + "/out.unf"}, {6, "CONOUT$"}};
+        {20, real_dir_ + "/in.map"}, {21, real_dir_ + "/out.unf"}, {6, "CONOUT$"}, {5, "CONIN$"}};
     for (const auto& [unit, name] : units) {
       if (err == os + severe(f.severe, std::string(text) + ", unit " + std::to_string(unit) +
                                            ", file " + name))
@@ -175,32 +197,33 @@ class FaultSweep : public ::testing::Test {
     return false;
   }
 
-  // Sweeps every fault over the conversion of `map_text`; returns the
-  // number of injection points per fault, for the log.
-  std::string sweep(const std::string& map_text) {
+  // Sweeps the faults over the conversion of `map_text`; returns the number
+  // of injection points per fault, for the log.
+  std::string sweep(const std::string& map_text, std::span<const Fault> faults = kFaults) {
     write_file(in_path_, map_text);
     char* real = ::realpath(dir_.path().c_str(), nullptr);
     real_dir_ = real;
     std::free(real);
 
-    const ProgramResult plain = run(MAPCONV_BINARY, {"in.map", "out.unf"});
-    EXPECT_EQ(plain.out, kDone);
+    const std::string done = console_ ? kInputPrompt + kOutputPrompt + kDone : kDone;
+    const ProgramResult plain = run(MAPCONV_BINARY, {});
+    EXPECT_EQ(plain.out, done);
     reference_ = read_file(out_path_);
     Counts total;
     const ProgramResult counted = inject({}, &total);
-    EXPECT_EQ(counted.out, kDone);
+    EXPECT_EQ(counted.out, done);
     EXPECT_EQ(byte_difference(reference_, read_file(out_path_)), "");
 
     std::string points;
     std::vector<std::uint64_t> direct_write_allocs;
-    for (const Fault& f : kFaults) {
+    for (const Fault& f : faults) {
       const std::uint64_t n_max = total[f.kind];
       for (std::uint64_t n = 1; n <= n_max + 1; ++n) {
         Counts seen;
         const ProgramResult r = inject({f.kind, calls(f, n), std::to_string(f.error)}, &seen);
         EXPECT_EQ(judge(f, r), "") << f.kind << " " << calls(f, n) << " errno " << f.error;
         if (n > n_max) {
-          EXPECT_EQ(r.out, kDone) << f.kind << " beyond the last call";
+          EXPECT_EQ(r.out, done) << f.kind << " beyond the last call";
         }
         // A record that memory cannot hold goes straight to the file.
         if (std::string(f.kind) == "alloc" && f.span == Fault::kPair && seen["seek"] > 0)
@@ -232,6 +255,7 @@ class FaultSweep : public ::testing::Test {
     return points;
   }
 
+  bool console_ = false;  // the names are answers to the prompts
   testsupport::ScratchDir dir_;
   std::string in_path_, out_path_, report_path_, real_dir_, reference_;
 };
@@ -240,6 +264,14 @@ TEST_F(FaultSweep, ExampleMap) {
   const std::string points = sweep(read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"));
   RecordProperty("injection_points", points);
   std::printf("injection points, example map:%s\n", points.c_str());
+}
+
+TEST_F(FaultSweep, ExampleMapNamedOnTheConsole) {
+  console_ = true;
+  const std::string points =
+      sweep(read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"), kConsoleFaults);
+  RecordProperty("injection_points", points);
+  std::printf("injection points, example map named on the console:%s\n", points.c_str());
 }
 
 // 40 x 25 x 1: one plane record of 12,000 bytes, beyond the unit's first
@@ -272,11 +304,11 @@ TEST_F(FaultSweep, AddressSpaceLimit) {
   char* real = ::realpath(dir_.path().c_str(), nullptr);
   real_dir_ = real;
   std::free(real);
-  ASSERT_EQ(run(MAPCONV_BINARY, {"in.map", "out.unf"}).out, kDone);
+  ASSERT_EQ(run(MAPCONV_BINARY, {}).out, kDone);
   reference_ = read_file(out_path_);
 
   const Fault& memory = fault("alloc");
-  const auto at = [&](rlim_t limit) { return run(MAPCONV_BINARY, {"in.map", "out.unf"}, limit); };
+  const auto at = [&](rlim_t limit) { return run(MAPCONV_BINARY, {}, limit); };
   // The program never exits with 127; the loader does when it runs short.
   const auto started = [](const ProgramResult& r) { return r.exit_status != 127 || r.signal; };
   constexpr rlim_t kMiB = 1 << 20;
