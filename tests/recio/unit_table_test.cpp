@@ -99,17 +99,6 @@ TEST(UnitTable, BlockThatCannotBeAllocatedIs41) {
   }
 }
 
-TEST(UnitTable, FileNameHoldsUpTo256Characters) {
-  recio::FileName name;
-  EXPECT_TRUE(name.assign(std::string(256, 'a')));
-  EXPECT_EQ(name.size(), 256u);
-  EXPECT_FALSE(name.assign(std::string(257, 'b')));
-  EXPECT_EQ(name, std::string(256, 'a'));  // unchanged by the refused text
-  name = std::string(300, 'c');            // assignment keeps what fits
-  EXPECT_EQ(name, std::string(256, 'c'));
-  EXPECT_EQ(name.c_str()[256], '\0');
-}
-
 TEST(UnitTable, WalkVisitsSlotsInUnitOrderThenChainsInChainOrder) {
   // Created out of order. Chains: 520 -> 4, 100/621/1142 -> 105, 104 -> 109,
   // INT32_MAX - 1 -> 322, INT32_MAX -> 323, 1000 -> 484.
