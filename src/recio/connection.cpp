@@ -486,7 +486,7 @@ bool names_same_device(const UnitBlock* u, std::string_view name) {
   int kind = for__is_special_device(name, &dev);
   if (kind == kDeviceFile) return false;
   return u->device_kind != kDeviceFile && dev.size() == u->file_name.size() &&
-         std::equal(dev.begin(), dev.end(), u->file_name.view().begin(), [](char a, char b) {
+         std::equal(dev.begin(), dev.end(), u->file_name.begin(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) ==
                   std::toupper(static_cast<unsigned char>(b));
          });

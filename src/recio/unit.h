@@ -74,6 +74,7 @@ class FileName {
     length_ = static_cast<std::uint16_t>(text.size());
     return true;
   }
+  bool assign(const char* text, std::size_t length) { return assign({text, length}); }
   // Keeps at most kCapacity characters.
   FileName& operator=(std::string_view text) {
     assign(text.substr(0, std::min(text.size(), kCapacity)));
@@ -85,6 +86,9 @@ class FileName {
   const char* data() const { return text_; }
   std::size_t size() const { return length_; }
   bool empty() const { return length_ == 0; }
+  char operator[](std::size_t i) const { return text_[i]; }
+  const char* begin() const { return text_; }
+  const char* end() const { return text_ + length_; }
   std::string_view view() const { return {text_, length_}; }
   operator std::string_view() const { return view(); }
   friend bool operator==(const FileName& a, std::string_view b) { return a.view() == b; }

@@ -318,6 +318,8 @@ TEST_F(FaultSweep, AddressSpaceLimit) {
   for (limit += kMiB; limit > 4 * kMiB; limit -= 8 * 1024) {
     const ProgramResult r = at(limit);
     if (!started(r)) break;
+    // A start-up that cannot get what it needs may refuse to run at all.
+    if (r.exit_status == 255 && r.out.empty() && read_file(out_path_) == kPrevious) continue;
     EXPECT_EQ(judge(memory, r), "") << "limit " << limit;
     if (r.out != kDone) ++short_runs;
   }
