@@ -1,5 +1,7 @@
 // The program's main routine: obtains the two file names from the command
 // line or the console, runs CONVERT once and writes its result.
+#include "app/front_end.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -87,6 +89,10 @@ void write_result(const char* text, std::int32_t length) {
   recio::for_write_seq_lis(&cb, kConsoleOut, recio::kFlagsNoBranch, kTextEnd, args);
 }
 
+}  // namespace
+
+namespace app {
+
 int map_front_end() {
   rt::for_check_flawed_fdiv();
   const std::int32_t lock_mode = 0;
@@ -111,8 +117,4 @@ int map_front_end() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  return rt::for_main(argc, argv, map_front_end);
-}
+}  // namespace app

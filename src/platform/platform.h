@@ -95,6 +95,19 @@ bool append_to_file(const char* name, const char* bytes, std::size_t length);
 bool redirect_stderr_append(const char* name);
 
 // Raw write to the standard error handle (diagnostics bypass any buffering).
+// Never subject to fault injection: it is how a failure gets reported.
 void write_stderr(const char* text, std::size_t length);
+
+// Test hook (fault injection), process-wide and off until set; the program
+// itself never sets it. From this call on, the calls of one kind of handle
+// operation are counted, and those numbered first to last (1 = the next,
+// inclusive) fail with the platform error code `error`, as the operating
+// system would have failed them; first 0 only counts. A failed close has
+// still released the handle.
+enum class Operation : std::uint8_t { kOpen, kRead, kWrite, kSeek, kSetEndOfFile, kClose };
+inline constexpr int kOperationKinds = 6;
+void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int error);
+// Calls of `op` counted since its hook was set.
+std::uint64_t operation_calls(Operation op);
 
 }  // namespace plat

@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "platform/platform.h"
 #include "recio/foreign.h"
@@ -164,35 +163,40 @@ bool is_blank_or_nul(char c) {
 }
 
 // The name given or derived, trimmed; sets *from_file when FILE was given.
-void derive_name(const UnitBlock* u, const OpenRequest& rq, std::string* name, bool* from_file,
+// False when a FORTn value does not fit a unit's name (*name holds its start).
+bool derive_name(const UnitBlock* u, const OpenRequest& rq, FileName* name, bool* from_file,
                  bool* console_default) {
   *from_file = false;
   *console_default = false;
+  std::string_view given;
   if (rq.file != nullptr) {
     *from_file = true;
-    name->assign(rq.file, static_cast<std::size_t>(std::min<std::int32_t>(rq.file_length, 256)));
+    given = std::string_view(
+        rq.file, static_cast<std::size_t>(std::clamp<std::int32_t>(rq.file_length, 0, 256)));
   } else {
     char var[32];
     std::snprintf(var, sizeof var, "FORT%d", u->unit);
     const char* env = plat::get_env(var);
     if (env != nullptr) {
-      name->assign(env);
+      given = env;
     } else if (u->unit == 5 || u->unit == 6 || u->unit == 0) {
       *console_default = true;
       name->assign(u->unit == 5 ? "CONIN$" : "CONOUT$");
-      return;
+      return true;
     } else if (!u->file_name.empty()) {
-      *name = u->file_name;
+      given = u->file_name.view();
     } else {
       std::snprintf(var, sizeof var, "fort.%d", u->unit);
       name->assign(var);
+      return true;
     }
   }
   // Leading and trailing blanks go, and trailing NULs; an empty name stays empty.
-  std::size_t b = 0, e = name->size();
-  while (b < e && (*name)[b] == ' ') ++b;
-  while (e > b && is_blank_or_nul((*name)[e - 1])) --e;
-  *name = name->substr(b, e - b);
+  std::size_t b = 0, e = given.size();
+  while (b < e && given[b] == ' ') ++b;
+  while (e > b && is_blank_or_nul(given[e - 1])) --e;
+  *name = given.substr(b, e - b);
+  return name->size() == e - b;
 }
 
 struct Connection {
@@ -299,16 +303,19 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   Connection c{};
   if (msg::Id id = decide_defaults(rq, &c)) return id;
 
-  std::string name;
+  FileName name;
   bool from_file = false, console_default = false;
-  derive_name(u, rq, &name, &from_file, &console_default);
+  if (!derive_name(u, rq, &name, &from_file, &console_default)) {
+    u->file_name = name;
+    return msg::kFileNameError;
+  }
 
   const std::int64_t action = rq.get(kKeyAction);
   bool read_only = rq.given[kKeyReadonly] || action == 1;
   plat::Handle handle = plat::kInvalidHandle;
   bool standard = false;
   int device = kDeviceFile;
-  std::string stored_name;
+  FileName stored_name;
   bool scratch = c.status == kStatusScratch;
 
   if (console_default) {
@@ -323,7 +330,13 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
     plat::OpenResult r = plat::create_temp_file("FOR", temp, sizeof temp);
     if (r.handle == plat::kInvalidHandle) return map_open_error(r, u);
     handle = r.handle;
-    stored_name = temp;
+    if (!stored_name.assign(temp)) {
+      int err = 0;
+      plat::close_handle(handle, &err);
+      plat::delete_file(temp, &err);
+      u->file_name = temp;
+      return msg::kFileNameError;
+    }
   } else {
     std::string_view dev_name;
     device = from_file || !name.empty() ? for__is_special_device(name, &dev_name) : kDeviceFile;
@@ -347,21 +360,20 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
       case kDevicePrinter:
       case kDeviceSerial:
         // Devices this platform does not have.
-        u->file_name = std::string(dev_name);
+        u->file_name = dev_name;
         return msg::kNoSuchDevice;
       default:
         break;
     }
     if (!standard) {
       const char* open_name = name.c_str();
-      std::string full;
       if (device == kDeviceNull) {
         open_name = "/dev/null";
         stored_name = dev_name;
       } else {
         char path[260];
         std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, 256);
-        stored_name = n != 0 ? std::string(path, n) : name;
+        stored_name = n != 0 ? std::string_view(path, n) : name.view();
         open_name = stored_name.c_str();
       }
       plat::Disposition disp = plat::Disposition::kOpenAlways;
@@ -479,7 +491,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   return 0;
 }
 
-bool names_same_device(const UnitBlock* u, const std::string& name) {
+bool names_same_device(const UnitBlock* u, std::string_view name) {
   std::string_view dev;
   int kind = for__is_special_device(name, &dev);
   if (kind == kDeviceFile) return false;
@@ -492,12 +504,12 @@ bool names_same_device(const UnitBlock* u, const std::string& name) {
 
 // OPEN of a connected unit: the same file keeps the connection.
 bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
-  std::string name;
+  FileName name;
   bool from_file = false, console_default = false;
-  derive_name(u, rq, &name, &from_file, &console_default);
+  if (!derive_name(u, rq, &name, &from_file, &console_default)) return false;
   bool same;
   if (console_default) {
-    same = u->standard_handle && name == u->file_name;
+    same = u->standard_handle && name.view() == u->file_name.view();
   } else if (u->device_kind != kDeviceFile ||
              for__is_special_device(name, nullptr) != kDeviceFile) {
     same = names_same_device(u, name);

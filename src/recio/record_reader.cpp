@@ -82,8 +82,8 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
     const std::size_t cap = max_record + 2;
     const bool one_byte = is_standard_input(u);
     const std::size_t block = std::min(kReadBlock, cap);
-    if (!one_byte && u->buffer.size() < block) {
-      if (!u->buffer.resize(block)) return msg::kRecordTooLong;
+    // The larger block only saves calls: without memory for it, read on.
+    if (!one_byte && u->buffer.size() < block && u->buffer.resize(block)) {
       base = u->buffer.data();
     }
     if (u->ahead_end == u->buffer.size()) {

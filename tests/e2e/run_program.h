@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +30,8 @@ struct ProgramRun {
   std::vector<std::string> env{"LC_ALL=C"};
   std::chrono::seconds timeout{60};  // guards the suite against a hang only
   std::vector<int> closed;           // standard descriptors the child starts without
+  // Bytes of address space the child may use (0: no limit), like `ulimit -v`.
+  rlim_t address_space_limit = 0;
 };
 
 struct ProgramResult {
@@ -135,6 +138,10 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
       ::_exit(126);
     for (const int fd : run.closed) ::close(fd);
     if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
+    if (run.address_space_limit != 0) {
+      const rlimit limit{run.address_space_limit, run.address_space_limit};
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

@@ -487,6 +487,19 @@ TEST(Open, FailuresLeaveTheUnitUnconnected) {
     EXPECT_FALSE(connected(33));
     EXPECT_EQ(close_unit(33), 0);
   }
+  // No memory for the unit block, or for a name too long for it (FORTn).
+  {
+    rt::for__inject_vm_failure(1, 1);
+    const int r = open_file(39, dir.file("no-block.dat"));
+    rt::for__inject_vm_failure(0, 0);
+    EXPECT_EQ(r, 41);
+    EXPECT_EQ(recio::for__find_lub(39), nullptr);
+    const std::string long_name = dir.file(std::string(300, 'x'));
+    EnvVar fort("FORT39", long_name.c_str());
+    EXPECT_EQ(open_unit(39, kCheck, {{recio::kKeyForm, "unformatted"}}), 43);
+    EXPECT_FALSE(connected(39));
+    EXPECT_EQ(close_unit(39), 0);
+  }
   // STATUS "new" creates a file that does not exist yet.
   EXPECT_EQ(open_file(33, dir.file("fresh.dat"), "new"), 0);
   EXPECT_EQ(close_unit(33), 0);
@@ -609,7 +622,7 @@ TEST(Close, ScratchFileIsGoneAfterClose) {
                        {recio::kKeyStatus, "Scratch"},
                        {recio::kKeyForm, "unformatted"}}),
             0);
-  const std::string name = recio::for__find_lub(43)->file_name;
+  const std::string name(recio::for__find_lub(43)->file_name.view());
   EXPECT_TRUE(name.starts_with(dir.path() + "/FOR")) << name;
   EXPECT_TRUE(testsupport::file_exists(name));
   EXPECT_FALSE(testsupport::file_exists(dir.file("ignored")));

@@ -265,6 +265,25 @@ TEST(RecordReaderDeathTest, FormattedReadOfUnformattedUnitWithoutBranchShows257)
           regex_escape(path) + "\r\n");
 }
 
+// The large read block only saves calls: short of memory for it, records
+// are read with the buffer of the connection.
+TEST(RecordReader, ReadBlockThatCannotBeAllocatedStillReads) {
+  ScratchDir dir;
+  const std::string path = dir.file("short.map");
+  testsupport::write_file(path, "one\ntwo\n");
+  ASSERT_EQ(open_input(35, path), 0);
+  UnitCloser closer{35};
+  rt::for__set_vm_limit(10000);
+  std::string first, second;
+  const int r1 = read_a(35, kFlagsErrBranch, &first);
+  const int r2 = read_a(35, kFlagsErrBranch, &second);
+  rt::for__set_vm_limit(0);
+  EXPECT_EQ(r1, 0);
+  EXPECT_EQ(r2, 0);
+  EXPECT_EQ(first.substr(0, 4), "one ");
+  EXPECT_EQ(second.substr(0, 4), "two ");
+}
+
 TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
   ScratchDir dir;
   const std::string path = dir.file("long.map");

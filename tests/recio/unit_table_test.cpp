@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recio/io_api.h"
+#include "rt/memory.h"
 #include "support/test_files.h"
 
 namespace {
@@ -73,6 +74,28 @@ TEST(UnitTable, BlocksAreFoundAgainAndFreed) {
   for (std::int32_t unit : units) {
     for__deallocate_lub(unit);
     EXPECT_EQ(for__find_lub(unit), nullptr) << unit;
+  }
+}
+
+// Without memory for a block (or a chain entry) the unit is 41 and stays
+// unknown; the next attempt finds memory again.
+TEST(UnitTable, BlockThatCannotBeAllocatedIs41) {
+  struct Case {
+    std::int32_t unit;
+    std::uint64_t failing;  // which of the allocations of the acquire fails
+  };
+  const Case cases[] = {{7, 1}, {100, 1}, {100, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unit);
+    rt::for__inject_vm_failure(c.failing, c.failing);
+    UnitBlock* u = nullptr;
+    EXPECT_EQ(for__acquire_lun(c.unit, &u, nullptr, StatementKind::kOpen), msg::kNoMemory);
+    EXPECT_EQ(u, nullptr);
+    EXPECT_EQ(for__find_lub(c.unit), nullptr);
+    EXPECT_EQ(walk({c.unit}, false), std::vector<std::int32_t>{});
+    EXPECT_EQ(touch(c.unit)->unit, c.unit);
+    rt::for__inject_vm_failure(0, 0);
+    for__deallocate_lub(c.unit);
   }
 }
 
