@@ -9,10 +9,11 @@
 # output to equal mapconv's on generated maps of several shapes, seeds and line ends and
 # on a map of negative zeros, then generates the 100 x 100 x 100 map into bench/out/ and
 # times RUNS interleaved rounds (default 7) of all converters, one of each per round.
-# Reported: each converter's median wall time and peak memory (max RSS), and mapconv's
-# ratio to baseline_stream (block reads, the yardstick) and to baseline_fast (the whole
-# input mapped), both as the ratio of the medians and as the median of the per-round
-# ratios, which cancels slow drift of a shared machine.
+# Reported: each converter's median wall time, median CPU time (user + system) and peak
+# memory (max RSS), and mapconv's ratio to baseline_stream (block reads, the yardstick),
+# baseline_fast (the whole input mapped) and baseline_getline: the ratio of the wall
+# medians, the median of the per-round wall ratios (which cancels slow drift of a shared
+# machine) and the ratio of the CPU medians.
 #
 # --callgrind: instead of timing, counts instructions with valgrind's callgrind on a
 # 100 x 100 x 10 map (100,010 input lines) and prints instructions per input line for
@@ -20,8 +21,8 @@
 # are deterministic, unlike wall times on a shared machine.
 #
 # Zeros: the baselines read a zero written without a significant digit ("-0.0") as
-# +0.0, as mapconv does; std::from_chars alone would keep the sign. The negative-zero
-# checks above include a map of them, so all outputs are compared byte for byte.
+# +0.0, as mapconv does; std::from_chars alone would keep the sign. The checks include a
+# map of such zeros, so all outputs are compared byte for byte.
 #
 # Environment: MAPCONV (default build/mapconv) and BENCH_TOOLS (default build-bench/bench)
 # point at other binaries; BENCH_TIMER=time|bash picks the timing method (default: GNU
@@ -60,6 +61,12 @@ while (($# > 0)); do
     *) die "unknown argument '$1' (try --help)" ;;
   esac
 done
+
+timer=${BENCH_TIMER:-time}
+case $timer in
+  time | bash) ;;
+  *) die "BENCH_TIMER must be time or bash (the runs must interleave)" ;;
+esac
 
 # Work from the repository root with relative paths: the converter uses only the first
 # 80 characters of a file name, so absolute paths in a deep checkout could be cut.
@@ -233,11 +240,6 @@ same_as_mapconv "$map" $nx $ny
 note "all outputs are identical ($(stat -c %s "$out/$(basename "${map%.*}").mapconv.unf") bytes)"
 
 # --- Timing -------------------------------------------------------------------------
-timer=${BENCH_TIMER:-time}
-case $timer in
-  time | bash) ;;
-  *) die "BENCH_TIMER must be time or bash (the runs must interleave)" ;;
-esac
 if [[ $timer == time && ! -x /usr/bin/time ]]; then
   if ((EUID == 0)) && command -v apt-get >/dev/null; then
     note "installing GNU time for memory figures"
@@ -253,27 +255,19 @@ scratch=$out/timing
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
-# Appends one run's "seconds maxrss_kib" (maxrss "-" when unknown) to $scratch/$name.
+# Appends one run's "wall cpu maxrss" to $scratch/$name: seconds, user plus system
+# seconds (bash's clock, to the millisecond; it includes /usr/bin/time's own small share)
+# and KiB ("-" without /usr/bin/time). On a loaded machine the wall time is mostly
+# waiting for a core; the CPU time is the steadier figure.
 time_once() {
-  local name=$1 t0 t1 elapsed stats
-  if [[ $timer == bash ]]; then
-    local TIMEFORMAT=%3R
-    { time "${prog[$name]}" "$map" "$scratch/$name.unf" >/dev/null 2>&1; } 2>"$scratch/t" ||
-      die "$name failed during timing"
-    printf '%s -\n' "$(<"$scratch/t")" >>"$scratch/$name"
-    return
-  fi
-  # /usr/bin/time prints elapsed time in hundredths only; bash's clock around it gives
-  # microseconds and costs the same for every converter.
-  t0=$EPOCHREALTIME
-  /usr/bin/time -o "$scratch/t" -f '%e %M' "${prog[$name]}" "$map" "$scratch/$name.unf" \
-    >/dev/null 2>&1 || die "$name failed during timing"
-  t1=$EPOCHREALTIME
-  read -r elapsed stats <"$scratch/t"
-  if [[ -n $t0 && -n $t1 ]]; then
-    elapsed=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.4f", b - a }')
-  fi
-  printf '%s %s\n' "$elapsed" "$stats" >>"$scratch/$name"
+  local name=$1 TIMEFORMAT='%3R %3U %3S' wall user sys rss=-
+  local cmd=("${prog[$name]}" "$map" "$scratch/$name.unf")
+  [[ $timer == time ]] && cmd=(/usr/bin/time -o "$scratch/rss" -f %M "${cmd[@]}")
+  { time "${cmd[@]}" >/dev/null 2>&1; } 2>"$scratch/t" || die "$name failed during timing"
+  [[ $timer == time ]] && rss=$(<"$scratch/rss")
+  read -r wall user sys <"$scratch/t"
+  printf '%s %s %s\n' "$wall" "$(awk -v u="$user" -v s="$sys" 'BEGIN { print u + s }')" "$rss" \
+    >>"$scratch/$name"
 }
 
 load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo n/a)
@@ -290,14 +284,15 @@ median_of() {
   sort -g | awk '{ t[NR] = $1 }
     END { printf "%.4f", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
 }
-declare -A median peak
+declare -A median cpu peak
 for name in "${names[@]}"; do
   median[$name]=$(cut -d' ' -f1 "$scratch/$name" | median_of)
-  peak[$name]=$(awk '$2 != "-" && $2 > m { m = $2 } END { print m ? m : "-" }' "$scratch/$name")
+  cpu[$name]=$(cut -d' ' -f2 "$scratch/$name" | median_of)
+  peak[$name]=$(awk '$3 != "-" && $3 > m { m = $3 } END { print m ? m : "-" }' "$scratch/$name")
 done
-# Median over the rounds of mapconv's time divided by the other's time in that round.
+# Median over the rounds of mapconv's wall time divided by the other's in that round.
 round_ratio() {
-  paste -d' ' "$scratch/mapconv" "$scratch/$1" | awk '{ print $1 / $3 }' | median_of |
+  paste -d' ' "$scratch/mapconv" "$scratch/$1" | awk '{ print $1 / $4 }' | median_of |
     xargs printf '%.2f'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -306,14 +301,17 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else
 printf '\n%d x %d x %d map (%d points, %s bytes), %d rounds, load average before: %s\n\n' \
   $nx $ny $nz $((nx * ny * nz)) "$(stat -c %s "$map")" "$runs" \
   "$load"
-printf '%-18s %12s %14s\n' converter 'median (s)' 'max RSS (MiB)'
+printf '%-18s %10s %10s %14s\n' converter 'wall (s)' 'cpu (s)' 'max RSS (MiB)'
 for name in "${names[@]}"; do
   mem=n/a
   [[ ${peak[$name]} == - ]] || mem=$(awk -v k="${peak[$name]}" 'BEGIN { printf "%.1f", k / 1024 }')
-  printf '%-18s %12s %14s\n' "$(label "$name")" "${median[$name]}" "$mem"
+  printf '%-18s %10s %10s %14s\n' "$(label "$name")" "${median[$name]}" "${cpu[$name]}" "$mem"
 done
-printf '\n%-28s %18s %26s\n' '' 'ratio of medians' 'median of round ratios'
+# wall: of the wall medians; rounds: median of the per-round wall ratios; cpu: of the
+# CPU medians.
+printf '\n%-28s %6s %6s %6s\n' ratio wall rounds cpu
 for name in stream fast getline; do
-  printf '%-28s %18s %26s\n' "mapconv / $(label "$name")" \
-    "$(ratio "${median[mapconv]}" "${median[$name]}")" "$(round_ratio "$name")"
+  printf '%-28s %6s %6s %6s\n' "mapconv / $(label "$name")" \
+    "$(ratio "${median[mapconv]}" "${median[$name]}")" "$(round_ratio "$name")" \
+    "$(ratio "${cpu[mapconv]}" "${cpu[$name]}")"
 done
