@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/convert.h"
+#include "app/information.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "rt/args.h"
@@ -97,6 +98,7 @@ int map_front_end() {
   rt::for_check_flawed_fdiv();
   const std::int32_t lock_mode = 0;
   rt::for_set_reentrancy(&lock_mode);
+  if (app::answer_information_request()) return 0;
 
   static constexpr char kInputPrompt[] = "formatted MAP filename (input) [<RET>=exit]: ";
   static constexpr char kOutputPrompt[] = "unformatted MAP filename (output) [<RET>=exit]: ";

@@ -1,0 +1,115 @@
+// End to end: --help, -h and --version in place of the first or second file
+// name, and every other argument still a file name.
+#include <filesystem>
+#include <set>
+
+#include "e2e/fixture.h"
+
+namespace e2e {
+namespace {
+
+using testsupport::write_file;
+
+const std::string kVersion = "mapconv " MAPCONV_VERSION "\n";
+
+bool is_usage(const std::string& out) {
+  return out.starts_with("Usage: mapconv [INPUT [OUTPUT]]\n") && out.ends_with("\n") &&
+         out.find('\r') == std::string::npos && out.find("man mapconv") != std::string::npos;
+}
+
+class InformationE2e : public ConverterTest {
+ protected:
+  void SetUp() override { write_file(dir.file("in.map"), join_lines(two_point_lines())); }
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+      names.insert(e.path().filename().string());
+    return names;
+  }
+};
+
+TEST_F(InformationE2e, RequestsInTheFirstTwoArguments) {
+  struct Case {
+    std::vector<std::string> args;
+    bool usage;  // otherwise the version
+  };
+  const Case cases[] = {
+      {{"--help"}, true},
+      {{"-h"}, true},
+      {{"--version"}, false},
+      {{"in.map", "--help"}, true},
+      {{"in.map", "-h"}, true},
+      {{"in.map", "--version"}, false},
+      {{"--help", "--version"}, true},
+      {{"--version", "-h"}, false},
+      {{"-h", "in.map", "out.unf"}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+    // Answers are ready on the console: a request must not read them.
+    const ProgramResult r = run(c.args, "in.map\nout.unf\n");
+    EXPECT_EQ(r.exit_status, 0);
+    if (c.usage) {
+      EXPECT_TRUE(is_usage(r.out)) << r.out;
+    } else {
+      EXPECT_EQ(r.out, kVersion);
+    }
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(files(), std::set<std::string>{"in.map"});
+  }
+}
+
+// Anything that is not exactly a request is a name, as before.
+TEST_F(InformationE2e, OtherArgumentsAndAnswersAreNames) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    std::string answers;
+    std::string out;
+    const char* written;  // the file converted into, if any
+  };
+  const Case cases[] = {
+      {"request as the third argument", {"in.map", "out.unf", "--help"}, "", kDone, "out.unf"},
+      {"other case", {"--HELP"}, "", kOutputPrompt, nullptr},
+      {"with a value", {"--help=x"}, "", kOutputPrompt, nullptr},
+      {"trailing blank", {"-h "}, "", kOutputPrompt, nullptr},
+      {"typed as the input name",
+       {},
+       "--help\nout.unf\n",
+       kInputPrompt + kOutputPrompt + console_message("Cannot open the MAP file"),
+       nullptr},
+      {"typed as the output name", {"in.map"}, "--version\n", kOutputPrompt + kDone, "--version"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& name : files())
+      if (name != "in.map") std::filesystem::remove(dir.file(name));
+    const ProgramResult r = run(c.args, c.answers);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, c.out);
+    EXPECT_EQ(r.err, "");
+    std::set<std::string> expected{"in.map"};
+    if (c.written != nullptr) expected.insert(c.written);
+    EXPECT_EQ(files(), expected);
+    if (c.written != nullptr) {
+      EXPECT_EQ(byte_difference(unformatted_map(MapValues{}),
+                                testsupport::read_file(dir.file(c.written))),
+                "");
+    }
+  }
+}
+
+// A usage text that cannot be written fails like any console output.
+TEST_F(InformationE2e, UnwritableStandardOutput) {
+  if (!testsupport::file_exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  ProgramRun p;
+  p.args = {"-c", "exec \"$0\" --help >/dev/full", MAPCONV_BINARY};
+  p.env = {"LC_ALL=C", "FOR_DISABLE_STACK_TRACE=true"};
+  const ProgramResult r = run_program("/bin/sh", p);
+  EXPECT_EQ(r.exit_status, 38);
+  EXPECT_EQ(r.err, "forrtl: No space left on device\n" +
+                       severe(38, "error during write, unit 6, file CONOUT$"));
+}
+
+}  // namespace
+}  // namespace e2e
