@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "recio/io_api.h"
+#include "recio/unit_handover.h"
 
 namespace recio {
 namespace {
@@ -55,6 +56,7 @@ std::unique_ptr<UnitBlock>* find_slot(std::int32_t unit, bool create) {
 
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind) {
+  for__handover_point();  // before the table is looked at
   *out = nullptr;
   if (unit < kInternalUnit) return msg::kInvalidUnit;
   UnitBlock* u = nullptr;
