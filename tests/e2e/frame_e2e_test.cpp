@@ -255,9 +255,19 @@ TEST_F(FaultE2e, OtherWaysThroughTheHandler) {
     std::string first_line;
     int status;
     std::string out;
+    std::string also = "";  // further text of the report
   };
   const Case cases[] = {
       {"breakpoint", {}, severe(159, "Program Exception - breakpoint"), 159, ""},
+      {"intdiv",
+       {"FOR_ENABLE_VERBOSE_STACK_TRACE=true"},
+       severe(164, "Program Exception - integer divide by zero") +
+           "\n\nTraceback symbolic or hex stack dump follows:\n\n"
+           "\nHex Dump Of Exception Record Context Information:\n\n",
+       164,
+       "",
+       "--------- Frame # 0 ---------------------------------------\n"
+       "Image:   mapconv_fault_program\nRoutine: provoke_intdiv\n"},
       // In debugger mode a breakpoint leaves the guarded region: a normal end.
       {"breakpoint", {"FOR__IS_DEBUGGER_PRESENT=yes"}, "", 0, ""},
       // A floating-point trap warns, then the program ends normally.
@@ -285,6 +295,7 @@ TEST_F(FaultE2e, OtherWaysThroughTheHandler) {
     if (c.first_line.empty()) {
       EXPECT_EQ(r.err, "");
     }
+    EXPECT_NE(r.err.find(c.also), std::string::npos) << r.err;
     expect_record_before();
   }
 }
