@@ -11,7 +11,9 @@ namespace app {
 // Capacity of the field array in single-precision values.
 inline constexpr std::int32_t MXS = 3000000;
 
-inline constexpr int kNameLength = 80;
+// File names are used whole up to this length: the limit of a name given to
+// OPEN. The front end refuses longer ones.
+inline constexpr int kNameLength = 256;
 inline constexpr int kMessageLength = 80;
 
 // Status codes: 0 success; 1 open of the input failed; 2, 3, 4, 104, 5, 105,

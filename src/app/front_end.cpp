@@ -1,11 +1,16 @@
 // The program's main routine: obtains the two file names from the command
 // line or the console, runs CONVERT once and writes its result.
+#include "app/front_end.h"
+
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "app/convert.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "rt/args.h"
+#include "rt/diagnostics.h"
 #include "rt/startup.h"
 
 namespace {
@@ -14,12 +19,16 @@ using recio::IoArg;
 
 constexpr std::int32_t kConsoleIn = 5;
 constexpr std::int32_t kConsoleOut = 6;
+constexpr std::int32_t kInputUnit = 20;
+constexpr std::int32_t kOutputUnit = 21;
 constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
+constexpr std::uint8_t kTextCountEnd[] = {0x38, 0x04, 0x09, 0x03, 0x01, 0x00};
 
 // Static storage of the front end for the whole run.
 char input_name[app::kNameLength];
 char output_name[app::kNameLength];
 std::int16_t argument_status;
+std::int32_t answer_left;  // characters of a typed answer beyond the name buffer
 float field[app::MXS];
 char message[app::kMessageLength];
 std::int32_t status_code;
@@ -31,12 +40,47 @@ void prompt(const char* text, std::int32_t length) {
                            recio::kFormatPrompt);
 }
 
-// 0, or -1 at end of file on the console.
+// 0, or -1 at end of file on the console. answer_left tells whether the
+// line was longer than the name.
 int read_name(char* name) {
   recio::IoControlBlock cb{};
-  const IoArg args[] = {IoArg::val(app::kNameLength), IoArg::address(name)};
-  return recio::for_read_seq_fmt(&cb, kConsoleIn, recio::kFlagsEndBranch, kTextEnd, args,
-                                 recio::kFormatA);
+  const IoArg args[] = {IoArg::val(app::kNameLength), IoArg::address(name),
+                        IoArg::address(&answer_left)};
+  return recio::for_read_seq_fmt(&cb, kConsoleIn, recio::kFlagsEndBranch, kTextCountEnd, args,
+                                 recio::kFormatAWithRemaining);
+}
+
+// A name longer than the buffer would open another file than the one given:
+// the run ends with the (severe) file name error of the unit that would have
+// used it.
+void name_too_long(std::int32_t unit, std::string_view given) {
+  while (!given.empty() && given.back() == ' ') given.remove_suffix(1);
+  rt::for__issue_diagnostic_io(msg::kFileNameError, unit, given);
+}
+
+// The whole command-line argument, for the diagnostic.
+std::string whole_argument(const std::int16_t* index, std::int16_t length) {
+  std::string text(static_cast<std::size_t>(length), ' ');
+  std::int16_t status = 0;
+  rt::GETARG(index, text.data(), length, &status);
+  return text;
+}
+
+// Obtains one name: the argument, else the answer to the prompt. False at end
+// of file on the console.
+bool obtain_name(const std::int16_t* index, std::string_view prompt_text, char* name,
+                 std::int32_t unit) {
+  rt::GETARG(index, name, app::kNameLength, &argument_status);
+  if (argument_status != -1) {
+    if (argument_status <= app::kNameLength) return true;
+    name_too_long(unit, whole_argument(index, argument_status));
+    return false;
+  }
+  prompt(prompt_text.data(), static_cast<std::int32_t>(prompt_text.size()));
+  if (read_name(name) == -1) return false;
+  if (answer_left <= 0) return true;
+  name_too_long(unit, std::string_view(name, app::kNameLength));
+  return false;
 }
 
 void write_result(const char* text, std::int32_t length) {
@@ -44,6 +88,10 @@ void write_result(const char* text, std::int32_t length) {
   const IoArg args[] = {IoArg::val(length), IoArg::address(text)};
   recio::for_write_seq_lis(&cb, kConsoleOut, recio::kFlagsNoBranch, kTextEnd, args);
 }
+
+}  // namespace
+
+namespace app {
 
 int map_front_end() {
   rt::for_check_flawed_fdiv();
@@ -54,16 +102,8 @@ int map_front_end() {
   static constexpr char kOutputPrompt[] = "unformatted MAP filename (output) [<RET>=exit]: ";
   const std::int16_t first = 1, second = 2;
 
-  rt::GETARG(&first, input_name, app::kNameLength, &argument_status);
-  if (argument_status == -1) {
-    prompt(kInputPrompt, sizeof kInputPrompt - 1);
-    if (read_name(input_name) == -1) return 0;
-  }
-  rt::GETARG(&second, output_name, app::kNameLength, &argument_status);
-  if (argument_status == -1) {
-    prompt(kOutputPrompt, sizeof kOutputPrompt - 1);
-    if (read_name(output_name) == -1) return 0;
-  }
+  if (!obtain_name(&first, kInputPrompt, input_name, kInputUnit)) return 0;
+  if (!obtain_name(&second, kOutputPrompt, output_name, kOutputUnit)) return 0;
 
   app::CONVERT(input_name, app::kNameLength, output_name, app::kNameLength, field, &app::MXS,
                message, app::kMessageLength, &status_code);
@@ -77,8 +117,4 @@ int map_front_end() {
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  return rt::for_main(argc, argv, map_front_end);
-}
+}  // namespace app

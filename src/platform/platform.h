@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace plat {
 
@@ -35,7 +36,13 @@ struct OpenResult {
   OpenError kind = OpenError::kNone;
 };
 
+// Gives every closed standard handle (input, output, error) a placeholder
+// that fails every use as the closed handle would, so that no file opened
+// later takes its place. Called first at start-up.
+void ensure_standard_handles();
+
 // Opens `name` (NUL-terminated). An empty name fails as "path not found".
+// The handle is never one of the standard handles, even when they are closed.
 OpenResult open_file(const char* name, Access access, Disposition disposition);
 
 // One read; returns the byte count (0 at end of file) or -1 with *error set.
@@ -51,6 +58,8 @@ bool close_handle(Handle h, int* error);
 
 enum class FileType { kDisk, kCharacter, kPipe, kOther };
 FileType file_type(Handle h);
+// The type of the file a name refers to; kOther when there is none.
+FileType file_type_of_name(const char* name);
 
 enum class StdStream { kInput, kOutput, kError };
 Handle std_handle(StdStream which);
@@ -58,6 +67,10 @@ Handle std_handle(StdStream which);
 // Working directory joined with a relative name, made canonical lexically.
 // Returns the length written (without NUL) or 0 when it does not fit in cap.
 std::size_t full_path(const char* name, char* out, std::size_t cap);
+
+// The last component of a path: what follows its last directory separator,
+// or the whole name when it has none.
+std::string_view last_path_component(std::string_view name);
 
 // True when `name` names the file already open as `h` (same device and inode).
 bool same_file(const char* name, Handle h);
@@ -86,6 +99,7 @@ bool append_to_file(const char* name, const char* bytes, std::size_t length);
 bool redirect_stderr_append(const char* name);
 
 // Raw write to the standard error handle (diagnostics bypass any buffering).
+// Never subject to fault injection: it is how a failure gets reported.
 void write_stderr(const char* text, std::size_t length);
 // Raw write to the standard output handle.
 void write_stdout(const char* text, std::size_t length);
@@ -221,5 +235,17 @@ AddressInfo describe_address(std::uintptr_t pc);
 
 // The processor registers of an exception context as text lines.
 std::size_t format_registers(const void* context, char* out, std::size_t cap);
+
+// Test hook (fault injection), process-wide and off until set; the program
+// itself never sets it. From this call on, the calls of one kind of handle
+// operation are counted, and those numbered first to last (1 = the next,
+// inclusive) fail with the platform error code `error`, as the operating
+// system would have failed them; first 0 only counts. A failed close has
+// still released the handle.
+enum class Operation : std::uint8_t { kOpen, kRead, kWrite, kSeek, kSetEndOfFile, kClose };
+inline constexpr int kOperationKinds = 6;
+void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int error);
+// Calls of `op` counted since its hook was set.
+std::uint64_t operation_calls(Operation op);
 
 }  // namespace plat

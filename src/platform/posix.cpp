@@ -1,14 +1,15 @@
 // POSIX implementation of the platform layer.
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/platform.h"
 
 namespace plat {
@@ -53,13 +54,64 @@ OpenError classify_open_error(int err, const char* name) {
   }
 }
 
+// A descriptor of 0, 1 or 2 would be taken for a standard stream, and console
+// output or diagnostics would land in the file: it moves to 3 or above.
+int keep_off_standard(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  const int err = errno;
+  ::close(fd);
+  errno = err;
+  return moved;
+}
+
+FileType type_of_mode(mode_t mode) {
+  if (S_ISREG(mode)) return FileType::kDisk;
+  if (S_ISCHR(mode)) return FileType::kCharacter;
+  if (S_ISFIFO(mode) || S_ISSOCK(mode)) return FileType::kPipe;
+  return FileType::kOther;
+}
+
+bool write_all(Handle h, const void* buffer, std::size_t count, int* error) {
+  const char* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    ssize_t n = ::write(h, p, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      *error = errno;
+      return false;
+    }
+    p += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
+
+void ensure_standard_handles() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // Opened for the other direction: reading or writing it fails with
+    // EBADF exactly as on the closed descriptor. The lower ones are open, so
+    // the open takes this number.
+    const int placeholder = ::open("/dev/null", fd == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    if (placeholder >= 0 && placeholder != fd) {
+      ::dup2(placeholder, fd);
+      ::close(placeholder);
+    }
+  }
+}
 
 OpenResult open_file(const char* name, Access access, Disposition disposition) {
   OpenResult r;
   if (name[0] == '\0') {
     r.error = ENOENT;
     r.kind = OpenError::kPathNotFound;
+    return r;
+  }
+  if (faults::injected(Operation::kOpen, &r.error)) {
+    r.kind = classify_open_error(r.error, name);
     return r;
   }
   int flags = O_CLOEXEC;
@@ -91,6 +143,7 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
   do {
     fd = ::open(name, flags, 0666);
   } while (fd < 0 && errno == EINTR);
+  fd = keep_off_standard(fd);
   if (fd < 0) {
     r.error = errno;
     r.kind = classify_open_error(r.error, name);
@@ -109,6 +162,7 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
 }
 
 long read_bytes(Handle h, void* buffer, std::size_t count, int* error) {
+  if (faults::injected(Operation::kRead, error)) return -1;
   for (;;) {
     ssize_t n = ::read(h, buffer, count);
     if (n >= 0) return static_cast<long>(n);
@@ -119,21 +173,12 @@ long read_bytes(Handle h, void* buffer, std::size_t count, int* error) {
 }
 
 bool write_bytes(Handle h, const void* buffer, std::size_t count, int* error) {
-  const char* p = static_cast<const char*>(buffer);
-  while (count > 0) {
-    ssize_t n = ::write(h, p, count);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *error = errno;
-      return false;
-    }
-    p += n;
-    count -= static_cast<std::size_t>(n);
-  }
-  return true;
+  if (faults::injected(Operation::kWrite, error)) return false;
+  return write_all(h, buffer, count, error);
 }
 
 bool seek(Handle h, std::int64_t offset, Whence whence, std::int64_t* position, int* error) {
+  if (faults::injected(Operation::kSeek, error)) return false;
   int w = whence == Whence::kBegin ? SEEK_SET : whence == Whence::kCurrent ? SEEK_CUR : SEEK_END;
   off_t r = ::lseek(h, static_cast<off_t>(offset), w);
   if (r < 0) {
@@ -145,6 +190,7 @@ bool seek(Handle h, std::int64_t offset, Whence whence, std::int64_t* position, 
 }
 
 bool set_end_of_file(Handle h, int* error) {
+  if (faults::injected(Operation::kSetEndOfFile, error)) return false;
   off_t pos = ::lseek(h, 0, SEEK_CUR);
   if (pos < 0 || ::ftruncate(h, pos) != 0) {
     *error = errno;
@@ -158,16 +204,17 @@ bool close_handle(Handle h, int* error) {
     *error = errno;
     return false;
   }
-  return true;
+  return !faults::injected(Operation::kClose, error);
 }
 
 FileType file_type(Handle h) {
   struct stat st;
-  if (::fstat(h, &st) != 0) return FileType::kOther;
-  if (S_ISREG(st.st_mode)) return FileType::kDisk;
-  if (S_ISCHR(st.st_mode)) return FileType::kCharacter;
-  if (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) return FileType::kPipe;
-  return FileType::kOther;
+  return ::fstat(h, &st) == 0 ? type_of_mode(st.st_mode) : FileType::kOther;
+}
+
+FileType file_type_of_name(const char* name) {
+  struct stat st;
+  return ::stat(name, &st) == 0 ? type_of_mode(st.st_mode) : FileType::kOther;
 }
 
 Handle std_handle(StdStream which) {
@@ -183,36 +230,49 @@ Handle std_handle(StdStream which) {
 }
 
 std::size_t full_path(const char* name, char* out, std::size_t cap) {
-  std::string joined;
+  // The joined path is made canonical in place: each component written is no
+  // longer than the text it was read from, so the write position never
+  // passes the read position.
+  char path[2 * PATH_MAX];
+  std::size_t length = 0;
+  const std::size_t name_length = std::strlen(name);
   if (name[0] != '/') {
-    char cwd[4096];
-    if (::getcwd(cwd, sizeof cwd) == nullptr) return 0;
-    joined = cwd;
-    joined += '/';
+    if (::getcwd(path, PATH_MAX) == nullptr) return 0;
+    length = std::strlen(path);
+    path[length++] = '/';
   }
-  joined += name;
-  // Lexical canonical form: fold "//", drop ".", resolve "..".
-  std::string result;
-  std::size_t i = 0;
-  while (i < joined.size()) {
-    while (i < joined.size() && joined[i] == '/') ++i;
-    std::size_t j = joined.find('/', i);
-    if (j == std::string::npos) j = joined.size();
-    std::string part = joined.substr(i, j - i);
-    i = j;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      std::size_t cut = result.rfind('/');
-      result.erase(cut == std::string::npos ? 0 : cut);
-      continue;
+  if (length + name_length >= sizeof path) return 0;
+  std::memcpy(path + length, name, name_length);
+  length += name_length;
+
+  std::size_t read = 0, written = 0;
+  while (read < length) {
+    while (read < length && path[read] == '/') ++read;
+    std::size_t end = read;
+    while (end < length && path[end] != '/') ++end;
+    const std::size_t part = end - read;
+    if (part == 0 || (part == 1 && path[read] == '.')) {
+      // nothing: "//" folded, "." dropped
+    } else if (part == 2 && path[read] == '.' && path[read + 1] == '.') {
+      while (written > 0 && path[--written] != '/') {
+      }
+    } else {
+      path[written++] = '/';
+      std::memmove(path + written, path + read, part);
+      written += part;
     }
-    result += '/';
-    result += part;
+    read = end;
   }
-  if (result.empty()) result.push_back('/');
-  if (result.size() + 1 > cap) return 0;
-  std::memcpy(out, result.c_str(), result.size() + 1);
-  return result.size();
+  if (written == 0) path[written++] = '/';
+  if (written + 1 > cap) return 0;
+  std::memcpy(out, path, written);
+  out[written] = '\0';
+  return written;
+}
+
+std::string_view last_path_component(std::string_view name) {
+  const std::size_t slash = name.rfind('/');
+  return slash == std::string_view::npos ? name : name.substr(slash + 1);
 }
 
 bool same_file(const char* name, Handle h) {
@@ -237,7 +297,7 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
     r.kind = OpenError::kNameTooLong;
     return r;
   }
-  int fd = ::mkostemp(out, O_CLOEXEC);
+  int fd = keep_off_standard(::mkostemp(out, O_CLOEXEC));
   if (fd < 0) {
     r.error = errno;
     r.kind = classify_open_error(r.error, out);
@@ -275,7 +335,7 @@ bool append_to_file(const char* name, const char* bytes, std::size_t length) {
   int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   int err = 0;
-  bool ok = write_bytes(fd, bytes, length, &err);
+  bool ok = write_all(fd, bytes, length, &err);
   ::close(fd);
   return ok;
 }
@@ -290,7 +350,7 @@ bool redirect_stderr_append(const char* name) {
 
 void write_stderr(const char* text, std::size_t length) {
   int err = 0;
-  write_bytes(STDERR_FILENO, text, length, &err);
+  write_all(STDERR_FILENO, text, length, &err);
 }
 
 void write_stdout(const char* text, std::size_t length) {

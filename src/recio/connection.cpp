@@ -6,7 +6,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "platform/platform.h"
 #include "recio/foreign.h"
@@ -31,8 +30,8 @@ constexpr KeyValue kFormValues[] = {{"FORMATTED", 1}, {"UNFORMATTED", 2}, {"BINA
 constexpr KeyValue kBlankValues[] = {{"ZERO", 1}, {"NULL", 2}};
 constexpr KeyValue kAccessValues[] = {
     {"SEQUENTIAL", 1}, {"DIRECT", 2}, {"APPEND", 3}, {"KEYED", 4}};
-// First-column control (code 1) has no text form here; it is reachable by code.
-constexpr KeyValue kCarriageValues[] = {{"LIST", 2}, {"NONE", 3}};
+// First-column control (code 1) has no text form; it is reachable by code.
+constexpr KeyValue kCarriageValues[] = {{nullptr, 1}, {"LIST", 2}, {"NONE", 3}};
 constexpr KeyValue kRecordTypeValues[] = {{"FIXED", 1},  {"VARIABLE", 4},  {"SEGMENTED", 3},
                                           {"STREAM", 5}, {"STREAM_LF", 6}, {"STREAM_CR", 7}};
 constexpr KeyValue kOrganizationValues[] = {{"SEQUENTIAL", 1}, {"RELATIVE", 2}, {"INDEXED", 3}};
@@ -164,35 +163,40 @@ bool is_blank_or_nul(char c) {
 }
 
 // The name given or derived, trimmed; sets *from_file when FILE was given.
-void derive_name(const UnitBlock* u, const OpenRequest& rq, std::string* name, bool* from_file,
+// False when a FORTn value does not fit a unit's name (*name holds its start).
+bool derive_name(const UnitBlock* u, const OpenRequest& rq, FileName* name, bool* from_file,
                  bool* console_default) {
   *from_file = false;
   *console_default = false;
+  std::string_view given;
   if (rq.file != nullptr) {
     *from_file = true;
-    name->assign(rq.file, static_cast<std::size_t>(std::min<std::int32_t>(rq.file_length, 256)));
+    given = std::string_view(
+        rq.file, static_cast<std::size_t>(std::clamp<std::int32_t>(rq.file_length, 0, 256)));
   } else {
     char var[32];
     std::snprintf(var, sizeof var, "FORT%d", u->unit);
     const char* env = plat::get_env(var);
     if (env != nullptr) {
-      name->assign(env);
+      given = env;
     } else if (u->unit == 5 || u->unit == 6 || u->unit == 0) {
       *console_default = true;
       name->assign(u->unit == 5 ? "CONIN$" : "CONOUT$");
-      return;
+      return true;
     } else if (!u->file_name.empty()) {
-      *name = u->file_name;
+      given = u->file_name.view();
     } else {
       std::snprintf(var, sizeof var, "fort.%d", u->unit);
       name->assign(var);
+      return true;
     }
   }
   // Leading and trailing blanks go, and trailing NULs; an empty name stays empty.
-  std::size_t b = 0, e = name->size();
-  while (b < e && (*name)[b] == ' ') ++b;
-  while (e > b && is_blank_or_nul((*name)[e - 1])) --e;
-  *name = name->substr(b, e - b);
+  std::size_t b = 0, e = given.size();
+  while (b < e && given[b] == ' ') ++b;
+  while (e > b && is_blank_or_nul(given[e - 1])) --e;
+  *name = given.substr(b, e - b);
+  return name->size() == e - b;
 }
 
 struct Connection {
@@ -213,6 +217,11 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
   std::uint8_t rectype = static_cast<std::uint8_t>(rq.get(kKeyRecordType));
   if (rectype == kRecVariableAlias) rectype = kRecVariable;
 
+  // A fixed default is known before the carriage control, which it decides.
+  const bool fixed_org =
+      direct_like || c->organization == kOrgRelative || c->organization == kOrgIndexed;
+  if (rectype == 0 && fixed_org) rectype = kRecFixed;
+
   if (rq.get(kKeyCarriageControl) != 0) {
     c->carriage_control = static_cast<std::uint8_t>(rq.get(kKeyCarriageControl));
   } else if (c->form != kFormFormatted || rectype == kRecFixed || rectype == kRecVariable) {
@@ -221,12 +230,8 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
     c->carriage_control = kCcList;
   }
 
-  const bool fixed_org =
-      direct_like || c->organization == kOrgRelative || c->organization == kOrgIndexed;
   if (rectype == 0) {
-    if (fixed_org)
-      rectype = kRecFixed;
-    else if (c->form == kFormUnformatted)
+    if (c->form == kFormUnformatted)
       rectype = kRecVariable;
     else if (c->form == kFormBinary)
       rectype = kRecStream;
@@ -298,16 +303,19 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   Connection c{};
   if (msg::Id id = decide_defaults(rq, &c)) return id;
 
-  std::string name;
+  FileName name;
   bool from_file = false, console_default = false;
-  derive_name(u, rq, &name, &from_file, &console_default);
+  if (!derive_name(u, rq, &name, &from_file, &console_default)) {
+    u->file_name = name;
+    return msg::kFileNameError;
+  }
 
   const std::int64_t action = rq.get(kKeyAction);
   bool read_only = rq.given[kKeyReadonly] || action == 1;
   plat::Handle handle = plat::kInvalidHandle;
   bool standard = false;
   int device = kDeviceFile;
-  std::string stored_name;
+  FileName stored_name;
   bool scratch = c.status == kStatusScratch;
 
   if (console_default) {
@@ -322,7 +330,13 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
     plat::OpenResult r = plat::create_temp_file("FOR", temp, sizeof temp);
     if (r.handle == plat::kInvalidHandle) return map_open_error(r, u);
     handle = r.handle;
-    stored_name = temp;
+    if (!stored_name.assign(temp)) {
+      int err = 0;
+      plat::close_handle(handle, &err);
+      plat::delete_file(temp, &err);
+      u->file_name = temp;
+      return msg::kFileNameError;
+    }
   } else {
     std::string_view dev_name;
     device = from_file || !name.empty() ? for__is_special_device(name, &dev_name) : kDeviceFile;
@@ -346,21 +360,20 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
       case kDevicePrinter:
       case kDeviceSerial:
         // Devices this platform does not have.
-        u->file_name = std::string(dev_name);
+        u->file_name = dev_name;
         return msg::kNoSuchDevice;
       default:
         break;
     }
     if (!standard) {
       const char* open_name = name.c_str();
-      std::string full;
       if (device == kDeviceNull) {
         open_name = "/dev/null";
         stored_name = dev_name;
       } else {
         char path[260];
         std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, 256);
-        stored_name = n != 0 ? std::string(path, n) : name;
+        stored_name = n != 0 ? std::string_view(path, n) : name.view();
         open_name = stored_name.c_str();
       }
       plat::Disposition disp = plat::Disposition::kOpenAlways;
@@ -373,6 +386,15 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
       plat::Access acc = read_only     ? plat::Access::kRead
                          : action == 2 ? plat::Access::kWrite
                                        : plat::Access::kReadWrite;
+      // A pipe carries data one way; opened both ways the process is its own
+      // writer and a read never sees the end of the data. The unit takes the
+      // way it can use: formatted units read it (as after the read-only
+      // retry), unformatted units, which are only ever written, write it.
+      if (acc == plat::Access::kReadWrite && device == kDeviceFile &&
+          plat::file_type_of_name(open_name) == plat::FileType::kPipe) {
+        read_only = c.form == kFormFormatted;
+        acc = read_only ? plat::Access::kRead : plat::Access::kWrite;
+      }
       u->file_name = stored_name;  // diagnostics name the file even when the open fails
       plat::OpenResult r = plat::open_file(open_name, acc, disp);
       if (r.handle == plat::kInvalidHandle &&
@@ -469,7 +491,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   return 0;
 }
 
-bool names_same_device(const UnitBlock* u, const std::string& name) {
+bool names_same_device(const UnitBlock* u, std::string_view name) {
   std::string_view dev;
   int kind = for__is_special_device(name, &dev);
   if (kind == kDeviceFile) return false;
@@ -482,12 +504,12 @@ bool names_same_device(const UnitBlock* u, const std::string& name) {
 
 // OPEN of a connected unit: the same file keeps the connection.
 bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
-  std::string name;
+  FileName name;
   bool from_file = false, console_default = false;
-  derive_name(u, rq, &name, &from_file, &console_default);
+  if (!derive_name(u, rq, &name, &from_file, &console_default)) return false;
   bool same;
   if (console_default) {
-    same = u->standard_handle && name == u->file_name;
+    same = u->standard_handle && name.view() == u->file_name.view();
   } else if (u->device_kind != kDeviceFile ||
              for__is_special_device(name, nullptr) != kDeviceFile) {
     same = names_same_device(u, name);
@@ -511,7 +533,7 @@ int for__open_key(KeyTable table, const char* text, std::int32_t length) {
   const TableRef& t = kKeyTables[static_cast<int>(table)];
   for (std::size_t i = 0; i < t.count; ++i) {
     const char* v = t.values[i].text;
-    if (std::strlen(v) != n) continue;
+    if (v == nullptr || std::strlen(v) != n) continue;
     bool equal = true;
     for (std::size_t k = 0; k < n && equal; ++k)
       equal = std::toupper(static_cast<unsigned char>(text[k])) == v[k];
@@ -537,9 +559,11 @@ int for__is_special_device(std::string_view name, std::string_view* device) {
       {"NUL", kDeviceNull, true},          {"AUX", kDeviceSerial, true},
       {"LINE", kDeviceSerial, false},
   };
-  const std::size_t dot = name.rfind('.');
-  const std::string_view base = dot == std::string_view::npos ? name : name.substr(0, dot);
-  const bool has_extension = dot != std::string_view::npos && dot + 1 < name.size();
+  // A directory of the path never names a device: "nul.d/out" is a file.
+  const std::string_view last = plat::last_path_component(name);
+  const std::size_t dot = last.rfind('.');
+  const std::string_view base = dot == std::string_view::npos ? last : last.substr(0, dot);
+  const bool has_extension = dot != std::string_view::npos && dot + 1 < last.size();
   const std::size_t n = base.size();
   if (n != 3 && n != 4 && n != 6 && n != 7) return kDeviceFile;
   for (const DeviceRow& d : kDevices) {

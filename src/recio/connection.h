@@ -42,8 +42,9 @@ enum StatusCode : std::uint8_t {
   kStatusReplace = 5
 };
 
-// Special device lookup. Returns the device kind (kDeviceFile for an ordinary
-// file); *device receives the device name without its extension.
+// Special device lookup on the last component of the path. Returns the device
+// kind (kDeviceFile for an ordinary file); *device receives the device name
+// without its extension.
 int for__is_special_device(std::string_view name, std::string_view* device);
 
 // Implicit connection of an unconnected unit by the first statement on it.

@@ -19,10 +19,15 @@ enum FormatOp : std::uint8_t {
   kFmtClose = 0x37,   // ")"
   kFmtDollar = 0x45,  // "$": leave the output record open
   kFmtA = 0x48,       // A: one text item, width = the item's length
+  // Input only: the number of characters of the record not yet transferred,
+  // into one integer item (tells a caller that its text item cut the record).
+  kFmtRemaining = 0x51,
 };
 
 // (A)
 inline constexpr std::array<std::uint32_t, 3> kFormatA = {0x36, 0x10048, 0x37};
+// (A,Q): the text and how many characters of the record it left over.
+inline constexpr std::array<std::uint32_t, 4> kFormatAWithRemaining = {0x36, 0x10048, 0x51, 0x37};
 // (1X,A,$)
 inline constexpr std::array<std::uint32_t, 7> kFormatPrompt = {0x36,    0x0B, 1,   1,
                                                                0x10048, 0x45, 0x37};
@@ -50,6 +55,7 @@ inline msg::Id for__interp_fmt(std::span<const std::uint32_t> format, std::uint3
     case kFmtOpen:
     case kFmtClose:
     case kFmtDollar:
+    case kFmtRemaining:
       *pos += 1;
       return 0;
     case kFmtA:

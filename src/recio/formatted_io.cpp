@@ -44,12 +44,22 @@ msg::Id transfer_a(UnitBlock* u, const Item& item, Direction dir) {
   return 0;
 }
 
-// True when the format from `from` to its ")" holds an A edit, so that
+// The characters left in the input record, into an integer item.
+msg::Id transfer_remaining(UnitBlock* u, const Item& item, Direction dir) {
+  if (dir == Direction::kWrite) return msg::kFormatSyntax;
+  if (item.mode == kPassValue || item.type < kTypeInt1 || item.type > kTypeInt8)
+    return msg::kFormatMismatch;
+  const std::size_t left = u->rec_end > u->cur ? u->rec_end - u->cur : 0;
+  store_integer(item.addr, type_size(item.type), static_cast<std::int64_t>(left));
+  return 0;
+}
+
+// True when the format from `from` to its ")" holds an item edit, so that
 // starting over there can take an item.
 bool takes_item(std::span<const std::uint32_t> format, std::uint32_t from) {
   FormatElement e;
   for (std::uint32_t pos = from; for__interp_fmt(format, &pos, &e) == 0 && e.op != kFmtClose;) {
-    if (e.op == kFmtA) return true;
+    if (e.op == kFmtA || e.op == kFmtRemaining) return true;
   }
   return false;
 }
@@ -92,6 +102,14 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
         break;
       case kFmtDollar:
         if (dir == Direction::kWrite) u->no_advance = true;
+        break;
+      case kFmtRemaining:
+        if (item == nullptr) {
+          if (!last_call) cb->format_pos = at;  // taken up by the next call's item
+          return 0;
+        }
+        if (msg::Id id = transfer_remaining(u, *item, dir)) return id;
+        item = nullptr;
         break;
       case kFmtClose:
         if (item == nullptr) {

@@ -178,7 +178,9 @@ bool collect_plain_number(ListScanState& s, const char* const start, const char*
       e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
       q += 2;
     } else {
-      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q) e = e * 10 + static_cast<int>(d);
+      // Capped while accumulating: an exponent may have any number of digits.
+      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q)
+        e = e < 100000 ? e * 10 + static_cast<int>(d) : e;
       if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
     }
     if (e_negative) e = -e;
@@ -276,8 +278,14 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
     }
     skip = true;
     if (*p == ',') {
-      // Inside a pair the first number must come before any comma.
-      if (s.marks.pair_open) return msg::kListSyntax;
+      if (s.marks.pair_open) {
+        // Inside a pair a comma before the number only separates; a second
+        // one would stand for a null value, which a pair cannot hold.
+        if (s.marks.comma_passed) return msg::kListSyntax;
+        s.marks.comma_passed = true;
+        ++p;
+        continue;
+      }
       if (comma_is_null(s, p)) {
         s.marks.null = true;
         s.pos = static_cast<std::int32_t>(p + 1 - s.record);
@@ -292,6 +300,7 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
       // part would be read as the next values.
       if (s.marks.pair_open || !is_real(type)) return msg::kListSyntax;
       s.marks.pair_open = true;
+      s.marks.comma_passed = false;  // a comma before the "(" ended the last value
       ++p;
       continue;
     }
@@ -300,11 +309,10 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
 
   const char c = *p;
   if (s.marks.pair_open) {
-    // Only a number may open a pair.
+    // A slash still ends the statement, and a quoted value is the conversion
+    // error it is for any real item; a logical word or ")" cannot open a pair.
     if (c == '.' && p + 1 < end && is_logical_letter(p[1])) return msg::kListSyntax;
-    if (c == '\'' || c == '"' || c == '/' || c == ')' || is_logical_letter(c)) {
-      return msg::kListSyntax;
-    }
+    if (c == ')' || is_logical_letter(c)) return msg::kListSyntax;
   }
   switch (c) {
     case '\'':

@@ -36,9 +36,16 @@ void for__discard_unfinished_record(UnitBlock* u);
 // Frames the current unformatted record and writes it; applies truncation.
 msg::Id for__put_su(UnitBlock* u);
 
+// Longest formatted record read, in bytes (without its line end).
+inline constexpr std::size_t kMaxRecordLength = 0x7FFFFFFF;
+
 // Reads the next record of a formatted sequential unit: afterwards the record
-// is buffer[rec_start, rec_end). msg::kEndOfFile, kReadError or kRecordTooLong.
-msg::Id for__get_su(UnitBlock* u);
+// is buffer[rec_start, rec_end). msg::kEndOfFile, kReadError or kRecordTooLong
+// (longer than max_record, or no memory to hold it). The buffer never grows
+// beyond what a record of max_record bytes and its CR LF need; the bytes
+// buffered for a record that is too long are dropped, and the next read goes
+// on with what follows them.
+msg::Id for__get_su(UnitBlock* u, std::size_t max_record = kMaxRecordLength);
 
 // Starts a formatted output record: the record area blanked, position at
 // column 1.

@@ -1,7 +1,7 @@
 // Reading records of "STREAM_LF" units: read-ahead in the unit's buffer, a
 // record ends at LF (one CR before it dropped), the buffer doubles for a long
-// record. Standard input is read one byte per platform read so that nothing
-// beyond the line end is taken from a console or pipe shared with others.
+// record up to what the longest record allowed needs. Standard input is read one byte per platform
+// read so that nothing beyond the line end is taken from a console or pipe shared with others.
 #include <algorithm>
 #include <cstring>
 
@@ -20,9 +20,18 @@ bool is_standard_input(const UnitBlock* u) {
   return u->standard_handle && u->handle == plat::std_handle(plat::StdStream::kInput);
 }
 
-msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end) {
+// No record is delivered; an unfinished one (drop_pending) gives up the bytes
+// buffered for it, so that memory stays bounded.
+msg::Id too_long(UnitBlock* u, bool drop_pending) {
+  if (drop_pending) u->ahead_begin = u->ahead_end = 0;
+  u->rec_start = u->cur = u->rec_end = 0;
+  return msg::kRecordTooLong;
+}
+
+msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end, std::size_t max_record) {
   const char* base = u->buffer.data();
   if (end > begin && base[end - 1] == '\r') --end;
+  if (end - begin > max_record) return too_long(u, false);
   u->rec_start = u->cur = begin;
   u->rec_end = end;
   u->record_count += 1;
@@ -40,7 +49,7 @@ long for__read_input(int handle, char* buffer, std::size_t count, int* error) {
   return plat::read_bytes(handle, buffer, count, error);
 }
 
-msg::Id for__get_su(UnitBlock* u) {
+msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
   if (u->lf_entry != nullptr && u->lf_entry->lf_owed) {
     static constexpr char kLf = '\n';
     int err = 0;
@@ -57,7 +66,7 @@ msg::Id for__get_su(UnitBlock* u) {
         const auto at = static_cast<std::size_t>(static_cast<const char*>(lf) - base);
         const std::size_t begin = u->ahead_begin;
         u->ahead_begin = at + 1;
-        return deliver(u, begin, at);
+        return deliver(u, begin, at, max_record);
       }
     }
     // Keep the unfinished line; read more behind it.
@@ -68,13 +77,18 @@ msg::Id for__get_su(UnitBlock* u) {
       u->ahead_end = pending;
     }
     searched = pending;
+    // Even with its CR dropped the record would be too long: no more memory
+    // for it. The buffer so never needs more than max_record + 2 bytes.
+    if (pending > max_record + 1) return too_long(u, true);
+    const std::size_t cap = max_record + 2;
     const bool one_byte = is_standard_input(u);
-    if (!one_byte && u->buffer.size() < kReadBlock) {
-      if (!u->buffer.resize(kReadBlock)) return msg::kRecordTooLong;
+    const std::size_t block = std::min(kReadBlock, cap);
+    // The larger block only saves calls: without memory for it, read on.
+    if (!one_byte && u->buffer.size() < block && u->buffer.resize(block)) {
       base = u->buffer.data();
     }
     if (u->ahead_end == u->buffer.size()) {
-      const std::size_t grown = u->buffer.size() * 2;
+      const std::size_t grown = std::min(u->buffer.size() * 2, cap);
       if (grown <= u->buffer.size() || !u->buffer.resize(grown)) return msg::kRecordTooLong;
       base = u->buffer.data();
     }
@@ -96,7 +110,7 @@ msg::Id for__get_su(UnitBlock* u) {
         return msg::kEndOfFile;
       }
       u->ahead_begin = u->ahead_end = 0;
-      return deliver(u, 0, pending);
+      return deliver(u, 0, pending, max_record);
     }
     u->ahead_end += static_cast<std::size_t>(n);
   }

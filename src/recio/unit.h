@@ -3,9 +3,11 @@
 // the routines of connection, reading and writing fill the fields.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstring>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "rt/memory.h"
@@ -58,6 +60,44 @@ enum DeviceKind : int {
 
 struct LfEntry;  // pending-line-feed table entry (console devices)
 
+// A file name held in the unit block itself, so that connecting a unit
+// allocates nothing for it. Always NUL-terminated for the platform open.
+class FileName {
+ public:
+  static constexpr std::size_t kCapacity = 256;
+
+  // False, and the name left as it was, when `text` is longer than kCapacity.
+  bool assign(std::string_view text) {
+    if (text.size() > kCapacity) return false;
+    std::memmove(text_, text.data(), text.size());
+    text_[text.size()] = '\0';
+    length_ = static_cast<std::uint16_t>(text.size());
+    return true;
+  }
+  bool assign(const char* text, std::size_t length) { return assign({text, length}); }
+  // Keeps at most kCapacity characters.
+  FileName& operator=(std::string_view text) {
+    assign(text.substr(0, std::min(text.size(), kCapacity)));
+    return *this;
+  }
+  void clear() { assign({}); }
+
+  const char* c_str() const { return text_; }
+  const char* data() const { return text_; }
+  std::size_t size() const { return length_; }
+  bool empty() const { return length_ == 0; }
+  char operator[](std::size_t i) const { return text_[i]; }
+  const char* begin() const { return text_; }
+  const char* end() const { return text_ + length_; }
+  std::string_view view() const { return {text_, length_}; }
+  operator std::string_view() const { return view(); }
+  friend bool operator==(const FileName& a, std::string_view b) { return a.view() == b; }
+
+ private:
+  char text_[kCapacity + 1] = {};
+  std::uint16_t length_ = 0;
+};
+
 struct UnitBlock {
   std::int32_t unit = 0;
   std::uint32_t busy = 0;
@@ -66,7 +106,7 @@ struct UnitBlock {
   bool connected = false;
 
   // Name used for the platform open (normally the full path); diagnostics show it.
-  std::string file_name;
+  FileName file_name;
   // Internal records are named by their statement ("Internal List-Directed
   // Read"); a constant, so no name is built per statement.
   const char* statement_name = nullptr;

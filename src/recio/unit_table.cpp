@@ -1,17 +1,21 @@
 #include "recio/unit_table.h"
 
 #include <array>
-#include <memory>
 
 #include "recio/io_api.h"
 #include "recio/unit_handover.h"
+#include "rt/memory.h"
 
 namespace recio {
 namespace {
 
+// Blocks come from the run-time's allocator: running out of memory is the
+// condition 41 of the statement, never an exception.
+using BlockPtr = rt::VmUnique<UnitBlock>;
+
 struct ChainNode {
-  std::unique_ptr<UnitBlock> block;
-  std::unique_ptr<ChainNode> next;
+  BlockPtr block;
+  rt::VmUnique<ChainNode> next;
 };
 
 // Internal statements do not nest in this system beyond a routine called
@@ -19,8 +23,8 @@ struct ChainNode {
 
 // for__lub_table: the run-time's process-wide unit table.
 struct LubTable {
-  std::array<std::unique_ptr<UnitBlock>, kDirectSlots> slots;
-  std::array<std::unique_ptr<ChainNode>, kHashChains> chains;
+  std::array<BlockPtr, kDirectSlots> slots;
+  std::array<rt::VmUnique<ChainNode>, kHashChains> chains;
   std::array<UnitBlock, kInternalDepth> internal;  // reused: no allocation per statement
   int internal_top = 0;
 };
@@ -37,15 +41,19 @@ int chain_index(std::int32_t unit) {
   return static_cast<int>((static_cast<std::int64_t>(unit) + 5) % kHashChains);
 }
 
-std::unique_ptr<UnitBlock>* find_slot(std::int32_t unit, bool create) {
+// The slot holding the unit's block; with `create`, a chain entry is made
+// for a new unit of 100 and above (null when memory is short).
+BlockPtr* find_slot(std::int32_t unit, bool create) {
   LubTable& t = for__lub_table();
   if (unit < 100) return &t.slots[static_cast<std::size_t>(unit + 5)];
-  std::unique_ptr<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
+  rt::VmUnique<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
   while (*link && (*link)->block->unit < unit) link = &(*link)->next;
   if (*link && (*link)->block->unit == unit) return &(*link)->block;
   if (!create) return nullptr;
-  auto node = std::make_unique<ChainNode>();
-  node->block = std::make_unique<UnitBlock>();
+  rt::VmUnique<ChainNode> node = rt::vm_create<ChainNode>();
+  if (!node) return nullptr;
+  node->block = rt::vm_create<UnitBlock>();
+  if (!node->block) return nullptr;
   node->block->unit = unit;
   node->next = std::move(*link);
   *link = std::move(node);
@@ -58,7 +66,11 @@ msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind) {
   for__handover_point();  // before the table is looked at
   *out = nullptr;
-  if (unit < kInternalUnit) return msg::kInvalidUnit;
+  // Unit -5 names internal records only; an external statement on it would
+  // connect a recycled internal block.
+  const bool internal_kind =
+      kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
+  if (unit < kInternalUnit || (unit == kInternalUnit && !internal_kind)) return msg::kInvalidUnit;
   UnitBlock* u = nullptr;
   if (unit == kInternalUnit) {
     LubTable& t = for__lub_table();
@@ -67,9 +79,11 @@ msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
     u->unit = kInternalUnit;
     u->internal_depth = t.internal_top++;
   } else {
-    std::unique_ptr<UnitBlock>* slot = find_slot(unit, true);
+    BlockPtr* slot = find_slot(unit, true);
+    if (slot == nullptr) return msg::kNoMemory;
     if (!*slot) {
-      *slot = std::make_unique<UnitBlock>();
+      *slot = rt::vm_create<UnitBlock>();
+      if (!*slot) return msg::kNoMemory;
       (*slot)->unit = unit;
     }
     u = slot->get();
@@ -103,14 +117,14 @@ void for__deallocate_lub(std::int32_t unit) {
     t.slots[static_cast<std::size_t>(unit + 5)].reset();
     return;
   }
-  std::unique_ptr<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
+  rt::VmUnique<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
   while (*link && (*link)->block->unit != unit) link = &(*link)->next;
   if (*link) *link = std::move((*link)->next);
 }
 
 UnitBlock* for__find_lub(std::int32_t unit) {
   if (unit <= kInternalUnit) return nullptr;
-  std::unique_ptr<UnitBlock>* slot = find_slot(unit, false);
+  BlockPtr* slot = find_slot(unit, false);
   return slot != nullptr ? slot->get() : nullptr;
 }
 

@@ -24,7 +24,8 @@ inline constexpr int kInternalDepth = 8;
 struct IoControlBlock;
 
 // Finds or creates the unit's block, marks it busy and links it to the control
-// block. Returns 0, msg::kInvalidUnit (below -5), msg::kRecursiveIo (busy) or
+// block. Returns 0, msg::kInvalidUnit (below -5, or -5 for a statement that
+// is not an internal read or write), msg::kRecursiveIo (busy) or
 // msg::kNoMemory.
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind);

@@ -67,6 +67,7 @@ void set_fp_control_from_policy() {
 }  // namespace
 
 void for_rtl_init_(int argc, char** argv) {
+  plat::ensure_standard_handles();
   // Lock mode 0: there are no lock tables to set up.
   if (init_guard != 0) return;
   init_guard = 1;

@@ -1,5 +1,7 @@
 // End to end: names asked for on the console when the command line lacks
 // them, with the answers coming through a pipe.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "e2e/fixture.h"
@@ -79,38 +81,61 @@ TEST_F(ConsoleE2e, EmptySecondAnswer) {
 // Names are 80 characters: a longer name, on the command line or typed, is
 // cut. Files of both the full and the cut name exist; only the cut ones may
 // be used.
-TEST_F(ConsoleE2e, LongNamesAreCutTo80Characters) {
-  const std::string input80 = std::string(76, 'i') + ".map";
-  const std::string output80 = std::string(76, 'o') + ".unf";
-  const std::string input_long = input80 + "-beyond-80";
-  const std::string output_long = output80 + "-beyond-80";
-  write_file(dir.file(input80), join_lines(two_point_lines()));
-  write_file(dir.file(input_long), "");  // would give "Reading error: TITLE"
+// Names are used whole up to 256 characters; a longer one, given or typed,
+// ends the run with the file name error of its unit before any file is used.
+TEST_F(ConsoleE2e, LongNamesAreUsedWholeOrRefused) {
+  const std::string folder(120, 'd');
+  ASSERT_EQ(::mkdir(dir.file(folder).c_str(), 0755), 0);
+  const std::string input256 = folder + "/" + std::string(131, 'i') + ".map";
+  const std::string output256 = folder + "/" + std::string(131, 'o') + ".unf";
+  ASSERT_EQ(input256.size(), 256u);
+  write_file(dir.file(input256), join_lines(two_point_lines()));
+  const std::string input257 = "x" + input256;
+  const std::string output257 = "x" + output256;
+  const std::string long_line = output256 + std::string(20000, 'y');
+  auto refused = [](int unit, const std::string& name) {
+    return severe(43,
+                  "file name specification error, unit " + std::to_string(unit) + ", file " + name);
+  };
 
   struct Case {
     const char* name;
     std::vector<std::string> args;
     std::string answers;
     std::string out;
+    std::string err;  // empty: converted
   };
   const Case cases[] = {
-      {"arguments", {input_long, output_long}, "", kDone},
-      {"typed", {}, input_long + "\n" + output_long + "\n", kInputPrompt + kOutputPrompt + kDone},
-      // Longer than any initial line buffer of the console reader.
-      {"typed, very long lines",
+      {"arguments", {input256, output256}, "", kDone, ""},
+      {"typed", {}, input256 + "\n" + output256 + "\n", kInputPrompt + kOutputPrompt + kDone, ""},
+      {"input argument too long", {input257, output256}, "", "", refused(20, input257)},
+      {"output argument too long", {input256, output257}, "", "", refused(21, output257)},
+      {"typed input too long",
        {},
-       input80 + std::string(20000, 'x') + "\n" + output80 + std::string(20000, 'y') + "\n",
-       kInputPrompt + kOutputPrompt + kDone},
+       input257 + "\nout.unf\n",
+       kInputPrompt,
+       refused(20, input257.substr(0, 256))},
+      // Longer than any initial line buffer of the console reader.
+      {"typed output very long",
+       {input256},
+       long_line + "\n",
+       kOutputPrompt,
+       refused(21, long_line.substr(0, 256))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::remove(dir.file(output80).c_str());
+    std::remove(dir.file(output256).c_str());
     const ProgramResult r = run(c.args, c.answers);
-    EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(byte_difference(converted(), read_file(dir.file(output80))), "");
-    EXPECT_FALSE(file_exists(dir.file(output_long)));
+    EXPECT_EQ(r.err, c.err);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.exit_status, 0);
+      EXPECT_EQ(byte_difference(converted(), read_file(dir.file(output256))), "");
+    } else {
+      EXPECT_EQ(r.exit_status, 43);
+      EXPECT_FALSE(file_exists(dir.file(output256)));
+      EXPECT_FALSE(file_exists(dir.file(output257)));
+    }
   }
 }
 

@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -39,6 +40,9 @@ struct ProgramRun {
   std::vector<int> ignored_signals;  // inherited as ignored, as under nohup
   // Runs on a thread of its own while the child runs (given its pid).
   std::function<void(pid_t)> alongside;
+  std::vector<int> closed;  // standard descriptors the child starts without
+  // Bytes of address space the child may use (0: no limit), like `ulimit -v`.
+  rlim_t address_space_limit = 0;
 };
 
 struct ProgramResult {
@@ -144,7 +148,12 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     if (::dup2(in.read_end.get(), 0) < 0 || ::dup2(out.write_end.get(), 1) < 0 ||
         ::dup2(err.write_end.get(), 2) < 0)
       ::_exit(126);
+    for (const int fd : run.closed) ::close(fd);
     if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
+    if (run.address_space_limit != 0) {
+      const rlimit limit{run.address_space_limit, run.address_space_limit};
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);

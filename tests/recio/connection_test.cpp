@@ -169,6 +169,7 @@ TEST(Open, KeywordMatcherTable) {
       {recio::KeyTable::kDisposition, "Delete  ", 2},
       {recio::KeyTable::kDisposition, "print/delete", 5},
       {recio::KeyTable::kDisposition, " ", 0},
+      {recio::KeyTable::kCarriageControl, "", 0},  // the code-only entry has no text
   };
   for (const Case& c : cases) {
     const auto length = static_cast<std::int32_t>(std::string_view(c.text).size());
@@ -218,6 +219,48 @@ TEST(Open, DefaultsAreStoredInTheUnitBlock) {
     EXPECT_FALSE(u->blank_null);
     EXPECT_EQ(close_unit(31), 0);
     EXPECT_EQ(recio::for__find_lub(31), nullptr);
+  }
+}
+
+// Carriage control and record type given as codes, and the carriage control
+// that a fixed record type decides.
+TEST(Open, CarriageControlFollowsTheRecordType) {
+  ScratchDir dir;
+  const std::string path = dir.file("cc.dat");
+  struct Case {
+    const char* name;
+    std::int64_t access, carriage, recl;  // codes given as numbers; 0: not given
+    std::uint8_t record_type, carriage_control;
+    std::int32_t lis_width;
+  };
+  const Case cases[] = {
+      {"first-column control by code", 0, 1, 0, recio::kRecStreamLF, recio::kCcFortran, 85},
+      {"direct access defaults to fixed", 2, 0, 10, recio::kRecFixed, recio::kCcNone, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> desc = {0x38, 0x04, recio::kKeyFile, 0x00,
+                                      0x38, 0x04, recio::kKeyForm, 0x00};
+    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
+                               IoArg::address(path.data()), IoArg::val(9),
+                               IoArg::address("formatted")};
+    const std::pair<std::uint8_t, std::int64_t> numbers[] = {
+        {recio::kKeyAccess, c.access},
+        {recio::kKeyCarriageControl, c.carriage},
+        {recio::kKeyRecl, c.recl}};
+    for (const auto& [key, value] : numbers) {
+      if (value == 0) continue;
+      desc.insert(desc.end(), {0x09, 0x01, key, 0x00});
+      args.push_back(IoArg::val(value));
+    }
+    desc.insert(desc.end(), {0x01, 0x00});
+    IoControlBlock cb{};
+    ASSERT_EQ(recio::for_open(&cb, 34, kCheck, desc, args), 0);
+    const UnitBlock* u = recio::for__find_lub(34);
+    EXPECT_EQ(u->record_type, c.record_type);
+    EXPECT_EQ(u->carriage_control, c.carriage_control);
+    EXPECT_EQ(u->lis_width, c.lis_width);
+    EXPECT_EQ(close_unit(34), 0);
   }
 }
 
@@ -333,6 +376,30 @@ TEST(Open, DeviceNames) {
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
+// Only the last component of a path names a device.
+TEST(Open, DeviceNamesInPaths) {
+  struct Case {
+    std::string_view name;
+    int kind;
+    std::string_view device;
+  };
+  const Case cases[] = {
+      {"nul.d/out", recio::kDeviceFile, ""},
+      {"con.d/out", recio::kDeviceFile, ""},
+      {"/tmp/con.d/out.unf", recio::kDeviceFile, ""},
+      {"maps/nul", recio::kDeviceNull, "nul"},
+      {"a.b/CON.txt", recio::kDeviceConsoleOut, "CON"},
+      {"x/CONOUT$.bin", recio::kDeviceFile, ""},
+  };
+  for (const Case& c : cases) {
+    std::string_view device;
+    EXPECT_EQ(recio::for__is_special_device(c.name, &device), c.kind) << c.name;
+    if (c.kind != recio::kDeviceFile) {
+      EXPECT_EQ(device, c.device) << c.name;
+    }
+  }
+}
+
 TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
   ScratchDir dir;
   WorkingDir cwd(dir.path());
@@ -419,6 +486,19 @@ TEST(Open, FailuresLeaveTheUnitUnconnected) {
     EXPECT_EQ(r, 41);
     EXPECT_FALSE(connected(33));
     EXPECT_EQ(close_unit(33), 0);
+  }
+  // No memory for the unit block, or for a name too long for it (FORTn).
+  {
+    rt::for__inject_vm_failure(1, 1);
+    const int r = open_file(39, dir.file("no-block.dat"));
+    rt::for__inject_vm_failure(0, 0);
+    EXPECT_EQ(r, 41);
+    EXPECT_EQ(recio::for__find_lub(39), nullptr);
+    const std::string long_name = dir.file(std::string(300, 'x'));
+    EnvVar fort("FORT39", long_name.c_str());
+    EXPECT_EQ(open_unit(39, kCheck, {{recio::kKeyForm, "unformatted"}}), 43);
+    EXPECT_FALSE(connected(39));
+    EXPECT_EQ(close_unit(39), 0);
   }
   // STATUS "new" creates a file that does not exist yet.
   EXPECT_EQ(open_file(33, dir.file("fresh.dat"), "new"), 0);
@@ -542,7 +622,7 @@ TEST(Close, ScratchFileIsGoneAfterClose) {
                        {recio::kKeyStatus, "Scratch"},
                        {recio::kKeyForm, "unformatted"}}),
             0);
-  const std::string name = recio::for__find_lub(43)->file_name;
+  const std::string name(recio::for__find_lub(43)->file_name.view());
   EXPECT_TRUE(name.starts_with(dir.path() + "/FOR")) << name;
   EXPECT_TRUE(testsupport::file_exists(name));
   EXPECT_FALSE(testsupport::file_exists(dir.file("ignored")));

@@ -179,6 +179,11 @@ TEST(ListInput, NumericAndLogicalValues) {
       {"1.5D2 1.5q2", "RR", {"150", "150"}},
       {"15+3", "I", {"0"}, kInputConversion, 0},
       {"1e39", "R", {"inf"}, kInputConversion, 0},
+      // Exponents of any length: more than 4 digits decide overflow or underflow.
+      {"1e99999999999 0 0", "RRR", {"inf", "=", "="}, kInputConversion, 0},
+      {"1e-99999999999 2", "RR", {"0", "2"}},
+      {"1e0000000000000000002", "R", {"100"}},
+      {"1e99999999999", "I", {"0"}, kInputConversion, 0},
       {"1.5x", "R", {"="}, kListSyntax, 0},
       {"1..5", "R", {"="}, kListSyntax, 0},
       {"1e5e5", "R", {"="}, kListSyntax, 0},
@@ -232,7 +237,14 @@ TEST(ListInput, ParenthesisedPairs) {
       {"(1.5,2.5", "R", {"1.5"}, kListSyntax, 0},
       {"(1.5", "R", {"1.5"}, kListSyntax, 0},
       {"((1.5,2)", "R", {"="}, kListSyntax, 0},
-      {"(,1)", "R", {"="}, kListSyntax, 0},
+      // A comma before the number only separates; a slash still ends the
+      // statement; a quoted value is a conversion error as anywhere else.
+      {"(,1,2) 5 6", "RRR", {"1", "5", "6"}},
+      {"1,(,2,3) 4", "RRR", {"1", "2", "4"}},
+      {"(,1)", "R", {"1"}, kListSyntax, 0},
+      {"(,,1,2)", "R", {"="}, kListSyntax, 0},
+      {"(/ 5", "RR", {"=", "="}},
+      {"('x',1)", "R", {"="}, kInputConversion, 0},
       {"(T,1)", "R", {"="}, kListSyntax, 0},
       {"(1,2)", "I", {"="}, kListSyntax, 0},
       {"(1,2)", "C", {"="}, kListSyntax, 0, kQuotedOnly},

@@ -12,6 +12,8 @@
 
 #include "recio/format.h"
 #include "recio/io_api.h"
+#include "recio/record_io.h"
+#include "recio/unit_table.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
 
@@ -263,6 +265,25 @@ TEST(RecordReaderDeathTest, FormattedReadOfUnformattedUnitWithoutBranchShows257)
           regex_escape(path) + "\r\n");
 }
 
+// The large read block only saves calls: short of memory for it, records
+// are read with the buffer of the connection.
+TEST(RecordReader, ReadBlockThatCannotBeAllocatedStillReads) {
+  ScratchDir dir;
+  const std::string path = dir.file("short.map");
+  testsupport::write_file(path, "one\ntwo\n");
+  ASSERT_EQ(open_input(35, path), 0);
+  UnitCloser closer{35};
+  rt::for__set_vm_limit(10000);
+  std::string first, second;
+  const int r1 = read_a(35, kFlagsErrBranch, &first);
+  const int r2 = read_a(35, kFlagsErrBranch, &second);
+  rt::for__set_vm_limit(0);
+  EXPECT_EQ(r1, 0);
+  EXPECT_EQ(r2, 0);
+  EXPECT_EQ(first.substr(0, 4), "one ");
+  EXPECT_EQ(second.substr(0, 4), "two ");
+}
+
 TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
   ScratchDir dir;
   const std::string path = dir.file("long.map");
@@ -274,6 +295,43 @@ TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
   const int r = read_a(35, kFlagsErrBranch, &text);
   rt::for__set_vm_limit(0);
   EXPECT_EQ(r, 22);
+}
+
+// A record longer than the limit is 22 and never buffered whole: the exact
+// bound with a small limit, and an endless line from /dev/zero.
+TEST(RecordReader, RecordLongerThanTheLimitIs22) {
+  constexpr std::size_t kLimit = 100000;  // beyond the first read block
+  const std::string at_limit = pattern(kLimit);
+  struct Limited {
+    const char* name;
+    std::string content;
+    std::vector<std::pair<msg::Id, std::size_t>> reads;  // result, record length
+  };
+  const Limited cases[] = {
+      {"LfAtTheLimit", at_limit + "\nnext\n", {{0, kLimit}, {0, 4}}},
+      {"CrLfAtTheLimit", at_limit + "\r\nnext\n", {{0, kLimit}, {0, 4}}},
+      {"LastLineAtTheLimit", at_limit, {{0, kLimit}, {msg::kEndOfFile, 0}}},
+      {"OneByteMoreThenNextLine", at_limit + "x\nnext\n", {{msg::kRecordTooLong, 0}, {0, 4}}},
+      {"OneByteMoreAtTheEnd", at_limit + "x", {{msg::kRecordTooLong, 0}, {msg::kEndOfFile, 0}}},
+  };
+  ScratchDir dir;
+  for (const Limited& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file("limited.map");
+    testsupport::write_file(path, c.content);
+    ASSERT_EQ(open_input(36, path), 0);
+    UnitCloser closer{36};
+    UnitBlock* u = for__find_lub(36);
+    for (const auto& [result, length] : c.reads) {
+      EXPECT_EQ(for__get_su(u, kLimit), result);
+      EXPECT_EQ(u->rec_end - u->rec_start, length);
+    }
+    EXPECT_LE(u->buffer.size(), kLimit + 2);
+  }
+  ASSERT_EQ(open_input(36, "/dev/zero"), 0);
+  UnitCloser closer{36};
+  EXPECT_EQ(for__get_su(for__find_lub(36), kLimit), msg::kRecordTooLong);
+  EXPECT_LE(for__find_lub(36)->buffer.size(), kLimit + 2);
 }
 
 // Points file descriptor 0 at `fd` (taking it over) for the life of the

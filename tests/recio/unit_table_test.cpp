@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "recio/io_api.h"
+#include "rt/memory.h"
 #include "support/test_files.h"
 
 namespace {
@@ -73,6 +74,28 @@ TEST(UnitTable, BlocksAreFoundAgainAndFreed) {
   for (std::int32_t unit : units) {
     for__deallocate_lub(unit);
     EXPECT_EQ(for__find_lub(unit), nullptr) << unit;
+  }
+}
+
+// Without memory for a block (or a chain entry) the unit is 41 and stays
+// unknown; the next attempt finds memory again.
+TEST(UnitTable, BlockThatCannotBeAllocatedIs41) {
+  struct Case {
+    std::int32_t unit;
+    std::uint64_t failing;  // which of the allocations of the acquire fails
+  };
+  const Case cases[] = {{7, 1}, {100, 1}, {100, 2}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.unit);
+    rt::for__inject_vm_failure(c.failing, c.failing);
+    UnitBlock* u = nullptr;
+    EXPECT_EQ(for__acquire_lun(c.unit, &u, nullptr, StatementKind::kOpen), msg::kNoMemory);
+    EXPECT_EQ(u, nullptr);
+    EXPECT_EQ(for__find_lub(c.unit), nullptr);
+    EXPECT_EQ(walk({c.unit}, false), std::vector<std::int32_t>{});
+    EXPECT_EQ(touch(c.unit)->unit, c.unit);
+    rt::for__inject_vm_failure(0, 0);
+    for__deallocate_lub(c.unit);
   }
 }
 
@@ -170,9 +193,16 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
     std::int32_t unit;
     int expected;
   };
-  const Case cases[] = {{"write, held", unit, 40}, {"open, held", unit, 40},
-                        {"close, held", unit, 40}, {"write, -6", -6, 32},
-                        {"open, -7", -7, 32},      {"close, INT32_MIN", INT32_MIN, 32}};
+  const Case cases[] = {{"write, held", unit, 40},
+                        {"open, held", unit, 40},
+                        {"close, held", unit, 40},
+                        {"write, -6", -6, 32},
+                        {"open, -7", -7, 32},
+                        {"close, INT32_MIN", INT32_MIN, 32},
+                        // -5 names internal records only.
+                        {"write, -5", -5, 32},
+                        {"open, -5", -5, 32},
+                        {"close, -5", -5, 32}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     IoControlBlock cb{};
@@ -186,6 +216,7 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
       r = recio::for_close(&cb, c.unit, recio::kFlagsErrBranch, kEndOnly, {});
     EXPECT_EQ(r, c.expected);
   }
+  EXPECT_FALSE(testsupport::file_exists("fort.-5"));
   // The holder finishes its record undisturbed.
   ASSERT_EQ(recio::for_write_seq_xmit(&writer, kEndOnly, {}), 0);
   UnitBlock* u = for__find_lub(unit);

@@ -137,11 +137,12 @@ TEST(IoReturn, LesserConditionsPrintAndReturnTheirNumber) {
        "forrtl: error (63): output conversion error, unit 7, file /some/file\r\n"},
       {0, msg::kForeignConversion, "/some/file",
        "forrtl: info (95): floating point conversion failed\r\n"},
-      // A unit without a name, and a name cut to 259 characters.
+      // A unit without a name, and a name cut to the 256 characters a unit
+      // block holds (within the 259 a diagnostic shows).
       {0, msg::kOutputConversion, "",
        "forrtl: error (63): output conversion error, unit 7, file \"Unknown\"\r\n"},
       {0, msg::kOutputConversion, long_name,
-       "forrtl: error (63): output conversion error, unit 7, file " + long_name.substr(0, 259) +
+       "forrtl: error (63): output conversion error, unit 7, file " + long_name.substr(0, 256) +
            "\r\n"},
   };
   for (const Case& c : cases) {

@@ -1,0 +1,330 @@
+// Faults end to end. The conversion runs again and again with one more of
+// its allocations or handle operations failing each time; every run must
+// either succeed with the very same bytes, or end with the condition that
+// names the failure, never with a signal, a hang, or lost or changed bytes.
+// The real program also runs under an address-space limit, like `ulimit -v`.
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <span>
+#include <sstream>
+#include <stdexcept>
+
+#include "e2e/fixture.h"
+
+namespace e2e {
+namespace {
+
+using testsupport::read_file;
+using testsupport::write_file;
+
+// What the output file holds before each run: shorter than the first record,
+// so any write of the conversion shows, and so does a premature truncation.
+const std::string kPrevious = "previous contents\n";
+constexpr std::size_t kFirstRecord = 88;  // TITLE: 80 bytes and two lengths
+
+const char* const kOpenMessage = "Cannot open the MAP file";
+const char* const kReadMessages[] = {
+    "Reading error: TITLE",    "Reading error: DATE",      "Reading error: AX~A/B/C",
+    "Reading error: angle",    "Reading error: X/Y/Z~MIN", "Reading error: IS~A/B/C",
+    "Reading error: IM~A/B/C", "Reading error: ID~A/B/C",  "Reading error: D~X/Y/Z",
+    "Reading error: N~X/Y/Z",  "Reading error: FIELDs"};
+
+using Counts = std::map<std::string, std::uint64_t>;
+
+Counts read_report(const std::string& path) {
+  Counts counts;
+  std::istringstream in(testsupport::file_exists(path) ? read_file(path) : "");
+  std::string kind;
+  std::uint64_t n = 0;
+  while (in >> kind >> n) counts[kind] = n;
+  return counts;
+}
+
+// A failed run may leave the records written so far, the one cut off
+// included; only a record that was going straight to the file may still lack
+// its leading length.
+bool is_partial_output(const std::string& file, const std::string& reference) {
+  if (file.size() < kFirstRecord || file.size() > reference.size()) return false;
+  std::size_t at = 0;
+  while (at < file.size() && file[at] == reference[at]) ++at;
+  if (at == file.size()) return true;
+  std::size_t record = 0;
+  for (;;) {
+    std::uint32_t length = 0;
+    std::memcpy(&length, reference.data() + record, 4);
+    const std::size_t next = record + length + 8;
+    if (at < next) break;
+    record = next;
+  }
+  return at < record + 4 && file.compare(record + 4, std::string::npos, reference, record + 4,
+                                         file.size() - record - 4) == 0;
+}
+
+// One kind of fault and what it may legitimately end in.
+struct Fault {
+  const char* kind;
+  enum Span { kOne, kPair, kFromThenOn } span;
+  int error;                        // errno of the failing operation
+  int severe;                       // the diagnostic a run may end with (0: none)
+  bool os_line;                     // the diagnostic follows the operating system's text
+  bool open_message, read_message;  // checked failures CONVERT may report
+};
+
+const Fault kFaults[] = {
+    // No line of these maps is too long for the first buffer, so memory is
+    // never short for a record: no reading error.
+    {"alloc", Fault::kOne, 0, 41, false, true, false},
+    {"alloc", Fault::kPair, 0, 41, false, true, false},
+    {"alloc", Fault::kFromThenOn, 0, 41, false, true, false},
+    {"open", Fault::kOne, EIO, 30, true, true, false},
+    {"open", Fault::kOne, EMFILE, 30, false, true, false},
+    {"read", Fault::kOne, EIO, 0, false, false, true},
+    {"write", Fault::kOne, ENOSPC, 38, true, false, false},
+    {"write", Fault::kFromThenOn, ENOSPC, 38, true, false, false},
+    {"seek", Fault::kOne, EIO, 38, true, false, false},
+    {"seteof", Fault::kOne, EIO, 38, true, false, false},
+    {"close", Fault::kOne, EIO, 28, true, false, false},
+};
+
+// With the names asked for on the console: its reads and the prompts.
+const Fault kConsoleFaults[] = {
+    {"read", Fault::kOne, EIO, 39, true, false, true},
+    {"write", Fault::kOne, ENOSPC, 38, true, false, false},
+};
+
+const Fault& fault(const char* kind) {
+  for (const Fault& f : kFaults)
+    if (std::strcmp(f.kind, kind) == 0) return f;
+  throw std::logic_error(kind);
+}
+
+std::string calls(const Fault& f, std::uint64_t n) {
+  std::string s = std::to_string(n);
+  if (f.span == Fault::kPair) s += "-" + std::to_string(n + 1);
+  if (f.span == Fault::kFromThenOn) s += "+";
+  return s;
+}
+
+class FaultSweep : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    in_path_ = dir_.file("in.map");
+    out_path_ = dir_.file("out.unf");
+    report_path_ = dir_.file("report");
+  }
+
+  ProgramResult run(const std::string& binary, std::vector<std::string> args, rlim_t limit = 0) {
+    write_file(out_path_, kPrevious);
+    ProgramRun r;
+    r.args = std::move(args);
+    if (console_) {
+      r.input = "in.map\nout.unf\n";
+    } else {
+      r.args.insert(r.args.end(), {"in.map", "out.unf"});
+    }
+    r.cwd = dir_.path();
+    r.env = {"LC_ALL=C", "FOR_DISABLE_STACK_TRACE=true"};
+    r.timeout = std::chrono::seconds(20);
+    r.address_space_limit = limit;
+    return run_program(binary, r);
+  }
+
+  // Runs the converter with the given faults; *counts gets its report.
+  ProgramResult inject(const std::vector<std::string>& faults, Counts* counts) {
+    std::vector<std::string> args{report_path_};
+    args.insert(args.end(), faults.begin(), faults.end());
+    args.push_back("--");
+    std::remove(report_path_.c_str());
+    ProgramResult r = run(MAPCONV_INJECT_BINARY, args);
+    *counts = read_report(report_path_);
+    return r;
+  }
+
+  // Empty when the run ended as `f` allows; otherwise what went wrong.
+  std::string judge(const Fault& f, const ProgramResult& r) const {
+    const std::string file = read_file(out_path_);
+    if (r.signal != 0) return "killed by signal " + std::to_string(r.signal);
+    if (r.timed_out) return "hung";
+    std::string out = r.out;
+    if (console_) {
+      // Both prompts come first; a failure may end the run before either.
+      const std::string prompts = kInputPrompt + kOutputPrompt;
+      const std::size_t k = out.starts_with(prompts) ? prompts.size() : 0;
+      if (k == 0 && !(r.exit_status != 0 && prompts.starts_with(out)))
+        return "prompts missing: " + out;
+      out.erase(0, k == 0 ? out.size() : k);
+    }
+    if (r.exit_status == 0 && out == kDone) {
+      if (!r.err.empty()) return "success with a diagnostic: " + r.err;
+      return file == reference_ ? ""
+                                : "success with other bytes: " + byte_difference(reference_, file);
+    }
+    if (r.exit_status == 0) {
+      bool known = f.open_message && out == console_message(kOpenMessage);
+      for (const char* m : kReadMessages)
+        known = known || (f.read_message && out == console_message(m));
+      if (!known) return "unexpected console output: " + out;
+      if (!r.err.empty()) return "checked failure with a diagnostic: " + r.err;
+      return file == kPrevious ? "" : "output changed before it was opened";
+    }
+    if (f.severe == 0 || r.exit_status != f.severe)
+      return "exit status " + std::to_string(r.exit_status) + ", stderr: " + r.err;
+    if (!out.empty()) return "console output after a failure: " + out;
+    if (!expected_diagnostic(f, r.err)) return "unexpected diagnostic: " + r.err;
+    if (file != kPrevious && !is_partial_output(file, reference_))
+      return "output neither untouched nor records written so far: " +
+             byte_difference(reference_, file);
+    return "";
+  }
+
+  bool expected_diagnostic(const Fault& f, const std::string& err) const {
+    const std::string os = f.os_line ? "forrtl: " + std::string(std::strerror(f.error)) + "\n" : "";
+    if (f.severe == 41) return err == os + severe(41, "insufficient virtual memory");
+    const char* text = f.severe == 28   ? "CLOSE error"
+                       : f.severe == 30 ? "open failure"
+                       : f.severe == 39 ? "error during read"
+                                        : "error during write";
+    const std::pair<int, std::string> units[] = {
+        {20, real_dir_ + "/in.map"}, {21, real_dir_ + "/out.unf"}, {6, "CONOUT$"}, {5, "CONIN$"}};
+    for (const auto& [unit, name] : units) {
+      if (err == os + severe(f.severe, std::string(text) + ", unit " + std::to_string(unit) +
+                                           ", file " + name))
+        return true;
+    }
+    return false;
+  }
+
+  // Sweeps the faults over the conversion of `map_text`; returns the number
+  // of injection points per fault, for the log.
+  std::string sweep(const std::string& map_text, std::span<const Fault> faults = kFaults) {
+    write_file(in_path_, map_text);
+    char* real = ::realpath(dir_.path().c_str(), nullptr);
+    real_dir_ = real;
+    std::free(real);
+
+    const std::string done = console_ ? kInputPrompt + kOutputPrompt + kDone : kDone;
+    const ProgramResult plain = run(MAPCONV_BINARY, {});
+    EXPECT_EQ(plain.out, done);
+    reference_ = read_file(out_path_);
+    Counts total;
+    const ProgramResult counted = inject({}, &total);
+    EXPECT_EQ(counted.out, done);
+    EXPECT_EQ(byte_difference(reference_, read_file(out_path_)), "");
+
+    std::string points;
+    std::vector<std::uint64_t> direct_write_allocs;
+    for (const Fault& f : faults) {
+      const std::uint64_t n_max = total[f.kind];
+      for (std::uint64_t n = 1; n <= n_max + 1; ++n) {
+        Counts seen;
+        const ProgramResult r = inject({f.kind, calls(f, n), std::to_string(f.error)}, &seen);
+        EXPECT_EQ(judge(f, r), "") << f.kind << " " << calls(f, n) << " errno " << f.error;
+        if (n > n_max) {
+          EXPECT_EQ(r.out, done) << f.kind << " beyond the last call";
+        }
+        // A record that memory cannot hold goes straight to the file.
+        if (std::string(f.kind) == "alloc" && f.span == Fault::kPair && seen["seek"] > 0)
+          direct_write_allocs.push_back(n);
+      }
+      points += std::string(" ") + f.kind +
+                (f.span == Fault::kPair         ? "-pair"
+                 : f.span == Fault::kFromThenOn ? "-on"
+                                                : "") +
+                (f.error == EMFILE ? "(EMFILE)" : "") + " " + std::to_string(n_max);
+    }
+    // Writes and seeks of direct-write mode, one failing at a time.
+    for (std::uint64_t a : direct_write_allocs) {
+      const std::string short_of_memory = calls(fault("alloc"), a) + "-" + std::to_string(a + 1);
+      Counts in_direct;
+      inject({"alloc", short_of_memory, "0"}, &in_direct);
+      for (const Fault* f : {&fault("write"), &fault("seek")}) {
+        for (std::uint64_t n = 1; n <= in_direct[f->kind] + 1; ++n) {
+          Counts seen;
+          const ProgramResult r = inject(
+              {"alloc", short_of_memory, "0", f->kind, std::to_string(n), std::to_string(f->error)},
+              &seen);
+          EXPECT_EQ(judge(*f, r), "") << "direct write, " << f->kind << " " << n;
+        }
+        points +=
+            std::string(" direct-write-") + f->kind + " " + std::to_string(in_direct[f->kind]);
+      }
+    }
+    return points;
+  }
+
+  bool console_ = false;  // the names are answers to the prompts
+  testsupport::ScratchDir dir_;
+  std::string in_path_, out_path_, report_path_, real_dir_, reference_;
+};
+
+TEST_F(FaultSweep, ExampleMap) {
+  const std::string points = sweep(read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"));
+  RecordProperty("injection_points", points);
+  std::printf("injection points, example map:%s\n", points.c_str());
+}
+
+TEST_F(FaultSweep, ExampleMapNamedOnTheConsole) {
+  console_ = true;
+  const std::string points =
+      sweep(read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"), kConsoleFaults);
+  RecordProperty("injection_points", points);
+  std::printf("injection points, example map named on the console:%s\n", points.c_str());
+}
+
+// 40 x 25 x 1: one plane record of 12,000 bytes, beyond the unit's first
+// buffer, so its growth is an allocation that may fail.
+TEST_F(FaultSweep, ThousandPointMap) {
+  std::vector<std::string> lines{"Thousand points", "09-Dec-2026", "XA YA ZA", "45.0",
+                                 "0 0 0",           "0 0 0",       "39 24 0",  "40 25 1",
+                                 "0.1 0.1 0.1",     "40 25 1"};
+  char value[80];
+  for (int p = 0; p < 1000; ++p) {
+    std::snprintf(value, sizeof value, "%.7E %.7E %.7E", std::sin(p * 0.37),
+                  3.5 * std::cos(p * 0.11), p % 17 - 8.25);
+    lines.emplace_back(value);
+  }
+  const std::string points = sweep(join_lines(lines));
+  RecordProperty("injection_points", points);
+  std::printf("injection points, 1000-point map:%s\n", points.c_str());
+  EXPECT_NE(points.find("direct-write-seek"), std::string::npos)
+      << "no allocation led to direct-write mode";
+}
+
+// The real program under a limit of its address space, stepped down until
+// the loader cannot even map the libraries: between plenty and nothing lie
+// the limits at which the run-time's own allocations fail.
+TEST_F(FaultSweep, AddressSpaceLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than a limit allows";
+#endif
+  write_file(in_path_, read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"));
+  char* real = ::realpath(dir_.path().c_str(), nullptr);
+  real_dir_ = real;
+  std::free(real);
+  ASSERT_EQ(run(MAPCONV_BINARY, {}).out, kDone);
+  reference_ = read_file(out_path_);
+
+  const Fault& memory = fault("alloc");
+  const auto at = [&](rlim_t limit) { return run(MAPCONV_BINARY, {}, limit); };
+  // The program never exits with 127; the loader does when it runs short.
+  const auto started = [](const ProgramResult& r) { return r.exit_status != 127 || r.signal; };
+  constexpr rlim_t kMiB = 1 << 20;
+  rlim_t limit = 256 * kMiB;
+  while (limit > 4 * kMiB && at(limit).out == kDone) limit -= kMiB;
+  int short_runs = 0;
+  for (limit += kMiB; limit > 4 * kMiB; limit -= 8 * 1024) {
+    const ProgramResult r = at(limit);
+    if (!started(r)) break;
+    // A start-up that cannot get what it needs may refuse to run at all.
+    if (r.exit_status == 255 && r.out.empty() && read_file(out_path_) == kPrevious) continue;
+    EXPECT_EQ(judge(memory, r), "") << "limit " << limit;
+    if (r.out != kDone) ++short_runs;
+  }
+  EXPECT_GT(short_runs, 0) << "no limit left the program short of memory";
+}
+
+}  // namespace
+}  // namespace e2e
