@@ -85,7 +85,11 @@ bool delete_file(const char* name, int* error);
 
 const char* get_env(const char* name);
 
+// Ends the process normally: at-exit routines run, buffered streams flushed.
 [[noreturn]] void exit_process(std::uint32_t status);
+// Ends the process at once with `status`, without at-exit routines: the way
+// out after a processor exception, when the heap may be inconsistent.
+[[noreturn]] void exit_process_now(std::uint32_t status);
 // Ends the process at once, without at-exit routines or stream flushing.
 [[noreturn]] void abort_process(int status);
 
@@ -97,6 +101,140 @@ bool redirect_stderr_append(const char* name);
 // Raw write to the standard error handle (diagnostics bypass any buffering).
 // Never subject to fault injection: it is how a failure gets reported.
 void write_stderr(const char* text, std::size_t length);
+// Raw write to the standard output handle.
+void write_stdout(const char* text, std::size_t length);
+
+// Full path of the running program into out; the length, or 0 when unknown
+// or when it does not fit.
+std::size_t module_path(char* out, std::size_t cap);
+
+// ---- Floating point -------------------------------------------------------
+
+// Unmasks exactly the traps asked for (inexact stays masked) and requests
+// flush-to-zero of denormal results when `flush_to_zero` is set.
+struct FpTraps {
+  bool invalid = false, divide_by_zero = false, overflow = false, underflow = false;
+};
+void set_fp_control(FpTraps traps, bool flush_to_zero);
+void clear_fp_flags();
+
+// ---- Console events -------------------------------------------------------
+
+// Console control events: 0 control-C, 1 control-BREAK, 2 the console closed.
+inline constexpr int kControlC = 0;
+inline constexpr int kControlBreak = 1;
+inline constexpr int kConsoleClosed = 2;
+
+// What the process has chosen for the signal behind an event.
+enum class EventDisposition { kDefault, kIgnored, kOwnHandler, kUnknown };
+EventDisposition event_disposition(int event);
+
+// Called on the event thread for each event. True: handled (the handler
+// normally ends the process); false: not handled, the platform passes the
+// event on to what the process chose for it (its own handler, or nothing
+// when ignored).
+using ConsoleEventHandler = bool (*)(int event);
+
+// Starts the thread that receives console events and calls `handler`.
+// Events the process inherited as ignored stay ignored. False when the
+// thread cannot be started; events then keep their default action.
+bool start_console_events(ConsoleEventHandler handler);
+
+// Waits until `h` has input (or end of file, or an error) and returns true;
+// returns false once the input waits have been interrupted for good.
+bool wait_for_input(Handle h);
+// Interrupts every present and future input wait (wait_for_input returns
+// false from now on).
+void interrupt_input_waits();
+
+// ---- Processor exceptions -------------------------------------------------
+
+// Exception codes of the platform's exception table.
+namespace exc {
+inline constexpr std::uint32_t kDatatypeMisalignment = 0x80000002;
+inline constexpr std::uint32_t kBreakpoint = 0x80000003;
+inline constexpr std::uint32_t kSingleStep = 0x80000004;
+inline constexpr std::uint32_t kAccessViolation = 0xC0000005;
+inline constexpr std::uint32_t kInPageError = 0xC0000006;
+inline constexpr std::uint32_t kIllegalInstruction = 0xC000001D;
+inline constexpr std::uint32_t kNoncontinuable = 0xC0000025;
+inline constexpr std::uint32_t kInvalidDisposition = 0xC0000026;
+inline constexpr std::uint32_t kArrayBoundsExceeded = 0xC000008C;
+inline constexpr std::uint32_t kFloatDenormalOperand = 0xC000008D;
+inline constexpr std::uint32_t kFloatDivideByZero = 0xC000008E;
+inline constexpr std::uint32_t kFloatInexact = 0xC000008F;
+inline constexpr std::uint32_t kFloatInvalid = 0xC0000090;
+inline constexpr std::uint32_t kFloatOverflow = 0xC0000091;
+inline constexpr std::uint32_t kFloatStackCheck = 0xC0000092;
+inline constexpr std::uint32_t kFloatUnderflow = 0xC0000093;
+inline constexpr std::uint32_t kIntegerDivideByZero = 0xC0000094;
+inline constexpr std::uint32_t kIntegerOverflow = 0xC0000095;
+inline constexpr std::uint32_t kPrivilegedInstruction = 0xC0000096;
+inline constexpr std::uint32_t kStackOverflow = 0xC00000FD;
+}  // namespace exc
+
+// The platform's record of one exception.
+struct ExceptionRecord {
+  std::uint32_t code = 0;
+  std::uintptr_t address = 0;        // the faulting instruction
+  std::uintptr_t fault_address = 0;  // the data address, where the exception has one
+};
+
+// Size of the processor context that comes with an exception; the run-time
+// keeps a copy of that many bytes.
+extern const std::size_t kContextSize;
+
+enum class ExceptionAction {
+  kPassOn,             // default handling of the platform (the process ends)
+  kContinue,           // resume at the faulting instruction
+  kLeaveGuardedRegion  // unwind to the end of run_guarded
+};
+// Called on the faulting thread, on a stack of its own. `context` points to
+// kContextSize bytes. It must allocate nothing.
+using ExceptionHandler = ExceptionAction (*)(const ExceptionRecord& record, void* context);
+
+// Runs body(arg) with `handler` in force for the processor exceptions, and
+// returns its result, or -1 when the handler left the region. A fault inside
+// the handler itself ends the process by the platform's default action. A
+// handler the process installs itself for one of these exceptions replaces
+// this one and is called by the platform directly.
+int run_guarded(int (*body)(void*), void* arg, ExceptionHandler handler);
+
+// Raises an exception with `code` that reaches the handler of the guarded
+// region; outside a guarded region it does nothing.
+void raise_exception(std::uint32_t code);
+
+// A break for an attached debugger; without one it does nothing.
+void debug_break();
+
+// Masks the underflow trap and requests flush-to-zero in the interrupted
+// context, so that the faulting instruction can be resumed. False when the
+// platform cannot.
+bool mask_underflow_in_context(void* context);
+
+// ---- Stack walk -----------------------------------------------------------
+
+// Number of hexadecimal digits of a code address.
+inline constexpr int kAddressDigits = static_cast<int>(2 * sizeof(void*));
+
+// Fills pcs with the program counters of the calling thread's frames, from
+// the caller of stack_walk on, or, with a context, from the faulting
+// instruction of that exception on. Returns the count, or -1 when the walk
+// fails. Allocates nothing once the first walk of the process has been done
+// (warm_up_stack_walk).
+int stack_walk(const void* context, std::uintptr_t* pcs, int max);
+void warm_up_stack_walk();
+
+// What the loaded objects know about a code address: the path of the image
+// and the routine's name; null when unknown.
+struct AddressInfo {
+  const char* image = nullptr;
+  const char* routine = nullptr;
+};
+AddressInfo describe_address(std::uintptr_t pc);
+
+// The processor registers of an exception context as text lines.
+std::size_t format_registers(const void* context, char* out, std::size_t cap);
 
 // Test hook (fault injection), process-wide and off until set; the program
 // itself never sets it. From this call on, the calls of one kind of handle

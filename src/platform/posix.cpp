@@ -323,6 +323,10 @@ void exit_process(std::uint32_t status) {
   std::exit(static_cast<int>(status));
 }
 
+void exit_process_now(std::uint32_t status) {
+  ::_exit(static_cast<int>(status));
+}
+
 void abort_process(int status) {
   ::_exit(status);
 }
@@ -347,6 +351,19 @@ bool redirect_stderr_append(const char* name) {
 void write_stderr(const char* text, std::size_t length) {
   int err = 0;
   write_all(STDERR_FILENO, text, length, &err);
+}
+
+void write_stdout(const char* text, std::size_t length) {
+  int err = 0;
+  write_bytes(STDOUT_FILENO, text, length, &err);
+}
+
+std::size_t module_path(char* out, std::size_t cap) {
+  if (cap == 0) return 0;
+  const ssize_t n = ::readlink("/proc/self/exe", out, cap);
+  if (n <= 0 || static_cast<std::size_t>(n) >= cap) return 0;
+  out[n] = '\0';
+  return static_cast<std::size_t>(n);
 }
 
 }  // namespace plat

@@ -640,6 +640,11 @@ msg::Id for__close_default(UnitBlock* u, bool free_block) {
   return id;
 }
 
+msg::Id for__close_without_release(UnitBlock* u) {
+  if (!u->connected) return 0;
+  return for__close_proc(u, u->open_status == kStatusScratch ? 2 : 1);
+}
+
 int for_open(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
              IoArgs args) {
   UnitBlock* u = nullptr;

@@ -55,4 +55,9 @@ msg::Id for__open_default(UnitBlock* u, std::uint8_t access, std::uint8_t status
 // The block stays; the caller frees it when `free_block` is set.
 msg::Id for__close_default(UnitBlock* u, bool free_block);
 
+// The same disconnection without releasing any memory of the block: the
+// close at exit after a processor exception, when the heap may be
+// inconsistent.
+msg::Id for__close_without_release(UnitBlock* u);
+
 }  // namespace recio

@@ -27,6 +27,12 @@ msg::Id for__adjust_buffer(UnitBlock* u, std::size_t extra);
 // the last record read ended.
 msg::Id for__flush_readahead(UnitBlock* u);
 
+// A statement on the unit will never finish (termination took the unit from
+// it): the part of its record already in the file, which only a record too
+// large for memory leaves there, is cut off, so the file ends with the last
+// complete record.
+void for__discard_unfinished_record(UnitBlock* u);
+
 // Frames the current unformatted record and writes it; applies truncation.
 msg::Id for__put_su(UnitBlock* u);
 

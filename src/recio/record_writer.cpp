@@ -105,13 +105,17 @@ msg::Id write_direct(UnitBlock* u, const char* src, std::size_t n, bool last_ite
   int err = 0;
   if (!u->direct_write) {
     u->direct_write = true;
+    // Where the record starts: its leading length is filled in there at the
+    // end, and an unfinished record is cut back to it.
+    const bool placed = plat::seek(u->handle, 0, plat::Whence::kCurrent, &u->rec_file_pos, &err);
+    if (!placed) u->rec_file_pos = -1;
     if (!is_variable(u)) {
       // A stream record has no leading length to fill in.
     } else if (last_item) {
       const std::uint64_t data = buffered + n - 4;
       store_length(base + u->rec_start, static_cast<std::uint32_t>(data), u->big_endian);
       u->leading_len_set = true;
-    } else if (!plat::seek(u->handle, 0, plat::Whence::kCurrent, &u->rec_file_pos, &err)) {
+    } else if (!placed) {
       u->os_error = err;
       return msg::kWriteError;
     }
@@ -269,6 +273,15 @@ msg::Id for__flush_readahead(UnitBlock* u) {
   u->ahead_begin = u->ahead_end = 0;
   u->rec_end = 0;
   return 0;
+}
+
+void for__discard_unfinished_record(UnitBlock* u) {
+  if (u->direct_write && u->disk_file && u->rec_file_pos >= 0) {
+    int err = 0;
+    if (plat::seek(u->handle, u->rec_file_pos, plat::Whence::kBegin, nullptr, &err))
+      plat::set_end_of_file(u->handle, &err);
+  }
+  u->direct_write = false;
 }
 
 msg::Id for__put_su(UnitBlock* u) {

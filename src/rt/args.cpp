@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "rt/memory.h"
+
 namespace rt {
 
 int for__l_argc = 0;
@@ -143,6 +145,10 @@ class Splitter {
 
 }  // namespace
 
+void ArgumentBlock::Free::operator()(char** p) const {
+  for__free_vm(p);
+}
+
 ArgumentBlock split_command_line(std::string_view line, std::string_view module_path,
                                  const LeadByteTable* lead_bytes) {
   line = line.substr(0, line.find('\0'));
@@ -156,9 +162,9 @@ ArgumentBlock split_command_line(std::string_view line, std::string_view module_
   // the line length; only a count beyond int needs refusing.
   if (count.args() > static_cast<std::size_t>(std::numeric_limits<int>::max())) return result;
   const std::size_t pointers = (count.args() + 1) * sizeof(char*);
-  // malloc gives storage aligned for the pointers and, in C++20, implicitly
+  // for__get_vm is malloc: storage aligned for the pointers that, in C++20, implicitly
   // creates the pointer array and the characters that follow it.
-  result.block_.reset(static_cast<char**>(std::malloc(pointers + count.chars())));
+  result.block_.reset(static_cast<char**>(for__get_vm(pointers + count.chars())));
   if (result.block_ == nullptr) return result;
 
   char** argv = result.block_.get();

@@ -53,7 +53,7 @@ class ArgumentBlock {
  private:
   friend ArgumentBlock split_command_line(std::string_view, std::string_view, const LeadByteTable*);
   struct Free {
-    void operator()(char** p) const { std::free(p); }
+    void operator()(char** p) const;
   };
   std::unique_ptr<char*, Free> block_;
   int argc_ = 0;

@@ -12,8 +12,10 @@
 #include "recio/unit_table.h"
 #include "rt/catalog.h"
 #include "rt/env.h"
+#include "rt/exceptions.h"
 #include "rt/memory.h"
 #include "rt/startup.h"
+#include "rt/traceback.h"
 
 namespace rt {
 namespace {
@@ -41,6 +43,7 @@ void write_diagnostic_buffer(const char* text, std::size_t length) {
 // the identifier (or the dump-flag abort).
 [[noreturn]] void end_after_severe(msg::Id id) {
   for__exit_handler();
+  if (for_check_env_name("FOR__IS_DEBUGGER_PRESENT")) plat::debug_break();
   const char* dump = plat::get_env("f77_dump_flag");
   if (dump == nullptr) dump = plat::get_env("qelfort_dump_flag");
   if (dump != nullptr && (dump[0] == 'Y' || dump[0] == 'y')) {
@@ -48,29 +51,50 @@ void write_diagnostic_buffer(const char* text, std::size_t length) {
     plat::write_stderr(kAbort, sizeof kAbort - 1);
     plat::abort_process(3);
   }
-  plat::exit_process(id);
+  for__end_process(id);
 }
 
 void issue(msg::Id id, std::span<const FormatArg> args) {
-  // The diagnostic buffer; when memory is short, a line-sized one on the stack.
-  char* buffer = static_cast<char*>(for__get_vm(kDiagnosticBufferSize));
+  const bool severe = msg::severity(id) == 3;
+  const bool in_exception = for__exception_in_progress();
+  ExceptionInfo* const x = for__l_excpt_info;
+  // A severe condition becomes the non-continuable exception, before anything
+  // is written. Not while an exception is reported already: that report is
+  // the one the user wants.
+  if (severe && id != msg::severe(169) && x != nullptr && x->continue_mark == 0 && !in_exception &&
+      for_check_env_name("FOR_GENERATE_DEBUG_EXCEPTION")) {
+    plat::raise_exception(plat::exc::kNoncontinuable);
+  }
+  // The diagnostic buffer: the exception path's own, or a fresh one; when
+  // memory is short, a line-sized one on the stack and no traceback.
   char small[kDiagnosticLineMax + 1];
+  char* buffer = nullptr;
+  if (in_exception) {
+    if (x != nullptr) buffer = x->diagnostic_buffer;
+  } else {
+    buffer = static_cast<char*>(for__get_vm(kDiagnosticBufferSize));
+  }
   std::size_t cap = kDiagnosticBufferSize;
   if (buffer == nullptr) {
     buffer = small;
     cap = sizeof small;
-  } else {
-    std::memset(buffer, 0, kDiagnosticBufferSize);
   }
+  std::memset(buffer, 0, cap);
   apply_fort0();
   int n = format_diagnostic_line(buffer, cap, id, args);
   if (n < 0) {
     n = std::snprintf(buffer, cap, "%d",
                       static_cast<int>(static_cast<std::int16_t>(msg::number(id))));
   }
-  write_diagnostic_buffer(buffer, static_cast<std::size_t>(n));
-  if (buffer != small) for__free_vm(buffer);
-  if (msg::severity(id) == 3) end_after_severe(id);
+  auto length = static_cast<std::size_t>(n);
+  const bool traceback = buffer != small && x != nullptr && (severe || x->continue_mark != 0) &&
+                         !for_check_env_name("FOR_DISABLE_STACK_TRACE");
+  if (traceback) length = for_stack_trace(buffer, length, cap);
+  write_diagnostic_buffer(buffer, length);
+  if (buffer != small && !in_exception) for__free_vm(buffer);
+  if (!severe) return;
+  if (x != nullptr && x->continue_mark != 0) return;  // back to the exception handler
+  end_after_severe(id);
 }
 
 bool is_end_of_file(msg::Id id) {
@@ -108,6 +132,10 @@ void for__issue_diagnostic_text(msg::Id id, std::string_view text) {
 
 void for__issue_diagnostic_int(msg::Id id, std::int64_t value) {
   const std::array<FormatArg, 1> args{FormatArg(value)};
+  issue(id, args);
+}
+
+void for__issue_diagnostic_args(msg::Id id, std::span<const FormatArg> args) {
   issue(id, args);
 }
 

@@ -1,10 +1,14 @@
 // Diagnostics for conditions the caller did not ask to handle, and the
 // completion step of every failed I/O statement. A severe (class 3) diagnostic
-// closes every connected unit and ends the process with the identifier as
-// exit status; classes 0-2 print and return.
+// is followed by the traceback (unless FOR_DISABLE_STACK_TRACE), closes every
+// connected unit and ends the process with the identifier as exit status;
+// classes 0-2 print and return. While the exception handler reports, a severe
+// diagnostic returns to it in debugger mode (the continue mark), and the
+// whole path allocates nothing.
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "rt/messages.h"
@@ -14,6 +18,8 @@ struct UnitBlock;
 }
 
 namespace rt {
+
+struct FormatArg;
 
 // What for__io_return does with the unit after the failure.
 enum UnitDisposition : int {
@@ -40,6 +46,7 @@ void for__issue_diagnostic_io(msg::Id id, std::int32_t unit, std::string_view fi
 void for__issue_diagnostic(msg::Id id);
 void for__issue_diagnostic_text(msg::Id id, std::string_view text);
 void for__issue_diagnostic_int(msg::Id id, std::int64_t value);
+void for__issue_diagnostic_args(msg::Id id, std::span<const FormatArg> args);
 
 // The operating-system error line "forrtl: <platform text>" on standard error.
 void write_os_error_line(int os_error);

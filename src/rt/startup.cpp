@@ -1,11 +1,17 @@
 #include "rt/startup.h"
 
+#include <string>
+
 #include "platform/platform.h"
 #include "recio/connection.h"
+#include "recio/record_io.h"
+#include "recio/unit_handover.h"
 #include "recio/unit_table.h"
 #include "rt/args.h"
+#include "rt/console_events.h"
 #include "rt/diagnostics.h"
 #include "rt/env.h"
+#include "rt/exceptions.h"
 
 namespace rt {
 
@@ -18,14 +24,62 @@ std::uint32_t for__reentrancy_mode = 0;
 namespace {
 std::uint32_t initialised = 0;
 std::uint32_t init_guard = 0;
+
+// The argument table built by the run-time itself when the process was
+// given no arguments at all; it lives for the whole run.
+ArgumentBlock own_arguments;
+
+// A start-up that cannot go on: the text on the standard error handle,
+// status 255.
+[[noreturn]] void startup_failure(const char* message) {
+  static constexpr char kPrefix[] = "\r\nruntime error ";
+  plat::write_stderr(kPrefix, sizeof kPrefix - 1);
+  plat::write_stderr(message, std::char_traits<char>::length(message));
+  for__end_process(255);
+}
+
+void take_over_arguments(int argc, char** argv) {
+  if (argc > 0 && argv != nullptr) {
+    for__set_arguments(argc, argv);
+    return;
+  }
+  // No argument vector at all: the command line is empty, which stands for
+  // the program's own path, so argument 0 is that path.
+  char path[4096];
+  const std::size_t n = plat::module_path(path, sizeof path);
+  own_arguments = split_command_line("", std::string_view(path, n), nullptr);
+  if (!own_arguments.ok()) startup_failure("R6008\r\n- not enough space for arguments\r\n");
+  for__set_arguments(own_arguments.argc(), own_arguments.argv());
+}
+
+// The control word from the policy word: a trap for each of bits 0-3,
+// flush-to-zero for bit 16 unless bit 9 asks to count underflows.
+void set_fp_control_from_policy() {
+  const std::uint32_t p = for__l_fpe_mask;
+  plat::FpTraps traps;
+  traps.underflow = (p & 1u) != 0;
+  traps.overflow = (p & 2u) != 0;
+  traps.divide_by_zero = (p & 4u) != 0;
+  traps.invalid = (p & 8u) != 0;
+  plat::set_fp_control(traps, (p & (1u << 16)) != 0 && (p & (1u << 9)) == 0);
+}
+
 }  // namespace
 
 void for_rtl_init_(int argc, char** argv) {
   plat::ensure_standard_handles();
+  // Lock mode 0: there are no lock tables to set up.
   if (init_guard != 0) return;
   init_guard = 1;
   if (initialised == 0) {
-    if (argc > 0 && argv != nullptr) for__set_arguments(argc, argv);
+    for__create_exception_record();  // null when memory is short: no traceback then
+    for__register_console_events();  // without the event thread the signals keep their default
+    // The platform shows no error dialogs of its own here: the switch is
+    // read for its place in start-up and asks for nothing.
+    (void)for_check_env_name("FOR_NOERROR_DIALOGS");
+    plat::clear_fp_flags();
+    take_over_arguments(argc, argv);
+    set_fp_control_from_policy();
     initialised = 1;
   }
   init_guard = 0;
@@ -56,19 +110,31 @@ int for__exit_handler() {
   // Cleared first: a severe close failure below ends the process from here,
   // and must not walk the table again.
   for__l_exit_hand_decl = 0;
+  // After a processor exception the heap may be inconsistent: handles are
+  // closed, nothing is released.
+  const bool after_exception = for__exception_in_progress();
+  // Once a console event has taken the units, a statement that holds one
+  // will never continue, and its unit is closed too.
+  const bool taken = recio::for__units_taken();
   recio::LubCursor cursor;
   while (recio::UnitBlock* u = recio::for__get_next_lub(&cursor)) {
-    if (u->busy != 0) continue;  // held by a statement in progress
+    if (u->busy != 0) {
+      if (!taken) continue;  // held by a statement in progress
+      recio::for__discard_unfinished_record(u);
+    }
     const std::int32_t unit = u->unit;
     if (u->connected) {
       u->closed_by_termination = true;
-      if (msg::Id id = recio::for__close_default(u, false)) {
+      const msg::Id id = after_exception ? recio::for__close_without_release(u)
+                                         : recio::for__close_default(u, false);
+      if (id != 0) {
         u->connected = false;
         for__issue_diagnostic_io(id, unit, u->file_name);
       }
     }
-    recio::for__deallocate_lub(unit);
+    if (!after_exception) recio::for__deallocate_lub(unit);
   }
+  if (!after_exception) for__release_exception_record();
   return 0;
 }
 
@@ -76,9 +142,14 @@ void for_rtl_finish_() {
   for__exit_handler();
 }
 
+void for__end_process(std::uint32_t status) {
+  if (for__exception_in_progress()) plat::exit_process_now(status);
+  plat::exit_process(status);
+}
+
 void for_exit(const std::int32_t* status) {
   for__exit_handler();
-  plat::exit_process(status != nullptr ? static_cast<std::uint32_t>(*status) : 0u);
+  for__end_process(status != nullptr ? static_cast<std::uint32_t>(*status) : 0u);
 }
 
 void for_check_flawed_fdiv() {
@@ -97,9 +168,28 @@ std::int32_t for_set_reentrancy(const std::int32_t* mode) {
   return previous;
 }
 
+namespace {
+
+struct MainCall {
+  int argc;
+  char** argv;
+  int (*program)();
+};
+
+int guarded_main(void* arg) {
+  const auto* call = static_cast<const MainCall*>(arg);
+  for_rtl_init_(call->argc, call->argv);  // done already: a no-op
+  return call->program();
+}
+
+}  // namespace
+
 int for_main(int argc, char** argv, int (*program)()) {
   for_rtl_init_(argc, argv);
-  program();
+  MainCall call{argc, argv, program};
+  // Left normally or by the handler (a floating-point warning, a breakpoint
+  // in debugger mode): either way the run finishes here.
+  plat::run_guarded(guarded_main, &call, for__nt_signal_handler);
   for_rtl_finish_();
   return 0;
 }

@@ -12,7 +12,11 @@ extern std::uint32_t for__l_fpe_mask;          // floating-point policy word (st
 extern std::uint32_t for__l_undcnt, for__l_ovfcnt, for__l_div0cnt, for__l_invcnt;
 extern std::uint32_t for__reentrancy_mode;
 
-// Initialisation; later calls do nothing.
+// Initialisation; later calls do nothing. Creates the exception record,
+// starts the console events, sets the floating-point control word and takes
+// over the argument table (with no arguments at all, argument 0 is the
+// program's own path). A start-up that cannot go on writes its "runtime
+// error" text and ends the process with status 255.
 void for_rtl_init_(int argc, char** argv);
 // Runs the exit handler.
 void for_rtl_finish_();
@@ -22,12 +26,18 @@ void for__fpe_exit_handler();
 // Exit handler, then process exit with *status (0 when null).
 [[noreturn]] void for_exit(const std::int32_t* status);
 
+// Every end of the process by the run-time goes through here. After a
+// processor exception the process ends at once (no at-exit routines: the
+// heap may be inconsistent); otherwise normally.
+[[noreturn]] void for__end_process(std::uint32_t status);
+
 // Checks the processor's divide; issues the severe 201 on a flawed one.
 void for_check_flawed_fdiv();
 // Returns the previous lock mode; any mode other than 3 selects 0.
 std::int32_t for_set_reentrancy(const std::int32_t* mode);
 
-// The run-time's main: initialise, run the program's main routine, finish.
+// The run-time's main: initialise, run the program's main routine with the
+// exception handler in force, finish (on every way out of the routine).
 // Returns 0 whatever the routine returns.
 int for_main(int argc, char** argv, int (*program)());
 

@@ -34,6 +34,16 @@ inline std::string severe(int number, const std::string& text) {
   return line;
 }
 
+// The tests here compare diagnostic lines exactly: no traceback after them,
+// unless a test sets the switch itself.
+inline ProgramRun with_bare_diagnostics(ProgramRun r) {
+  for (const std::string& e : r.env) {
+    if (e.rfind("FOR_DISABLE_STACK_TRACE=", 0) == 0) return r;
+  }
+  r.env.push_back("FOR_DISABLE_STACK_TRACE=true");
+  return r;
+}
+
 class ConverterTest : public ::testing::Test {
  protected:
   // Runs the converter in the scratch directory with the given arguments.
@@ -44,7 +54,7 @@ class ConverterTest : public ::testing::Test {
     r.input = std::move(input);
     r.cwd = dir.path();
     r.env = std::move(env);
-    return run_mapconv(r);
+    return run_mapconv(with_bare_diagnostics(std::move(r)));
   }
 
   // Writes `map_text` to in.map and converts it to out.unf.

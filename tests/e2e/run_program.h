@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,7 +31,16 @@ struct ProgramRun {
   // the run-time's environment switches of the test's caller out of the run.
   std::vector<std::string> env{"LC_ALL=C"};
   std::chrono::seconds timeout{60};  // guards the suite against a hang only
-  std::vector<int> closed;           // standard descriptors the child starts without
+  bool empty_argv = false;           // no argument vector at all, not even argument 0
+  // Sent to the child once its standard output holds `signal_after`; standard
+  // input then stays open until the child ends, so that its end of file
+  // cannot overtake the signal.
+  int signal = 0;
+  std::string signal_after;
+  std::vector<int> ignored_signals;  // inherited as ignored, as under nohup
+  // Runs on a thread of its own while the child runs (given its pid).
+  std::function<void(pid_t)> alongside;
+  std::vector<int> closed;  // standard descriptors the child starts without
   // Bytes of address space the child may use (0: no limit), like `ulimit -v`.
   rlim_t address_space_limit = 0;
 };
@@ -121,6 +132,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   using detail::UniqueFd;
   std::vector<std::string> argv_strings{binary};
   argv_strings.insert(argv_strings.end(), run.args.begin(), run.args.end());
+  if (run.empty_argv) argv_strings.clear();
   std::vector<std::string> env_strings = run.env;
   // Everything the child needs is prepared before fork: after it, only
   // async-signal-safe calls are made.
@@ -145,7 +157,8 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::signal(SIGPIPE, SIG_DFL);
+    for (const int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::signal(sig, SIG_DFL);
+    for (const int sig : run.ignored_signals) ::signal(sig, SIG_IGN);
     ::execve(binary.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
@@ -153,8 +166,12 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   in.read_end.reset();
   out.write_end.reset();
   err.write_end.reset();
-  if (run.input.empty()) in.write_end.reset();
+  const bool hold_input = run.signal != 0;
+  if (run.input.empty() && !hold_input) in.write_end.reset();
   if (in.write_end.get() >= 0) ::fcntl(in.write_end.get(), F_SETFL, O_NONBLOCK);
+  std::thread alongside;
+  if (run.alongside) alongside = std::thread(run.alongside, pid);
+  bool signalled = false;
 
   ProgramResult result;
   std::size_t written = 0;
@@ -168,7 +185,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     };
     watch(out.read_end, POLLIN);
     watch(err.read_end, POLLIN);
-    watch(in.write_end, POLLOUT);
+    if (written < run.input.size()) watch(in.write_end, POLLOUT);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
@@ -188,7 +205,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
             ::write(fds[i].fd, run.input.data() + written, run.input.size() - written);
         if (w > 0) written += static_cast<std::size_t>(w);
         if (w < 0 && errno != EAGAIN && errno != EINTR) in.write_end.reset();  // EPIPE
-        if (written == run.input.size()) in.write_end.reset();
+        if (written == run.input.size() && !hold_input) in.write_end.reset();
         continue;
       }
       UniqueFd& source = fds[i].fd == out.read_end.get() ? out.read_end : err.read_end;
@@ -196,6 +213,11 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
       const ssize_t r = ::read(fds[i].fd, buffer, sizeof buffer);
       if (r > 0) {
         sink.append(buffer, static_cast<std::size_t>(r));
+        if (run.signal != 0 && !signalled &&
+            result.out.find(run.signal_after) != std::string::npos) {
+          ::kill(pid, run.signal);
+          signalled = true;
+        }
       } else if (r == 0 || (errno != EAGAIN && errno != EINTR)) {
         source.reset();
       }
@@ -207,6 +229,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) detail::fail("waitpid");
   }
+  if (alongside.joinable()) alongside.join();
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
@@ -215,6 +238,12 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
 // The converter under test.
 inline ProgramResult run_mapconv(const ProgramRun& run) {
   return run_program(MAPCONV_BINARY, run);
+}
+
+// A test program linked with the run-time that provokes the faults named by
+// its argument.
+inline ProgramResult run_fault_program(const ProgramRun& run) {
+  return run_program(MAPCONV_FAULT_PROGRAM, run);
 }
 
 }  // namespace e2e

@@ -63,7 +63,7 @@ TEST_F(SpecialFilesE2e, ClosedStandardStreamsNeverReachTheMap) {
     run.args = {"in.map", "out.unf"};
     run.cwd = dir.path();
     run.closed = c.closed;
-    const ProgramResult r = run_mapconv(run);
+    const ProgramResult r = run_mapconv(with_bare_diagnostics(run));
     EXPECT_EQ(r.exit_status, c.exit_status);
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
@@ -136,7 +136,7 @@ TEST_F(SpecialFilesE2e, FifoMaps) {
                                : std::vector<std::string>{"in.map", "map.fifo"};
     run.cwd = dir.path();
     run.timeout = std::chrono::seconds(20);
-    const ProgramResult r = run_mapconv(run);
+    const ProgramResult r = run_mapconv(with_bare_diagnostics(run));
     // A reader still waiting for a writer that never came is let go.
     if (const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK); fd >= 0) ::close(fd);
     other_end.join();

@@ -1,0 +1,135 @@
+// A program linked with the run-time, run under its frame like the
+// converter: it first writes an unformatted file through a unit, then does
+// what its argument names. The faulting routines are exported and never
+// inlined, so that the traceback's first frame names them.
+#include <fenv.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "recio/format.h"
+#include "recio/io_api.h"
+#include "rt/startup.h"
+
+namespace {
+
+using recio::IoArg;
+
+int program_argc;
+char** program_argv;
+
+// OPEN (FILE=name, STATUS='unknown', FORM='unformatted') on `unit`.
+void open_unformatted(std::int32_t unit, const char* name) {
+  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
+                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(name))),
+                        IoArg::address(name),
+                        IoArg::val(7),
+                        IoArg::address("unknown"),
+                        IoArg::val(11),
+                        IoArg::address("unformatted"),
+                        IoArg::val(2)};
+  recio::IoControlBlock cb{};
+  recio::for_open(&cb, unit, recio::kFlagsNoBranch, desc, args);
+}
+
+void write_record(std::int32_t unit, const char* text) {
+  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(text))),
+                        IoArg::address(text)};
+  recio::IoControlBlock cb{};
+  recio::for_write_seq(&cb, unit, recio::kFlagsNoBranch, desc, args);
+}
+
+// A console read, so that the program waits at a prompt.
+void read_console() {
+  char line[80];
+  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
+  const IoArg args[] = {IoArg::val(80), IoArg::address(line)};
+  recio::IoControlBlock cb{};
+  recio::for_read_seq_fmt(&cb, 5, recio::kFlagsEndBranch, desc, args, recio::kFormatA);
+}
+
+extern "C" void own_interrupt_handler(int) {
+  static constexpr char kText[] = "own handler\n";
+  ::write(STDOUT_FILENO, kText, sizeof kText - 1);
+  ::_exit(42);
+}
+
+volatile int zero = 0;
+volatile int numerator = 7;
+volatile bool keep_going = true;
+
+}  // namespace
+
+extern "C" {
+
+// The undefined-behaviour sanitizer would report these two before the
+// processor faults; the faults themselves are the point.
+__attribute__((noinline, no_sanitize("undefined"))) void provoke_segv() {
+  volatile int* volatile target = nullptr;
+  *target = 1;
+}
+
+__attribute__((noinline, no_sanitize("undefined"))) void provoke_intdiv() {
+  volatile int quotient = numerator / zero;
+  (void)quotient;
+}
+
+__attribute__((noinline)) int provoke_overflow(int depth) {
+  volatile char frame[512];
+  frame[0] = static_cast<char>(depth);
+  if (!keep_going) return frame[0];
+  return provoke_overflow(depth + 1) + frame[0];
+}
+
+__attribute__((noinline)) void provoke_illegal() {
+  __builtin_trap();
+}
+
+__attribute__((noinline)) void provoke_break() {
+  ::raise(SIGTRAP);
+}
+
+__attribute__((noinline)) double provoke_fpdiv() {
+  ::feenableexcept(FE_DIVBYZERO);
+  volatile double z = 0.0;
+  return 1.0 / z;
+}
+
+}  // extern "C"
+
+namespace {
+
+int fault_main() {
+  const std::string mode = program_argc > 1 ? program_argv[1] : "";
+  open_unformatted(30, "before.unf");
+  write_record(30, "complete");
+  if (mode == "access") provoke_segv();
+  if (mode == "intdiv") provoke_intdiv();
+  if (mode == "overflow") provoke_overflow(0);
+  if (mode == "illegal") provoke_illegal();
+  if (mode == "breakpoint") provoke_break();
+  if (mode == "fpdiv") provoke_fpdiv();
+  if (mode == "severe") open_unformatted(31, "missing/out.unf");
+  if (mode == "own-interrupt") {
+    ::signal(SIGINT, own_interrupt_handler);
+    static constexpr char kReady[] = "ready\n";
+    ::write(STDOUT_FILENO, kReady, sizeof kReady - 1);
+    read_console();
+  }
+  static constexpr char kDone[] = "returned\n";
+  ::write(STDOUT_FILENO, kDone, sizeof kDone - 1);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  program_argc = argc;
+  program_argv = argv;
+  return rt::for_main(argc, argv, fault_main);
+}
