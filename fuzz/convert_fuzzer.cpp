@@ -77,6 +77,10 @@ bool known_end(std::uint32_t status) {
 rlimit saved_limit;
 
 void limit_output(rlim_t bytes) {
+  // A write beyond the limit fails with an error instead of a signal. Set
+  // here, not at initialisation: libFuzzer installs its own handler after.
+  static const bool ignored = ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
+  if (!ignored) fuzz::fail("cannot ignore SIGXFSZ");
   rlimit limit = saved_limit;
   if (bytes < limit.rlim_cur) limit.rlim_cur = bytes;
   if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) fuzz::fail("setrlimit");
@@ -93,8 +97,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   std::atexit(remove_work_dir);
   set_name(input_name, "in.map");
   set_name(output_name, "out.map");
-  // A write beyond the limit fails with an error instead of a signal.
-  ::signal(SIGXFSZ, SIG_IGN);
   if (::getrlimit(RLIMIT_FSIZE, &saved_limit) != 0) fuzz::fail("getrlimit");
   return 0;
 }
