@@ -296,4 +296,9 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
   recio::for_close(&cb, kOutputUnit, kNoBranch, kCloseNoKeywords, {});
 }
 
+void reset_convert_storage() {
+  header = MapHeader{};
+  std::memset(line, 0, sizeof line);
+}
+
 }  // namespace app

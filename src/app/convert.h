@@ -26,4 +26,9 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
              std::int32_t output_length, float* field, const std::int32_t* capacity, char* message,
              std::int32_t message_length, std::int32_t* status);
 
+// Puts CONVERT's static map header and line buffer back to their contents at
+// program start (all zero bits), so that a harness running many conversions
+// in one process sees each one as the first. The program never calls it.
+void reset_convert_storage();
+
 }  // namespace app

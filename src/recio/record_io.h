@@ -58,4 +58,10 @@ msg::Id for__put_sf(UnitBlock* u);
 // One platform read into buffer; the byte count, 0 at end of file, or -1.
 long for__read_input(int handle, char* buffer, std::size_t count, int* error);
 
+// A harness may stand in for the platform read below for__read_input (same
+// contract), to feed the reader chosen bytes in chosen read sizes.
+// Process-wide; null restores the platform read. The program never sets one.
+using ReadInputSeam = long (*)(int handle, char* buffer, std::size_t count, int* error);
+void for__set_read_input_seam(ReadInputSeam seam);
+
 }  // namespace recio

@@ -16,6 +16,8 @@ namespace {
 // Disk files are read in blocks of this size at least: few system calls.
 constexpr std::size_t kReadBlock = 64 * 1024;
 
+ReadInputSeam read_input_seam = nullptr;
+
 bool is_standard_input(const UnitBlock* u) {
   return u->standard_handle && u->handle == plat::std_handle(plat::StdStream::kInput);
 }
@@ -46,7 +48,12 @@ msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end, std::size_t ma
 }  // namespace
 
 long for__read_input(int handle, char* buffer, std::size_t count, int* error) {
+  if (read_input_seam != nullptr) return read_input_seam(handle, buffer, count, error);
   return plat::read_bytes(handle, buffer, count, error);
+}
+
+void for__set_read_input_seam(ReadInputSeam seam) {
+  read_input_seam = seam;
 }
 
 msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {

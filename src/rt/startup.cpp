@@ -1,5 +1,6 @@
 #include "rt/startup.h"
 
+#include <atomic>
 #include <string>
 
 #include "platform/platform.h"
@@ -24,6 +25,8 @@ std::uint32_t for__reentrancy_mode = 0;
 namespace {
 std::uint32_t initialised = 0;
 std::uint32_t init_guard = 0;
+// Atomic: the console event thread may end the process too.
+std::atomic<void (*)(std::uint32_t)> end_process_seam{nullptr};
 
 // The argument table built by the run-time itself when the process was
 // given no arguments at all; it lives for the whole run.
@@ -144,12 +147,19 @@ void for_rtl_finish_() {
 
 void for__end_process(std::uint32_t status) {
   if (for__exception_in_progress()) plat::exit_process_now(status);
+  // Not while an exception is handled: the seam unwinds, which a signal
+  // handler must not.
+  if (void (*seam)(std::uint32_t) = end_process_seam.load()) seam(status);
   plat::exit_process(status);
 }
 
 void for_exit(const std::int32_t* status) {
   for__exit_handler();
   for__end_process(status != nullptr ? static_cast<std::uint32_t>(*status) : 0u);
+}
+
+void for__set_end_process_seam(void (*seam)(std::uint32_t status)) {
+  end_process_seam.store(seam);
 }
 
 void for_check_flawed_fdiv() {

@@ -28,8 +28,13 @@ void for__fpe_exit_handler();
 
 // Every end of the process by the run-time goes through here. After a
 // processor exception the process ends at once (no at-exit routines: the
-// heap may be inconsistent); otherwise normally.
+// heap may be inconsistent); otherwise normally, unless a harness that runs
+// the run-time many times in one process has set a seam: it is called
+// instead and must leave by throwing or jumping (one that returns falls back
+// to the exit). The program never sets one.
 [[noreturn]] void for__end_process(std::uint32_t status);
+// Process-wide; null removes the seam.
+void for__set_end_process_seam(void (*seam)(std::uint32_t status));
 
 // Checks the processor's divide; issues the severe 201 on a flawed one.
 void for_check_flawed_fdiv();

@@ -1,5 +1,6 @@
 #include "rt/traceback.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -35,11 +36,14 @@ const char* shown_line(const TraceFrame& f, char (&buffer)[16]) {
   return buffer;
 }
 
-template <typename... Args>
-std::size_t append(char* text, std::size_t length, std::size_t cap, const char* format,
-                   Args... args) {
+// printf-style, so that every call's format is checked against its arguments.
+[[gnu::format(printf, 4, 5)]] std::size_t append(char* text, std::size_t length, std::size_t cap,
+                                                 const char* format, ...) {
   if (length >= cap) return length;
-  const int n = std::snprintf(text + length, cap - length, format, args...);
+  std::va_list args;
+  va_start(args, format);
+  const int n = std::vsnprintf(text + length, cap - length, format, args);
+  va_end(args);
   if (n < 0 || static_cast<std::size_t>(n) >= cap - length) {
     text[length] = '\0';
     return length;

@@ -14,6 +14,7 @@
 #include "recio/io_api.h"
 #include "recio/unit.h"
 #include "recio/unit_table.h"
+#include "rt/startup.h"
 #include "support/test_files.h"
 
 namespace {
@@ -220,6 +221,44 @@ TEST(DiagnosticsDeathTest, UnitsWrittenBeforeAreClosedComplete) {
   EXPECT_EQ(read_file(first), header + plane);
   EXPECT_EQ(read_file(second), bytes({4, 0, 0, 0}) + "only" + bytes({4, 0, 0, 0}));
   EXPECT_EQ(read_file(capture), not_found_line(21, dir.file("no-such-dir/out.map")));
+}
+
+// A harness's seam takes the end of the process in place of the exit, after
+// the exit handler has closed every unit; the unit table is usable again.
+TEST(EndProcessSeam, TakesTheSevereEndAndTheExitStatus) {
+  struct End {
+    std::uint32_t status;
+  };
+  rt::for__set_end_process_seam([](std::uint32_t status) { throw End{status}; });
+  ScratchDir dir;
+  const std::string first = dir.file("first.map");
+  const std::string missing = dir.file("no-such-dir/out.map");
+  std::uint32_t ended = 0;
+  {
+    StderrCapture redirect(dir.file("stderr"));
+    ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+    ASSERT_EQ(program_open(60, recio::kFlagsNoBranch, first), 0);
+    write_text(60, recio::kFlagsNoBranch, "header");
+    try {
+      program_open(21, recio::kFlagsNoBranch, missing);
+    } catch (const End& end) {
+      ended = end.status;
+    }
+  }
+  EXPECT_EQ(ended, 0xC000001Du);
+  EXPECT_EQ(read_file(first), bytes({6, 0, 0, 0}) + "header" + bytes({6, 0, 0, 0}));
+  EXPECT_EQ(read_file(dir.file("stderr")), not_found_line(21, missing));
+  EXPECT_EQ(program_open(60, recio::kFlagsNoBranch, first), 0);
+  const std::int32_t status = 7;
+  ended = 0;
+  try {
+    rt::for_exit(&status);
+  } catch (const End& end) {
+    ended = end.status;
+  }
+  EXPECT_EQ(ended, 7u);
+  EXPECT_EQ(recio::for__find_lub(60), nullptr);  // closed and freed by the exit handler
+  rt::for__set_end_process_seam(nullptr);
 }
 
 TEST(DiagnosticsDeathTest, WriteFailurePrintsTheOperatingSystemErrorFirst) {

@@ -1,0 +1,85 @@
+// Shared pieces of the fuzz targets: a reader over the input's bytes, the
+// check that stops the fuzzer on a broken property, the run-time's settings
+// for many statements in one process, and the end-of-process seam that turns
+// a severe condition into an exception the target catches.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "recio/unit.h"
+#include "recio/unit_table.h"
+#include "rt/startup.h"
+
+namespace fuzz {
+
+// Takes bytes from the front of the input; past its end it yields zeros.
+class Bytes {
+ public:
+  Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  std::uint8_t take() { return pos_ < size_ ? data_[pos_++] : 0; }
+  // The bytes not taken yet; they stay part of the input's allocation, so a
+  // read beyond them is caught.
+  const char* rest() const { return reinterpret_cast<const char*>(data_ + pos_); }
+  std::size_t rest_size() const { return size_ - pos_; }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+// A broken property: says which and aborts, so the fuzzer keeps the input.
+[[noreturn]] [[gnu::format(printf, 1, 2)]] inline void fail(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::fputs("fuzz check failed: ", stderr);
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  va_end(args);
+  std::abort();
+}
+
+// What the seam throws: the exit status the process would have ended with.
+struct ProcessEnd {
+  std::uint32_t status;
+};
+
+[[noreturn]] inline void throw_process_end(std::uint32_t status) {
+  throw ProcessEnd{status};
+}
+
+// Diagnostics are formatted but not shown (thousands per second would drown
+// the fuzzer's output); no traceback; no foreign conversion or redirection
+// from the caller's environment.
+inline void quiet_run_time() {
+  ::setenv("FOR_DISABLE_DIAGNOSTIC_DISPLAY", "true", 1);
+  ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+  for (const char* name : {"FORT0", "FOR_DIAGNOSTIC_LOG_FILE", "FOR_GENERATE_DEBUG_EXCEPTION",
+                           "FOR__IS_DEBUGGER_PRESENT", "f77_dump_flag", "qelfort_dump_flag",
+                           "FORT_CONVERT20", "FORT_CONVERT21"})
+    ::unsetenv(name);
+  rt::for__set_end_process_seam(throw_process_end);
+}
+
+// No unit is connected or held: every statement gave its unit back and
+// termination (or CLOSE) closed every unit. Unconnected blocks may stay.
+inline void check_units_released(const char* after) {
+  recio::LubCursor cursor;
+  while (const recio::UnitBlock* u = recio::for__get_next_lub(&cursor)) {
+    if (u->connected || u->busy != 0)
+      fail("unit %d still %s after %s", u->unit, u->busy != 0 ? "held" : "connected", after);
+  }
+  recio::UnitBlock* internal = nullptr;
+  if (recio::for__acquire_lun(recio::kInternalUnit, &internal, nullptr,
+                              recio::StatementKind::kInternalRead) != 0)
+    fail("unit -5 cannot be acquired after %s", after);
+  const int depth = internal->internal_depth;
+  recio::for__release_lun(internal);
+  if (depth != 0) fail("%d internal statements still open after %s", depth, after);
+}
+
+}  // namespace fuzz
