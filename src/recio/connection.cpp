@@ -14,6 +14,7 @@
 #include "recio/lf_table.h"
 #include "recio/record_io.h"
 #include "recio/unit_table.h"
+#include "recio/unit_termination.h"
 #include "rt/startup.h"
 
 namespace recio {
@@ -487,7 +488,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   }
   u->connected = true;
   u->record_count = 0;
-  rt::for__l_exit_hand_decl = 1;
+  rt::for__declare_exit_handler(for__close_all_units);
   return 0;
 }
 
