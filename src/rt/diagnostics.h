@@ -1,11 +1,11 @@
 // Diagnostics for conditions the caller did not ask to handle, and the
 // outcome decision of every failed I/O statement (its completion step,
-// for__io_return, belongs to the record I/O services). A severe (class 3) diagnostic
-// is followed by the traceback (unless FOR_DISABLE_STACK_TRACE), closes every
-// connected unit and ends the process with the identifier as exit status;
-// classes 0-2 print and return. While the exception handler reports, a severe
-// diagnostic returns to it in debugger mode (the continue mark), and the
-// whole path allocates nothing.
+// for__io_return, belongs to the record I/O services). A severe (class 3)
+// diagnostic is followed by the traceback (unless FOR_DISABLE_STACK_TRACE),
+// closes every connected unit and ends the process with the identifier as
+// exit status; classes 0-2 print and return. While the exception handler
+// reports, a severe diagnostic returns to it in debugger mode (the continue
+// mark), and the whole path allocates nothing.
 #pragma once
 
 #include <cstdint>
