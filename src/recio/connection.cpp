@@ -10,10 +10,11 @@
 #include "platform/platform.h"
 #include "recio/foreign.h"
 #include "recio/io_api.h"
+#include "recio/io_return.h"
 #include "recio/lf_table.h"
 #include "recio/record_io.h"
 #include "recio/unit_table.h"
-#include "rt/diagnostics.h"
+#include "recio/unit_termination.h"
 #include "rt/startup.h"
 
 namespace recio {
@@ -487,7 +488,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   }
   u->connected = true;
   u->record_count = 0;
-  rt::for__l_exit_hand_decl = 1;
+  rt::for__declare_exit_handler(for__close_all_units);
   return 0;
 }
 
@@ -649,12 +650,11 @@ int for_open(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descrip
              IoArgs args) {
   UnitBlock* u = nullptr;
   if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kOpen))
-    return rt::for__io_fail_no_unit(flags, id, unit);
+    return for__io_fail_no_unit(flags, id, unit);
   u->stmt_flags = flags;
   OpenRequest rq;
   if (msg::Id id = for__open_args(desc, args, &rq, false)) {
-    return rt::for__io_return(u->connected ? rt::kUnitRelease : rt::kUnitReset, id, msg::number(id),
-                              u);
+    return for__io_return(u->connected ? kUnitRelease : kUnitReset, id, msg::number(id), u);
   }
   if (u->connected) {
     if (for__reopen_file(u, rq)) {
@@ -663,10 +663,9 @@ int for_open(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descrip
       return 0;
     }
     if (msg::Id id = for__close_default(u, false))
-      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+      return for__io_return(kUnitReset, id, msg::number(id), u);
   }
-  if (msg::Id id = for__open_proc(u, rq))
-    return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+  if (msg::Id id = for__open_proc(u, rq)) return for__io_return(kUnitReset, id, msg::number(id), u);
   for__release_lun(u);
   cb->unit = nullptr;
   return 0;
@@ -676,7 +675,7 @@ int for_close(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descri
               IoArgs args) {
   UnitBlock* u = nullptr;
   if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kClose))
-    return rt::for__io_fail_no_unit(flags, id, unit);
+    return for__io_fail_no_unit(flags, id, unit);
   u->stmt_flags = flags;
   if (!u->connected) {
     for__release_lun(u);
@@ -686,17 +685,17 @@ int for_close(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descri
   }
   OpenRequest rq;
   if (msg::Id id = for__open_args(desc, args, &rq, true))
-    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+    return for__io_return(kUnitRelease, id, msg::number(id), u);
   int disposition = static_cast<int>(rq.get(kKeyDisposition));
   if (disposition == 0) disposition = u->open_status == kStatusScratch ? 2 : 1;
   if (disposition > 2) {
     // The print and submit dispositions need a command interpreter this
     // platform layer does not offer.
-    return rt::for__io_return(rt::kUnitRelease, msg::kInconsistentOpen,
-                              msg::number(msg::kInconsistentOpen), u);
+    return for__io_return(kUnitRelease, msg::kInconsistentOpen, msg::number(msg::kInconsistentOpen),
+                          u);
   }
   if (msg::Id id = for__close_proc(u, disposition))
-    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+    return for__io_return(kUnitRelease, id, msg::number(id), u);
   for__release_lun(u);
   for__deallocate_lub(unit);
   cb->unit = nullptr;

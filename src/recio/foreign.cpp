@@ -10,10 +10,10 @@
 #include <algorithm>
 #include <bit>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
+#include "platform/platform.h"
 #include "recio/descriptor.h"
 #include "recio/unit.h"
 
@@ -492,7 +492,7 @@ msg::Id for__apply_foreign_selection(UnitBlock* u, int keyword_code, bool from_e
 msg::Id for__apply_foreign_env(UnitBlock* u) {
   char name[32];
   std::snprintf(name, sizeof name, "FORT_CONVERT%d", static_cast<int>(u->unit));
-  const char* env = std::getenv(name);
+  const char* env = plat::get_env(name);
   if (env == nullptr) return 0;
   u->foreign_code = kForeignIeee;
   u->big_endian = false;

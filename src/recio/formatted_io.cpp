@@ -157,7 +157,7 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   cb->format = format;
   cb->format_pos = cb->format_restart = cb->format_repeat = 0;
   if (dir == Direction::kRead) {
-    if (msg::Id id = for__get_su(u)) return fail_statement(cb, rt::kUnitRelease, id, u);
+    if (msg::Id id = for__get_su(u)) return fail_statement(cb, kUnitRelease, id, u);
     // The commonest statement, one text under (A), is one transfer: every
     // other step of the interpreter does nothing for it.
     if (format.size() == kFormatA.size() &&

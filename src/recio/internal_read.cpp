@@ -56,7 +56,7 @@ int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
     std::size_t next = 0;
     if (decode_item(desc[0], desc[1], args, &next, &item) && item_is_valid(item)) {
       if (msg::Id id = list_read_item(scan_state(u), item))
-        return fail_statement(cb, rt::kUnitRelease, id, u);
+        return fail_statement(cb, kUnitRelease, id, u);
       return 0;
     }
   }

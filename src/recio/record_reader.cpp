@@ -8,7 +8,7 @@
 #include "platform/platform.h"
 #include "recio/lf_table.h"
 #include "recio/record_io.h"
-#include "recio/unit_handover.h"
+#include "rt/handover.h"
 
 namespace recio {
 namespace {
@@ -102,7 +102,7 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
     const std::size_t room = u->buffer.size() - u->ahead_end;
     // A console or pipe can wait for ever; the wait is where a console event
     // takes the units over. Disk files never block for long.
-    if (!u->disk_file) for__wait_input(u->handle);
+    if (!u->disk_file) rt::for__wait_input(u->handle);
     int err = 0;
     const long n = for__read_input(u->handle, base + u->ahead_end, one_byte ? 1 : room, &err);
     if (n < 0) {

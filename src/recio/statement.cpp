@@ -11,13 +11,13 @@ UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t
                             const SequentialStatement& how, int* result) {
   UnitBlock* u = nullptr;
   if (msg::Id id = for__acquire_lun(unit, &u, cb, how.kind)) {
-    *result = rt::for__io_fail_no_unit(flags, id, unit);
+    *result = for__io_fail_no_unit(flags, id, unit);
     return nullptr;
   }
   u->stmt_flags = flags;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, how.default_status, how.form)) {
-      *result = fail_statement(cb, rt::kUnitReset, id, u);
+      *result = fail_statement(cb, kUnitReset, id, u);
       return nullptr;
     }
   }
@@ -34,13 +34,13 @@ UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t
   if (refused != 0) {
     // The access checks show their own number but return "mixed access".
     const int status = refused == msg::kReadOnly ? -1 : msg::number(msg::kMixedAccess);
-    *result = fail_statement(cb, rt::kUnitRelease, refused, u, status);
+    *result = fail_statement(cb, kUnitRelease, refused, u, status);
     return nullptr;
   }
   // A write lands where the last record read ended.
   if (how.write) {
     if (msg::Id id = for__flush_readahead(u)) {
-      *result = fail_statement(cb, rt::kUnitRelease, id, u);
+      *result = fail_statement(cb, kUnitRelease, id, u);
       return nullptr;
     }
   }
@@ -52,7 +52,7 @@ UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind
                           int* result) {
   UnitBlock* u = nullptr;
   if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, kind)) {
-    *result = rt::for__io_fail_no_unit(flags, id, kInternalUnit);
+    *result = for__io_fail_no_unit(flags, id, kInternalUnit);
     return nullptr;
   }
   u->stmt_flags = flags;
@@ -61,7 +61,7 @@ UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind
   std::size_t next = 0;
   if (desc->size() < 2 || (*desc)[0] != kTypeChar ||
       !decode_item((*desc)[0], (*desc)[1], *args, &next, &record)) {
-    *result = fail_statement(cb, rt::kUnitRelease, msg::kArgumentError, u);
+    *result = fail_statement(cb, kUnitRelease, msg::kArgumentError, u);
     return nullptr;
   }
   const auto length = static_cast<std::size_t>(record.length);
@@ -69,7 +69,7 @@ UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind
   // grown. A copy is followed by NUL bytes, which end any scan.
   const std::size_t size = length + kBufferSlack;
   if (u->buffer.size() < size && !u->buffer.resize(size)) {
-    *result = fail_statement(cb, rt::kUnitRelease, msg::kNoMemory, u);
+    *result = fail_statement(cb, kUnitRelease, msg::kNoMemory, u);
     return nullptr;
   }
   if (copy) {

@@ -10,9 +10,9 @@
 
 #include "recio/descriptor.h"
 #include "recio/io_api.h"
+#include "recio/io_return.h"
 #include "recio/unit.h"
 #include "recio/unit_table.h"
-#include "rt/diagnostics.h"
 #include "rt/messages.h"
 
 namespace recio {
@@ -22,7 +22,7 @@ namespace recio {
 inline int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, UnitBlock* u,
                           int status = -1) {
   cb->unit = nullptr;
-  return rt::for__io_return(disposition, id, status < 0 ? msg::number(id) : status, u);
+  return for__io_return(disposition, id, status < 0 ? msg::number(id) : status, u);
 }
 
 // Ends a statement that succeeded.
@@ -55,13 +55,13 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, On
       case ItemCursor::Step::kMore:
         return 0;  // the statement stays open for the next call
       case ItemCursor::Step::kEnd:
-        if (msg::Id id = on_end()) return fail_statement(cb, rt::kUnitRelease, id, u);
+        if (msg::Id id = on_end()) return fail_statement(cb, kUnitRelease, id, u);
         return end_statement(cb, u);
       case ItemCursor::Step::kItem:
-        if (msg::Id id = on_item(item, cursor)) return fail_statement(cb, rt::kUnitRelease, id, u);
+        if (msg::Id id = on_item(item, cursor)) return fail_statement(cb, kUnitRelease, id, u);
         break;
       case ItemCursor::Step::kBad:
-        return fail_statement(cb, rt::kUnitRelease, msg::kArgumentError, u);
+        return fail_statement(cb, kUnitRelease, msg::kArgumentError, u);
     }
   }
 }

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "recio/io_api.h"
-#include "recio/unit_handover.h"
+#include "rt/handover.h"
 #include "rt/memory.h"
 
 namespace recio {
@@ -64,7 +64,7 @@ BlockPtr* find_slot(std::int32_t unit, bool create) {
 
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind) {
-  for__handover_point();  // before the table is looked at
+  rt::for__handover_point();  // before the table is looked at
   *out = nullptr;
   // Unit -5 names internal records only; an external statement on it would
   // connect a recycled internal block.

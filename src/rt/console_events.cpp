@@ -1,10 +1,11 @@
+// Console events: the handler the platform calls on its event thread.
 #include "rt/console_events.h"
 
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "recio/unit_handover.h"
 #include "rt/diagnostics.h"
+#include "rt/handover.h"
 #include "rt/startup.h"
 
 namespace rt {
@@ -21,7 +22,7 @@ bool console_event_handler(int event) {
   if (disposition == plat::EventDisposition::kIgnored) return false;
   if (event != plat::kConsoleClosed && disposition == plat::EventDisposition::kOwnHandler)
     return false;
-  recio::for__take_units();
+  for__take_units();
   for__issue_diagnostic_text(msg::kEventAbort, name);
   const std::int32_t status = event;
   for_exit(&status);

@@ -1,6 +1,6 @@
 // Console events: control-C (0), control-BREAK (1) and the console closed
 // (2), delivered by the platform on a thread of its own. A named event takes
-// the units over from the main thread (recio/unit_handover.h), reports
+// the units over from the main thread (rt/handover.h), reports
 // "program aborting due to <name> event" (error 200), closes every unit and
 // ends the process with the event type as status.
 #pragma once

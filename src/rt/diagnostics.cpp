@@ -1,3 +1,5 @@
+// Diagnostics: the line, where it goes, the traceback after it and the end
+// of the process after a severe one; the outcome of failed I/O statements.
 #include "rt/diagnostics.h"
 
 #include <algorithm>
@@ -7,9 +9,6 @@
 #include <cstring>
 
 #include "platform/platform.h"
-#include "recio/connection.h"
-#include "recio/unit.h"
-#include "recio/unit_table.h"
 #include "rt/catalog.h"
 #include "rt/env.h"
 #include "rt/exceptions.h"
@@ -21,7 +20,6 @@ namespace rt {
 namespace {
 
 constexpr std::size_t kDiagnosticBufferSize = 16384;
-constexpr std::size_t kMaxShownName = 259;
 
 // FORT0 redirects standard error once, at the first diagnostic output.
 std::atomic<bool> fort0_done{false};
@@ -139,79 +137,22 @@ void for__issue_diagnostic_args(msg::Id id, std::span<const FormatArg> args) {
   issue(id, args);
 }
 
-int for__io_return(int disposition, msg::Id id, int status, recio::UnitBlock* u) {
-  // The name is copied first: resetting the unit below releases it.
-  char name[kMaxShownName + 1];
-  std::size_t name_length = 0;
-  if (u->statement_name != nullptr) {
-    name_length = std::min(std::strlen(u->statement_name), kMaxShownName);
-    std::memcpy(name, u->statement_name, name_length);
-  } else if (!u->file_name.empty()) {
-    name_length = std::min(u->file_name.size(), kMaxShownName);
-    std::memcpy(name, u->file_name.data(), name_length);
-  } else {
-    static constexpr char kUnknown[] = "\"Unknown\"";
-    name_length = sizeof kUnknown - 1;
-    std::memcpy(name, kUnknown, name_length);
+bool for__io_outcome(const IoBranches& branches, msg::Id id, int status, int* result) {
+  if (branches.error_check || (branches.conversion_status && id == msg::kOutputConversion)) {
+    *result = is_end_of_file(id)     ? -1
+              : is_end_of_record(id) ? -2
+                                     : static_cast<std::int16_t>(status);
+    return false;
   }
-  const std::int32_t unit = u->unit;
-  const std::uint32_t flags = u->stmt_flags;
-
-  int result = 0;
-  bool diagnose = false;
-  if ((flags & 1u) != 0 || ((flags & (1u << 25)) != 0 && id == msg::kOutputConversion)) {
-    u->os_error = 0;
-    result = is_end_of_file(id)     ? -1
-             : is_end_of_record(id) ? -2
-                                    : static_cast<std::int16_t>(status);
-  } else if ((flags & 2u) != 0 && (is_end_of_file(id) || id == msg::kTooManyRecords)) {
-    u->os_error = 0;
-    result = -1;
-  } else if ((flags & (1u << 21)) != 0 && is_end_of_record(id)) {
-    u->os_error = 0;
-    result = -2;
-  } else {
-    diagnose = true;
-    // Formatted records are written whole at the end of their statement, so no
-    // console unit holds a partial record that would need ending here.
-    if (u->os_error != 0) {
-      write_os_error_line(u->os_error);
-      u->os_error = 0;
-    }
+  if (branches.end_branch && (is_end_of_file(id) || id == msg::kTooManyRecords)) {
+    *result = -1;
+    return false;
   }
-
-  switch (disposition) {
-    case kUnitLeave:
-      break;
-    case kUnitRelease:
-      recio::for__release_lun(u);
-      break;
-    case kUnitReset:
-      recio::reset_unit_block(u);
-      recio::for__release_lun(u);
-      break;
-    case kUnitClose:
-      recio::for__close_default(u, false);
-      recio::for__release_lun(u);
-      break;
-    default: {
-      const std::array<FormatArg, 2> where{FormatArg(__FILE__), FormatArg(__LINE__)};
-      issue(msg::kInternalCheck, where);
-      break;
-    }
+  if (branches.eor_branch && is_end_of_record(id)) {
+    *result = -2;
+    return false;
   }
-
-  if (diagnose) {
-    for__issue_diagnostic_io(id, unit, std::string_view(name, name_length));
-    return static_cast<std::int16_t>(msg::number(id));
-  }
-  return result;
-}
-
-int for__io_fail_no_unit(std::uint32_t flags, msg::Id id, std::int32_t unit) {
-  if ((flags & 1u) != 0) return static_cast<std::int16_t>(msg::number(id));
-  for__issue_diagnostic_io(id, unit, "unknown");
-  return static_cast<std::int16_t>(msg::number(id));
+  return true;
 }
 
 }  // namespace rt

@@ -1,13 +1,13 @@
 // Environment switches of the run-time.
 #include "rt/env.h"
 
-#include <cstdlib>
+#include "platform/platform.h"
 
 namespace rt {
 
 bool for_check_env_name(const char* name) {
   if (name == nullptr) return false;
-  const char* value = std::getenv(name);
+  const char* value = plat::get_env(name);
   if (value == nullptr || value[0] == '\0') return false;
   switch (value[0]) {
     case 't':

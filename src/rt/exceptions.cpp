@@ -1,3 +1,4 @@
+// The exception record and the handler that reports processor exceptions.
 #include "rt/exceptions.h"
 
 #include <array>

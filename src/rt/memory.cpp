@@ -1,3 +1,4 @@
+// Heap blocks of the run-time and the test hook that makes them run out.
 #include "rt/memory.h"
 
 #include <atomic>

@@ -1,13 +1,11 @@
+// Start-up and termination: initialisation, the exit handler, the process
+// end, the divide check and the run-time's main.
 #include "rt/startup.h"
 
 #include <atomic>
 #include <string>
 
 #include "platform/platform.h"
-#include "recio/connection.h"
-#include "recio/record_io.h"
-#include "recio/unit_handover.h"
-#include "recio/unit_table.h"
 #include "rt/args.h"
 #include "rt/console_events.h"
 #include "rt/diagnostics.h"
@@ -24,6 +22,8 @@ std::uint32_t for__reentrancy_mode = 0;
 
 namespace {
 std::uint32_t initialised = 0;
+// The unit walk of the record I/O services; null until a unit is connected.
+UnitCloser unit_closer = nullptr;
 std::uint32_t init_guard = 0;
 // Atomic: the console event thread may end the process too.
 std::atomic<void (*)(std::uint32_t)> end_process_seam{nullptr};
@@ -116,29 +116,14 @@ int for__exit_handler() {
   // After a processor exception the heap may be inconsistent: handles are
   // closed, nothing is released.
   const bool after_exception = for__exception_in_progress();
-  // Once a console event has taken the units, a statement that holds one
-  // will never continue, and its unit is closed too.
-  const bool taken = recio::for__units_taken();
-  recio::LubCursor cursor;
-  while (recio::UnitBlock* u = recio::for__get_next_lub(&cursor)) {
-    if (u->busy != 0) {
-      if (!taken) continue;  // held by a statement in progress
-      recio::for__discard_unfinished_record(u);
-    }
-    const std::int32_t unit = u->unit;
-    if (u->connected) {
-      u->closed_by_termination = true;
-      const msg::Id id = after_exception ? recio::for__close_without_release(u)
-                                         : recio::for__close_default(u, false);
-      if (id != 0) {
-        u->connected = false;
-        for__issue_diagnostic_io(id, unit, u->file_name);
-      }
-    }
-    if (!after_exception) recio::for__deallocate_lub(unit);
-  }
+  if (unit_closer != nullptr) unit_closer(after_exception);
   if (!after_exception) for__release_exception_record();
   return 0;
+}
+
+void for__declare_exit_handler(UnitCloser close_units) {
+  unit_closer = close_units;
+  for__l_exit_hand_decl = 1;
 }
 
 void for_rtl_finish_() {

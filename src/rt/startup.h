@@ -22,6 +22,12 @@ void for_rtl_init_(int argc, char** argv);
 void for_rtl_finish_();
 // Floating-point summary, then every connected unit closed. Returns 0.
 int for__exit_handler();
+// The walk that closes every connected unit at exit; after a processor
+// exception it closes handles and releases nothing.
+using UnitCloser = void (*)(bool after_exception);
+// A unit was connected: the exit handler is to close the units, through
+// `close_units` (the record I/O services' walk; the run-time holds one).
+void for__declare_exit_handler(UnitCloser close_units);
 void for__fpe_exit_handler();
 // Exit handler, then process exit with *status (0 when null).
 [[noreturn]] void for_exit(const std::int32_t* status);

@@ -1,3 +1,4 @@
+// The traceback lines after a diagnostic, from the platform's stack walk.
 #include "rt/traceback.h"
 
 #include <cstdarg>

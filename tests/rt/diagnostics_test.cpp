@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "recio/io_api.h"
+#include "recio/io_return.h"
 #include "recio/unit.h"
 #include "recio/unit_table.h"
 #include "rt/startup.h"
@@ -115,7 +116,7 @@ TEST(IoReturn, OutcomeByStatementBranchesAndCondition) {
     u.unit = 7;
     u.stmt_flags = c.flags;
     u.os_error = ENOSPC;
-    EXPECT_EQ(rt::for__io_return(rt::kUnitLeave, c.id, c.status, &u), c.result);
+    EXPECT_EQ(recio::for__io_return(recio::kUnitLeave, c.id, c.status, &u), c.result);
     EXPECT_EQ(u.os_error, 0);
   }
 }
@@ -155,7 +156,7 @@ TEST(IoReturn, LesserConditionsPrintAndReturnTheirNumber) {
     int result = 0;
     {
       StderrCapture redirect(capture);
-      result = rt::for__io_return(rt::kUnitLeave, c.id, 1, &u);
+      result = recio::for__io_return(recio::kUnitLeave, c.id, 1, &u);
     }
     EXPECT_EQ(result, msg::number(c.id));
     EXPECT_EQ(read_file(capture), c.line);

@@ -1,6 +1,7 @@
-#include "recio/unit_handover.h"
+// The hand-over of the units to the console event thread.
+#include "rt/handover.h"
 
-namespace recio {
+namespace rt {
 namespace handover {
 
 std::atomic<std::uint32_t> state{kRunning};
@@ -34,4 +35,4 @@ bool for__units_taken() {
   return handover::state.load(std::memory_order_acquire) == handover::kParked;
 }
 
-}  // namespace recio
+}  // namespace rt

@@ -1,4 +1,6 @@
 // Hand-over of the units from the main thread to the console event thread.
+// The state belongs to the run-time (the event thread is its own); the
+// record I/O services mark the points where the main thread may park.
 //
 // The run-time takes no lock, so the two threads must never use a unit at
 // the same time. The rule is a one-way hand-over: the event thread touches
@@ -24,7 +26,7 @@
 
 #include "platform/platform.h"
 
-namespace recio {
+namespace rt {
 
 namespace handover {
 inline constexpr std::uint32_t kRunning = 0;
@@ -53,4 +55,4 @@ void for__take_units();
 // True once the main thread has parked for good.
 bool for__units_taken();
 
-}  // namespace recio
+}  // namespace rt

@@ -1,0 +1,36 @@
+// Closing every unit at the end of the process.
+#include "recio/unit_termination.h"
+
+#include "recio/connection.h"
+#include "recio/record_io.h"
+#include "recio/unit_table.h"
+#include "rt/diagnostics.h"
+#include "rt/handover.h"
+
+namespace recio {
+
+void for__close_all_units(bool after_exception) {
+  // Once a console event has taken the units, a statement that holds one
+  // will never continue, and its unit is closed too.
+  const bool taken = rt::for__units_taken();
+  LubCursor cursor;
+  while (UnitBlock* u = for__get_next_lub(&cursor)) {
+    if (u->busy != 0) {
+      if (!taken) continue;  // held by a statement in progress
+      for__discard_unfinished_record(u);
+    }
+    const std::int32_t unit = u->unit;
+    if (u->connected) {
+      u->closed_by_termination = true;
+      const msg::Id id =
+          after_exception ? for__close_without_release(u) : for__close_default(u, false);
+      if (id != 0) {
+        u->connected = false;
+        rt::for__issue_diagnostic_io(id, unit, u->file_name);
+      }
+    }
+    if (!after_exception) for__deallocate_lub(unit);
+  }
+}
+
+}  // namespace recio
