@@ -7,6 +7,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/personality.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -151,6 +152,8 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     for (const int fd : run.closed) ::close(fd);
     if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
     if (run.address_space_limit != 0) {
+      // A fixed layout makes the same limit leave the same room on every run.
+      ::personality(ADDR_NO_RANDOMIZE);
       const rlimit limit{run.address_space_limit, run.address_space_limit};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
     }
