@@ -1,7 +1,9 @@
-// Unformatted sequential writing: one record per write statement, framed by
-// record type. Items are laid end to end in the unit's record buffer and the
-// record goes to the platform in one write when the statement ends; a record
-// that memory cannot hold is written straight to the file (direct-write mode).
+// Records on files, written: formatted records (blank-filled, ended by their
+// record type's terminator) and unformatted sequential writing, one record per
+// write statement, framed by record type. Items are laid end to end in the
+// unit's record buffer and the record goes to the platform in one write when
+// the statement ends; a record that memory cannot hold is written straight to
+// the file (direct-write mode).
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -310,6 +312,31 @@ msg::Id for__put_su(UnitBlock* u) {
   end += f.terminator_length;
   if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
   return apply_truncation(u);
+}
+
+void for__start_output_record(UnitBlock* u) {
+  u->rec_start = u->cur = 0;
+  u->area_end = static_cast<std::size_t>(u->recl);
+  std::memset(u->buffer.data(), ' ', u->area_end);
+  u->high_water = 0;
+  u->no_advance = false;
+}
+
+msg::Id for__put_sf(UnitBlock* u) {
+  const RecordFraming& f = framing_of(u);
+  char* base = u->buffer.data();
+  std::size_t end = std::max(u->cur, u->high_water);
+  if (!u->no_advance) {
+    std::memcpy(base + end, f.terminator, f.terminator_length);
+    end += f.terminator_length;
+    if (f.padded) end = std::max(end, static_cast<std::size_t>(u->recl));
+  }
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
+  // A reused file written from its start keeps nothing of its old contents.
+  if (msg::Id id = apply_truncation(u)) return id;
+  u->record_count += 1;
+  u->no_advance = false;
+  return 0;
 }
 
 int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
