@@ -67,6 +67,12 @@ constexpr RecordFraming kFramings[] = {
     {0, 1, "\r", 1, false, false, false},    // stream CR
 };
 
+static_assert(std::size(kFramings) == kRecStreamCR + 1);
+static_assert(kFramings[kRecFixed].padded && kFramings[kRecSegmented].segmented);
+static_assert(kFramings[kRecVariable].length_fields && kFramings[kRecVariableAlias].length_fields);
+static_assert(kFramings[kRecStreamLF].terminator_length == 2 &&
+              kFramings[kRecStreamCR].terminator_length == 1);
+
 const RecordFraming& framing_of(const UnitBlock* u) {
   return u->record_type < std::size(kFramings) ? kFramings[u->record_type] : kFramings[0];
 }
