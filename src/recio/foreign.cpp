@@ -334,29 +334,23 @@ int tyr_to_ieee(const void* src, const TyrLayout& from, const IeeeLayout& to, vo
   return status != kForeignOk ? status : packed;
 }
 
-}  // namespace
-
-// ---- the routines, plain entries ----
-
-int cvt_ieee_single_to_tyr_f(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return ieee_to_tyr(src, kSingle, kTyrF, dst);
+int ieee_to_ibm(const void* src, const IeeeLayout& from, int frac_bits, void* dst) {
+  std::uint64_t bits = 0;
+  const int status = pack_ibm(load_ieee(src, from), frac_bits, &bits);
+  store_big(bits, frac_bits == 24 ? 4 : 8, dst);
+  return status;
 }
 
-int cvt_ieee_double_to_tyr_d(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return ieee_to_tyr(src, kDouble, kTyrD, dst);
-}
-
-int cvt_ieee_double_to_tyr_g(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return ieee_to_tyr(src, kDouble, kTyrG, dst);
+int ieee_to_cray(const void* src, const IeeeLayout& from, void* dst) {
+  std::uint64_t bits = 0;
+  const int status = pack_cray(load_ieee(src, from), &bits);
+  store_big(bits, 8, dst);
+  return status;
 }
 
 // TYR H: 15-bit exponent and 112-bit fraction; every double fits exactly, so
 // only the top 63 fraction bits can be non-zero.
-int cvt_ieee_double_to_tyr_h(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
+int ieee_double_to_tyr_h(const void* src, void* dst) {
   const Value v = load_ieee(src, kDouble);
   auto* out = static_cast<unsigned char*>(dst);
   std::memset(out, 0, 16);
@@ -376,76 +370,38 @@ int cvt_ieee_double_to_tyr_h(const void* src, std::uint32_t options, void* dst) 
   return kForeignOk;
 }
 
-int cvt_ieee_single_to_ibm_short(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  std::uint64_t bits = 0;
-  const int status = pack_ibm(load_ieee(src, kSingle), 24, &bits);
-  store_big(bits, 4, dst);
-  return status;
-}
+}  // namespace
 
-int cvt_ieee_double_to_ibm_long(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  std::uint64_t bits = 0;
-  const int status = pack_ibm(load_ieee(src, kDouble), 56, &bits);
-  store_big(bits, 8, dst);
-  return status;
-}
+// ---- the routines: (plain name, upper-case name, conversion) ----
 
-int cvt_ieee_double_to_cray(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  std::uint64_t bits = 0;
-  const int status = pack_cray(load_ieee(src, kDouble), &bits);
-  store_big(bits, 8, dst);
-  return status;
-}
+#define RECIO_FOREIGN_ROUTINES(X)                                                                 \
+  X(cvt_ieee_single_to_tyr_f, CVT_IEEE_SINGLE_TO_TYR_F, ieee_to_tyr(src, kSingle, kTyrF, dst))    \
+  X(cvt_ieee_double_to_tyr_d, CVT_IEEE_DOUBLE_TO_TYR_D, ieee_to_tyr(src, kDouble, kTyrD, dst))    \
+  X(cvt_ieee_double_to_tyr_g, CVT_IEEE_DOUBLE_TO_TYR_G, ieee_to_tyr(src, kDouble, kTyrG, dst))    \
+  X(cvt_ieee_double_to_tyr_h, CVT_IEEE_DOUBLE_TO_TYR_H, ieee_double_to_tyr_h(src, dst))           \
+  X(cvt_ieee_single_to_ibm_short, CVT_IEEE_SINGLE_TO_IBM_SHORT,                                   \
+    ieee_to_ibm(src, kSingle, 24, dst))                                                           \
+  X(cvt_ieee_double_to_ibm_long, CVT_IEEE_DOUBLE_TO_IBM_LONG, ieee_to_ibm(src, kDouble, 56, dst)) \
+  X(cvt_ieee_double_to_cray, CVT_IEEE_DOUBLE_TO_CRAY, ieee_to_cray(src, kDouble, dst))            \
+  X(cvt_ieee_single_to_cray, CVT_IEEE_SINGLE_TO_CRAY, ieee_to_cray(src, kSingle, dst))            \
+  X(cvt_tyr_f_to_ieee_single, CVT_TYR_F_TO_IEEE_SINGLE, tyr_to_ieee(src, kTyrF, kSingle, dst))    \
+  X(cvt_tyr_d_to_ieee_double, CVT_TYR_D_TO_IEEE_DOUBLE, tyr_to_ieee(src, kTyrD, kDouble, dst))    \
+  X(cvt_tyr_g_to_ieee_double, CVT_TYR_G_TO_IEEE_DOUBLE, tyr_to_ieee(src, kTyrG, kDouble, dst))    \
+  X(cvt_ibm_short_to_ieee_single, CVT_IBM_SHORT_TO_IEEE_SINGLE,                                   \
+    store_ieee(unpack_ibm(load_big(src, 4), 24), kSingle, dst))                                   \
+  X(cvt_ibm_long_to_ieee_double, CVT_IBM_LONG_TO_IEEE_DOUBLE,                                     \
+    store_ieee(unpack_ibm(load_big(src, 8), 56), kDouble, dst))                                   \
+  X(cvt_cray_to_ieee_double, CVT_CRAY_TO_IEEE_DOUBLE,                                             \
+    store_ieee(unpack_cray(load_big(src, 8)), kDouble, dst))                                      \
+  X(cvt_cray_to_ieee_single, CVT_CRAY_TO_IEEE_SINGLE,                                             \
+    store_ieee(unpack_cray(load_big(src, 8)), kSingle, dst))
 
-int cvt_ieee_single_to_cray(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  std::uint64_t bits = 0;
-  const int status = pack_cray(load_ieee(src, kSingle), &bits);
-  store_big(bits, 8, dst);
-  return status;
-}
-
-int cvt_tyr_f_to_ieee_single(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return tyr_to_ieee(src, kTyrF, kSingle, dst);
-}
-
-int cvt_tyr_d_to_ieee_double(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return tyr_to_ieee(src, kTyrD, kDouble, dst);
-}
-
-int cvt_tyr_g_to_ieee_double(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return tyr_to_ieee(src, kTyrG, kDouble, dst);
-}
-
-int cvt_ibm_short_to_ieee_single(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return store_ieee(unpack_ibm(load_big(src, 4), 24), kSingle, dst);
-}
-
-int cvt_ibm_long_to_ieee_double(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return store_ieee(unpack_ibm(load_big(src, 8), 56), kDouble, dst);
-}
-
-int cvt_cray_to_ieee_double(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return store_ieee(unpack_cray(load_big(src, 8)), kDouble, dst);
-}
-
-int cvt_cray_to_ieee_single(const void* src, std::uint32_t options, void* dst) {
-  if (options != kForeignRoundNearest) return kForeignBadOption;
-  return store_ieee(unpack_cray(load_big(src, 8)), kSingle, dst);
-}
-
-// ---- entries taking the option word by address ----
-
-#define RECIO_FOREIGN_BY_ADDRESS(plain, upper)                                 \
+// Each routine's three entries; only the plain one checks the option word.
+#define RECIO_FOREIGN_ENTRIES(plain, upper, conversion)                        \
+  int plain(const void* src, std::uint32_t options, void* dst) {               \
+    if (options != kForeignRoundNearest) return kForeignBadOption;             \
+    return conversion;                                                         \
+  }                                                                            \
   int upper(const void* src, const std::uint32_t* options, void* dst) {        \
     return options == nullptr ? kForeignBadOption : plain(src, *options, dst); \
   }                                                                            \
@@ -453,23 +409,10 @@ int cvt_cray_to_ieee_single(const void* src, std::uint32_t options, void* dst) {
     return upper(src, options, dst);                                           \
   }
 
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_single_to_tyr_f, CVT_IEEE_SINGLE_TO_TYR_F)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_double_to_tyr_d, CVT_IEEE_DOUBLE_TO_TYR_D)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_double_to_tyr_g, CVT_IEEE_DOUBLE_TO_TYR_G)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_double_to_tyr_h, CVT_IEEE_DOUBLE_TO_TYR_H)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_single_to_ibm_short, CVT_IEEE_SINGLE_TO_IBM_SHORT)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_double_to_ibm_long, CVT_IEEE_DOUBLE_TO_IBM_LONG)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_double_to_cray, CVT_IEEE_DOUBLE_TO_CRAY)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ieee_single_to_cray, CVT_IEEE_SINGLE_TO_CRAY)
-RECIO_FOREIGN_BY_ADDRESS(cvt_tyr_f_to_ieee_single, CVT_TYR_F_TO_IEEE_SINGLE)
-RECIO_FOREIGN_BY_ADDRESS(cvt_tyr_d_to_ieee_double, CVT_TYR_D_TO_IEEE_DOUBLE)
-RECIO_FOREIGN_BY_ADDRESS(cvt_tyr_g_to_ieee_double, CVT_TYR_G_TO_IEEE_DOUBLE)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ibm_short_to_ieee_single, CVT_IBM_SHORT_TO_IEEE_SINGLE)
-RECIO_FOREIGN_BY_ADDRESS(cvt_ibm_long_to_ieee_double, CVT_IBM_LONG_TO_IEEE_DOUBLE)
-RECIO_FOREIGN_BY_ADDRESS(cvt_cray_to_ieee_double, CVT_CRAY_TO_IEEE_DOUBLE)
-RECIO_FOREIGN_BY_ADDRESS(cvt_cray_to_ieee_single, CVT_CRAY_TO_IEEE_SINGLE)
+RECIO_FOREIGN_ROUTINES(RECIO_FOREIGN_ENTRIES)
 
-#undef RECIO_FOREIGN_BY_ADDRESS
+#undef RECIO_FOREIGN_ENTRIES
+#undef RECIO_FOREIGN_ROUTINES
 
 // ---- selection ----
 

@@ -1,9 +1,12 @@
-// Unformatted sequential writing: one record per write statement, framed by
-// record type. Items are laid end to end in the unit's record buffer and the
-// record goes to the platform in one write when the statement ends; a record
-// that memory cannot hold is written straight to the file (direct-write mode).
+// Records on files, written: formatted records (blank-filled, ended by their
+// record type's terminator) and unformatted sequential writing, one record per
+// write statement, framed by record type. Items are laid end to end in the
+// unit's record buffer and the record goes to the platform in one write when
+// the statement ends; a record that memory cannot hold is written straight to
+// the file (direct-write mode).
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "platform/platform.h"
 #include "recio/connection.h"
@@ -42,9 +45,36 @@ msg::Id apply_truncation(UnitBlock* u) {
   return 0;
 }
 
-// Only variable records carry length fields.
-bool is_variable(const UnitBlock* u) {
-  return u->record_type == kRecVariable || u->record_type == kRecVariableAlias;
+// How each record type frames its data, indexed by record type code.
+struct RecordFraming {
+  std::uint8_t lead;     // bytes before the data: a length or the segment control
+  std::uint8_t reserve;  // bytes of the record length kept after the data area
+  const char* terminator;
+  std::uint8_t terminator_length;
+  bool length_fields;  // variable: the data length before and after the data
+  bool segmented;      // written in segments, each with its own control
+  bool padded;         // fixed: filled up to the record length
+};
+
+constexpr RecordFraming kFramings[] = {
+    {0, 0, "", 0, false, false, false},      // none given: as stream
+    {0, 0, "", 0, false, false, true},       // fixed
+    {4, 4, "", 0, true, false, false},       // variable (alias code)
+    {4, 0, "", 0, false, true, false},       // segmented
+    {4, 4, "", 0, true, false, false},       // variable
+    {0, 0, "", 0, false, false, false},      // stream
+    {0, 1, "\r\n", 2, false, false, false},  // stream LF
+    {0, 1, "\r", 1, false, false, false},    // stream CR
+};
+
+static_assert(std::size(kFramings) == kRecStreamCR + 1);
+static_assert(kFramings[kRecFixed].padded && kFramings[kRecSegmented].segmented);
+static_assert(kFramings[kRecVariable].length_fields && kFramings[kRecVariableAlias].length_fields);
+static_assert(kFramings[kRecStreamLF].terminator_length == 2 &&
+              kFramings[kRecStreamCR].terminator_length == 1);
+
+const RecordFraming& framing_of(const UnitBlock* u) {
+  return u->record_type < std::size(kFramings) ? kFramings[u->record_type] : kFramings[0];
 }
 
 bool is_numeric(std::uint8_t type) {
@@ -53,29 +83,11 @@ bool is_numeric(std::uint8_t type) {
 
 // Lays out an empty record for the unit's record type.
 void start_record(UnitBlock* u) {
-  const std::size_t recl = static_cast<std::size_t>(u->recl);
+  const RecordFraming& f = framing_of(u);
   u->rec_start = 0;
-  switch (u->record_type) {
-    case kRecVariable:
-    case kRecVariableAlias:
-      u->cur = u->rec_start + 4;
-      u->area_end = u->rec_start + recl - 4;
-      break;
-    case kRecSegmented:
-      u->segment_continued = false;
-      u->cur = u->rec_start + 4;
-      u->area_end = u->rec_start + recl;
-      break;
-    case kRecStreamLF:
-    case kRecStreamCR:
-      u->cur = u->rec_start;
-      u->area_end = u->rec_start + recl - 1;
-      break;
-    default:  // fixed and stream
-      u->cur = u->rec_start;
-      u->area_end = u->rec_start + recl;
-      break;
-  }
+  if (f.segmented) u->segment_continued = false;
+  u->cur = u->rec_start + f.lead;
+  u->area_end = u->rec_start + static_cast<std::size_t>(u->recl) - f.reserve;
   u->direct_write = false;
   u->leading_len_set = false;
   u->direct_count = 0;
@@ -109,7 +121,7 @@ msg::Id write_direct(UnitBlock* u, const char* src, std::size_t n, bool last_ite
     // end, and an unfinished record is cut back to it.
     const bool placed = plat::seek(u->handle, 0, plat::Whence::kCurrent, &u->rec_file_pos, &err);
     if (!placed) u->rec_file_pos = -1;
-    if (!is_variable(u)) {
+    if (!framing_of(u).length_fields) {
       // A stream record has no leading length to fill in.
     } else if (last_item) {
       const std::uint64_t data = buffered + n - 4;
@@ -138,8 +150,9 @@ msg::Id place_bytes(UnitBlock* u, const char* src, std::size_t n, bool last_item
     u->cur += n;
     return 0;
   }
+  const RecordFraming& f = framing_of(u);
   while (u->cur + n > u->area_end) {
-    if (u->record_type == kRecSegmented) {
+    if (f.segmented) {
       const std::size_t room = u->area_end - u->cur;
       std::memcpy(u->buffer.data() + u->cur, src, room);
       u->cur += room;
@@ -148,7 +161,7 @@ msg::Id place_bytes(UnitBlock* u, const char* src, std::size_t n, bool last_item
       if (msg::Id id = write_segment(u, false)) return id;
       continue;
     }
-    if (!u->recl_defaulted || u->record_type == kRecFixed) return msg::kOutputOverflow;
+    if (!u->recl_defaulted || f.padded) return msg::kOutputOverflow;
     const std::size_t still = n - (u->area_end - u->cur);
     if (for__adjust_buffer(u, std::max<std::size_t>(still, 512)) != 0)
       return write_direct(u, src, n, last_item);
@@ -184,12 +197,12 @@ msg::Id finish_direct(UnitBlock* u) {
   char* base = u->buffer.data();
   const std::size_t tail = u->cur - u->rec_start;
   if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, tail)) return id;
-  if (u->record_type == kRecStreamLF || u->record_type == kRecStreamCR) {
-    const std::size_t n = u->record_type == kRecStreamLF ? 2 : 1;
-    if (msg::Id id = for__write_record_to_file(u, "\r\n", n)) return id;
+  const RecordFraming& f = framing_of(u);
+  if (f.terminator_length != 0) {
+    if (msg::Id id = for__write_record_to_file(u, f.terminator, f.terminator_length)) return id;
     return apply_truncation(u);
   }
-  if (!is_variable(u)) return apply_truncation(u);
+  if (!f.length_fields) return apply_truncation(u);
   char length[4];
   const std::uint64_t data = static_cast<std::uint64_t>(u->direct_count) + tail - 4;
   store_length(length, static_cast<std::uint32_t>(data), u->big_endian);
@@ -211,7 +224,8 @@ msg::Id finish_direct(UnitBlock* u) {
   return apply_truncation(u);
 }
 
-int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
+// The descriptor walk: every item, then the record's end on the last call.
+[[gnu::noinline]] int walk_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
   return run_items(
       cb, u, desc, args,
       [u](const Item& item, const ItemCursor& cursor) {
@@ -225,6 +239,22 @@ int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) 
         }
         return id;
       });
+}
+
+// Every write call's items. Its fast case is the call of a record built in a
+// loop: one 4-byte value given as size and address, more calls to follow, room
+// in the record, no conversion; the walk would place it just the same.
+[[gnu::always_inline]] inline int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc,
+                                              IoArgs args) {
+  if (desc.size() == 4 && desc[1] == kPassSizeAddr && desc[2] == kTypeMore &&
+      type_size(desc[0]) == 4 && args.size() == 2 && args[0].value == 4 &&
+      args[1].addr != nullptr && !u->convert && u->cur + 4 <= u->area_end) [[likely]] {
+    std::memcpy(u->buffer.data() + u->cur, args[1].addr, 4);
+    u->cur += 4;
+    u->first_item = false;
+    return 0;
+  }
+  return walk_items(cb, u, desc, args);
 }
 
 }  // namespace
@@ -243,8 +273,8 @@ msg::Id for__write_record_to_file(UnitBlock* u, const char* bytes, std::size_t c
 }
 
 msg::Id for__adjust_buffer(UnitBlock* u, std::size_t extra) {
-  if (!u->recl_defaulted || u->record_type == kRecFixed || u->record_type == kRecSegmented)
-    return msg::kNoMemory;
+  const RecordFraming& f = framing_of(u);
+  if (!u->recl_defaulted || f.padded || f.segmented) return msg::kNoMemory;
   if (u->form != kFormFormatted) extra = (extra + 3) & ~std::size_t{3};
   const std::size_t new_recl = static_cast<std::size_t>(u->recl) + extra;
   if (new_recl > static_cast<std::size_t>(INT32_MAX)) return msg::kNoMemory;
@@ -285,40 +315,51 @@ void for__discard_unfinished_record(UnitBlock* u) {
 }
 
 msg::Id for__put_su(UnitBlock* u) {
-  char* base = u->buffer.data();
-  std::size_t length = 0;
-  switch (u->record_type) {
-    case kRecVariable:
-    case kRecVariableAlias: {
-      const std::size_t k = u->cur - u->rec_start;
-      const auto data = static_cast<std::uint32_t>(k - 4);
-      store_length(base + u->rec_start, data, u->big_endian);
-      store_length(base + u->cur, data, u->big_endian);
-      length = k + 4;
-      break;
-    }
-    case kRecFixed:
-      std::memset(base + u->cur, 0, u->area_end - u->cur);
-      length = u->area_end - u->rec_start;
-      break;
-    case kRecSegmented:
-      if (msg::Id id = write_segment(u, true)) return id;
-      return apply_truncation(u);
-    case kRecStreamLF:
-      base[u->cur] = '\r';
-      base[u->cur + 1] = '\n';
-      length = u->cur - u->rec_start + 2;
-      break;
-    case kRecStreamCR:
-      base[u->cur] = '\r';
-      length = u->cur - u->rec_start + 1;
-      break;
-    default:
-      length = u->cur - u->rec_start;
-      break;
+  const RecordFraming& f = framing_of(u);
+  if (f.segmented) {
+    if (msg::Id id = write_segment(u, true)) return id;
+    return apply_truncation(u);
   }
-  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, length)) return id;
+  char* base = u->buffer.data();
+  std::size_t end = u->cur;
+  if (f.length_fields) {
+    const auto data = static_cast<std::uint32_t>(u->cur - u->rec_start - 4);
+    store_length(base + u->rec_start, data, u->big_endian);
+    store_length(base + u->cur, data, u->big_endian);
+    end += 4;
+  } else if (f.padded) {
+    std::memset(base + u->cur, 0, u->area_end - u->cur);
+    end = u->area_end;
+  }
+  std::memcpy(base + end, f.terminator, f.terminator_length);
+  end += f.terminator_length;
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
   return apply_truncation(u);
+}
+
+void for__start_output_record(UnitBlock* u) {
+  u->rec_start = u->cur = 0;
+  u->area_end = static_cast<std::size_t>(u->recl);
+  std::memset(u->buffer.data(), ' ', u->area_end);
+  u->high_water = 0;
+  u->no_advance = false;
+}
+
+msg::Id for__put_sf(UnitBlock* u) {
+  const RecordFraming& f = framing_of(u);
+  char* base = u->buffer.data();
+  std::size_t end = std::max(u->cur, u->high_water);
+  if (!u->no_advance) {
+    std::memcpy(base + end, f.terminator, f.terminator_length);
+    end += f.terminator_length;
+    if (f.padded) end = std::max(end, static_cast<std::size_t>(u->recl));
+  }
+  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
+  // A reused file written from its start keeps nothing of its old contents.
+  if (msg::Id id = apply_truncation(u)) return id;
+  u->record_count += 1;
+  u->no_advance = false;
+  return 0;
 }
 
 int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
@@ -335,18 +376,7 @@ int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, De
 
 int for_write_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   UnitBlock* u = statement_unit(cb);
-  if (u == nullptr) return no_statement();
-  // The item call of a record built in a loop: one 4-byte value given as size
-  // and address, more calls to follow, room in the record, no conversion.
-  if (desc.size() == 4 && desc[1] == kPassSizeAddr && desc[2] == kTypeMore &&
-      type_size(desc[0]) == 4 && args.size() == 2 && args[0].value == 4 &&
-      args[1].addr != nullptr && !u->convert && u->cur + 4 <= u->area_end) {
-    std::memcpy(u->buffer.data() + u->cur, args[1].addr, 4);
-    u->cur += 4;
-    u->first_item = false;
-    return 0;
-  }
-  return write_items(cb, u, desc, args);
+  return u != nullptr ? write_items(cb, u, desc, args) : no_statement();
 }
 
 }  // namespace recio

@@ -1,11 +1,10 @@
-// Text output: writing formatted records, list-directed output to a unit
-// (one leading blank per record, records of at most the line width), and
-// list-directed output into an internal record.
+// Text output: list-directed output to a unit (one leading blank per record,
+// records of at most the line width) and list-directed output into an
+// internal record. The records themselves are written by the record writer.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/platform.h"
 #include "recio/connection.h"
 #include "recio/io_api.h"
 #include "recio/numeric.h"
@@ -155,48 +154,6 @@ int internal_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs arg
 }
 
 }  // namespace
-
-void for__start_output_record(UnitBlock* u) {
-  u->rec_start = u->cur = 0;
-  u->area_end = static_cast<std::size_t>(u->recl);
-  std::memset(u->buffer.data(), ' ', u->area_end);
-  u->high_water = 0;
-  u->no_advance = false;
-}
-
-msg::Id for__put_sf(UnitBlock* u) {
-  char* base = u->buffer.data();
-  std::size_t end = std::max(u->cur, u->high_water);
-  if (!u->no_advance) {
-    switch (u->record_type) {
-      case kRecStreamLF:
-        base[end++] = '\r';
-        base[end++] = '\n';
-        break;
-      case kRecStreamCR:
-        base[end++] = '\r';
-        break;
-      case kRecFixed:
-        end = std::max(end, static_cast<std::size_t>(u->recl));
-        break;
-      default:
-        break;
-    }
-  }
-  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
-  // A reused file written from its start keeps nothing of its old contents.
-  if (u->truncate_pending) {
-    int err = 0;
-    if (!plat::set_end_of_file(u->handle, &err)) {
-      u->os_error = err;
-      return msg::kWriteError;
-    }
-    u->truncate_pending = false;
-  }
-  u->record_count += 1;
-  u->no_advance = false;
-  return 0;
-}
 
 int for_write_seq_lis(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
                       IoArgs args) {
