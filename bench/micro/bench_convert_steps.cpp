@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "app/descriptors.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
 
@@ -32,14 +33,14 @@ using recio::IoControlBlock;
 
 constexpr std::int32_t kInputUnit = 20;
 constexpr std::int32_t kOutputUnit = 21;
-constexpr std::uint8_t kText[] = {0x38, 0x04, 0x01, 0x00};
-constexpr std::uint8_t kRecordMore[] = {0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kFieldValueMore[] = {0x1A, 0x05, 0x02, 0x00};
-constexpr std::uint8_t kMore[] = {0x02, 0x00};
-constexpr std::uint8_t kEnd[] = {0x01, 0x00};
-constexpr std::uint8_t kOpen[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
-                                  0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
-constexpr std::uint8_t kCloseNoKeywords[] = {0x01, 0x00};
+constexpr auto kText = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
+constexpr auto kRecordMore = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kMore);
+constexpr auto kFieldValueMore =
+    recio::item_descriptor({recio::kReal4Element}, recio::Terminator::kMore);
+constexpr auto kMore = recio::item_descriptor(recio::Terminator::kMore);
+constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
+constexpr auto kOpen = app::desc::kOpenInput;
+constexpr auto kCloseNoKeywords = recio::item_descriptor(recio::Terminator::kEnd);
 constexpr std::int64_t kBlankNull = 2;
 
 constexpr int kLines = 100000;           // lines in the input file (about 4.6 MB)

@@ -28,9 +28,10 @@ const std::array<std::string, 4>& lines() {
 }
 
 void BM_ListStatementThreeReals(benchmark::State& state) {
-  constexpr std::uint8_t kRecordOnly[] = {0x38, 0x04, 0x02, 0x00};
-  constexpr std::uint8_t kRealMore[] = {0x1A, 0x05, 0x02, 0x00};
-  constexpr std::uint8_t kEnd[] = {0x01, 0x00};
+  constexpr auto kRecordOnly = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kMore);
+  constexpr auto kRealMore =
+      recio::item_descriptor({recio::kReal4Element}, recio::Terminator::kMore);
+  constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
   float v[3];
   std::size_t i = 0;
   for (auto _ : state) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/descriptors.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
 
@@ -17,26 +18,7 @@ using recio::IoControlBlock;
 constexpr std::int32_t kInputUnit = 20;
 constexpr std::int32_t kOutputUnit = 21;
 
-// Item descriptors of the statements below.
-constexpr std::uint8_t kText[] = {0x38, 0x04, 0x01, 0x00};
-constexpr std::uint8_t kTextMore[] = {0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kRecordTextMore[] = {0x38, 0x04, 0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kRecordIntMore[] = {0x38, 0x04, 0x09, 0x03, 0x02, 0x00};
-constexpr std::uint8_t kRecordRealMore[] = {0x38, 0x04, 0x1A, 0x03, 0x02, 0x00};
-constexpr std::uint8_t kRecordRealEnd[] = {0x38, 0x04, 0x1A, 0x03, 0x01, 0x00};
-constexpr std::uint8_t kRecordMore[] = {0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kIntMore[] = {0x09, 0x03, 0x02, 0x00};
-constexpr std::uint8_t kIntEnd[] = {0x09, 0x03, 0x01, 0x00};
-constexpr std::uint8_t kIntValueEnd[] = {0x09, 0x01, 0x01, 0x00};
-constexpr std::uint8_t kRealMore[] = {0x1A, 0x03, 0x02, 0x00};
-constexpr std::uint8_t kRealEnd[] = {0x1A, 0x03, 0x01, 0x00};
-constexpr std::uint8_t kFieldValueMore[] = {0x1A, 0x05, 0x02, 0x00};
-constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
-constexpr std::uint8_t kMore[] = {0x02, 0x00};
-constexpr std::uint8_t kEnd[] = {0x01, 0x00};
-constexpr std::uint8_t kOpenInput[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
-                                       0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
-constexpr std::uint8_t kCloseNoKeywords[] = {0x01, 0x00};
+using namespace desc;
 
 constexpr std::uint32_t kNoBranch = recio::kFlagsNoBranch;
 constexpr std::uint32_t kErrBranch = recio::kFlagsErrBranch;
@@ -71,12 +53,12 @@ void set_message(char* message, std::int32_t length, const char* text) {
 int read_line(char* into, std::int32_t length) {
   IoControlBlock cb{};
   const IoArg args[] = {IoArg::val(length), IoArg::address(into)};
-  return recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kText, args, recio::kFormatA);
+  return recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kTextEnd, args, recio::kFormatA);
 }
 
 // Three list-directed values from the line buffer, by descriptor entries.
-void parse_three(const std::uint8_t (&first)[6], const std::uint8_t (&middle)[4],
-                 const std::uint8_t (&last)[4], void* a, void* b, void* c) {
+void parse_three(recio::Descriptor first, recio::Descriptor middle, recio::Descriptor last, void* a,
+                 void* b, void* c) {
   IoControlBlock cb{};
   const IoArg first_args[] = {IoArg::val(80), IoArg::address(line), IoArg::address(a)};
   recio::for_read_int_lis(&cb, kNoBranch, first, first_args);
@@ -203,7 +185,7 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     float* at = field + 3 * p;
     IoControlBlock cb{};
     const IoArg record[] = {IoArg::val(80), IoArg::address(line)};
-    recio::for_read_int_lis(&cb, kNoBranch, kRecordMore, record);
+    recio::for_read_int_lis(&cb, kNoBranch, kTextMore, record);
     for (int m = 0; m < 3; ++m) {
       const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
       recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
@@ -226,14 +208,14 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
                           IoArg::val(11),
                           IoArg::address(kUnformatted),
                           IoArg::val(kBlankNull)};
-    recio::for_open(&cb, kOutputUnit, kNoBranch, kOpenInput, args);
+    recio::for_open(&cb, kOutputUnit, kNoBranch, kOpenOutput, args);
   }
 
   {
     const IoArg a[] = {IoArg::val(80), IoArg::address(header.TITLE)};
-    write_record(kText, a);
+    write_record(kTextEnd, a);
     const IoArg b[] = {IoArg::val(18), IoArg::address(header.DATE)};
-    write_record(kText, b);
+    write_record(kTextEnd, b);
   }
   {
     IoControlBlock cb{};

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "app/convert.h"
+#include "app/descriptors.h"
 #include "app/information.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
@@ -22,8 +23,8 @@ constexpr std::int32_t kConsoleIn = 5;
 constexpr std::int32_t kConsoleOut = 6;
 constexpr std::int32_t kInputUnit = 20;
 constexpr std::int32_t kOutputUnit = 21;
-constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
-constexpr std::uint8_t kTextCountEnd[] = {0x38, 0x04, 0x09, 0x03, 0x01, 0x00};
+using app::desc::kTextCountEnd;
+using app::desc::kTextEnd;
 
 // Static storage of the front end for the whole run.
 char input_name[app::kNameLength];

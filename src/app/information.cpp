@@ -1,3 +1,5 @@
+// The --help and --version answers: the usage and version texts, written to
+// standard output and reported like any console write when that fails.
 #include "app/information.h"
 
 #include <cerrno>

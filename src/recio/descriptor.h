@@ -42,6 +42,69 @@ enum PassMode : std::uint8_t {
   kPassSizeAddr = 0x05,  // an element size (bytes), then the address
 };
 
+// One item entry: what the item is and how its argument words pass it.
+struct ItemEntry {
+  TypeCode type;
+  PassMode mode;
+};
+
+// The entries the program's statements are made of.
+inline constexpr ItemEntry kTextItem{kTypeChar, kPassLenAddr};        // length, address
+inline constexpr ItemEntry kInt4Variable{kTypeInt4, kPassAddress};    // address
+inline constexpr ItemEntry kInt4Value{kTypeInt4, kPassValue};         // the value
+inline constexpr ItemEntry kReal4Variable{kTypeReal4, kPassAddress};  // address
+inline constexpr ItemEntry kReal4Element{kTypeReal4, kPassSizeAddr};  // size, address
+inline constexpr ItemEntry kByteVariable{kTypeInt1, kPassAddress};    // address
+
+// How the call that reaches the end of a descriptor leaves the statement.
+enum class Terminator : std::uint8_t { kEnd = kTypeEnd, kMore = kTypeMore };
+
+// Item descriptor: the entries in order, then the terminator entry. A
+// compile-time byte array, so a statement sees the same constant as if the
+// bytes were spelled out.
+template <std::size_t N>
+constexpr std::array<std::uint8_t, 2 * N + 2> item_descriptor(const ItemEntry (&entries)[N],
+                                                              Terminator end) {
+  std::array<std::uint8_t, 2 * N + 2> bytes{};
+  for (std::size_t i = 0; i < N; ++i) {
+    bytes[2 * i] = entries[i].type;
+    bytes[2 * i + 1] = entries[i].mode;
+  }
+  bytes[2 * N] = static_cast<std::uint8_t>(end);
+  bytes[2 * N + 1] = kPassNone;
+  return bytes;
+}
+// A descriptor of the terminator alone: a call that moves no item.
+constexpr std::array<std::uint8_t, 2> item_descriptor(Terminator end) {
+  return {static_cast<std::uint8_t>(end), kPassNone};
+}
+
+// One entry of an OPEN or CLOSE descriptor: the item that carries the
+// keyword's value and the keyword code (a four-byte entry).
+struct KeywordEntry {
+  ItemEntry item;
+  std::uint8_t keyword;
+};
+
+// OPEN/CLOSE descriptor: the keyword entries in order, then the end entry.
+template <std::size_t N>
+constexpr std::array<std::uint8_t, 4 * N + 2> keyword_descriptor(const KeywordEntry (&entries)[N]) {
+  std::array<std::uint8_t, 4 * N + 2> bytes{};
+  for (std::size_t i = 0; i < N; ++i) {
+    bytes[4 * i] = entries[i].item.type;
+    bytes[4 * i + 1] = entries[i].item.mode;
+    bytes[4 * i + 2] = entries[i].keyword;
+    bytes[4 * i + 3] = 0;
+  }
+  bytes[4 * N] = kTypeEnd;
+  bytes[4 * N + 1] = kPassNone;
+  return bytes;
+}
+// A descriptor without keywords.
+constexpr std::array<std::uint8_t, 2> keyword_descriptor() {
+  return {kTypeEnd, kPassNone};
+}
+
 // One argument word: an address or an integer value, as the entry says.
 struct IoArg {
   void* addr = nullptr;

@@ -13,11 +13,11 @@
 namespace recio {
 namespace {
 
-constexpr std::uint8_t kRecordOnly[] = {0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kRealMore[] = {0x1A, 0x05, 0x02, 0x00};
-constexpr std::uint8_t kIntMore[] = {0x09, 0x03, 0x02, 0x00};
-constexpr std::uint8_t kTextMore[] = {0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kEnd[] = {0x01, 0x00};
+constexpr auto kRecordOnly = item_descriptor({kTextItem}, Terminator::kMore);
+constexpr auto kRealMore = item_descriptor({kReal4Element}, Terminator::kMore);
+constexpr auto kIntMore = item_descriptor({kInt4Variable}, Terminator::kMore);
+constexpr auto kTextMore = item_descriptor({kTextItem}, Terminator::kMore);
+constexpr auto kEnd = item_descriptor(Terminator::kEnd);
 
 std::string line80(const std::string& text) {
   std::string s = text;
@@ -71,7 +71,7 @@ TEST(InternalRead, RecordIsReadFromAPrivateCopy) {
   std::memcpy(record, "'abcdefgh' 'xy' ", 16);
   IoControlBlock cb{};
   const IoArg a[] = {IoArg::val(16), IoArg::address(record), IoArg::val(8), IoArg::address(record)};
-  constexpr std::uint8_t kRecordText[] = {0x38, 0x04, 0x38, 0x04, 0x02, 0x00};
+  constexpr auto kRecordText = item_descriptor({kTextItem, kTextItem}, Terminator::kMore);
   ASSERT_EQ(for_read_int_lis(&cb, kFlagsNoBranch, kRecordText, a), 0);
   char second[8];
   const IoArg b[] = {IoArg::val(8), IoArg::address(second)};

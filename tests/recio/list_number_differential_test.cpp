@@ -21,7 +21,7 @@ float read_real(const std::string& text) {
   char record[80];
   std::memset(record, ' ', sizeof record);
   std::memcpy(record, text.data(), std::min(text.size(), sizeof record));
-  constexpr std::uint8_t kRecordReal[] = {0x38, 0x04, 0x1A, 0x03, 0x01, 0x00};
+  constexpr auto kRecordReal = item_descriptor({kTextItem, kReal4Variable}, Terminator::kEnd);
   float v = -12345.0f;
   IoControlBlock cb{};
   const IoArg args[] = {IoArg::val(80), IoArg::address(record), IoArg::address(&v)};

@@ -32,16 +32,19 @@ using testsupport::write_file;
 constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 constexpr std::int32_t kUnit = 50;
 
-constexpr std::uint8_t kMore[] = {0x02, 0x00};
-constexpr std::uint8_t kEnd[] = {0x01, 0x00};
-constexpr std::uint8_t kTextMore[] = {0x38, 0x04, 0x02, 0x00};
-constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
-constexpr std::uint8_t kIntMore[] = {0x09, 0x03, 0x02, 0x00};
-constexpr std::uint8_t kIntValueMore[] = {0x09, 0x01, 0x02, 0x00};
-constexpr std::uint8_t kRealEnd[] = {0x1A, 0x03, 0x01, 0x00};
-constexpr std::uint8_t kFieldValueMore[] = {0x1A, 0x05, 0x02, 0x00};
-constexpr std::uint8_t kByteEnd[] = {0x07, 0x03, 0x01, 0x00};
-constexpr std::uint8_t kWholeExample[] = {0x38, 0x04, 0x09, 0x03, 0x1A, 0x03, 0x01, 0x00};
+constexpr auto kMore = recio::item_descriptor(recio::Terminator::kMore);
+constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
+constexpr auto kTextMore = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kMore);
+constexpr auto kTextEnd = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
+constexpr auto kIntMore = recio::item_descriptor({recio::kInt4Variable}, recio::Terminator::kMore);
+constexpr auto kIntValueMore =
+    recio::item_descriptor({recio::kInt4Value}, recio::Terminator::kMore);
+constexpr auto kRealEnd = recio::item_descriptor({recio::kReal4Variable}, recio::Terminator::kEnd);
+constexpr auto kFieldValueMore =
+    recio::item_descriptor({recio::kReal4Element}, recio::Terminator::kMore);
+constexpr auto kByteEnd = recio::item_descriptor({recio::kByteVariable}, recio::Terminator::kEnd);
+constexpr auto kWholeExample = recio::item_descriptor(
+    {recio::kTextItem, recio::kInt4Variable, recio::kReal4Variable}, recio::Terminator::kEnd);
 
 int open_unit(std::int32_t unit, const std::string& name, std::string_view form = "unformatted") {
   constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A,

@@ -25,8 +25,8 @@ using recio::LubCursor;
 using recio::StatementKind;
 using recio::UnitBlock;
 
-constexpr std::uint8_t kEndOnly[] = {0x01, 0x00};
-constexpr std::uint8_t kMoreOnly[] = {0x02, 0x00};
+constexpr auto kEndOnly = recio::item_descriptor(recio::Terminator::kEnd);
+constexpr auto kMoreOnly = recio::item_descriptor(recio::Terminator::kMore);
 
 // Creates the block of `unit` through an acquire and ends the hold at once.
 UnitBlock* touch(std::int32_t unit) {

@@ -26,13 +26,15 @@ using testsupport::bytes;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 
-constexpr std::uint8_t kEnd[] = {0x01, 0x00};
-constexpr std::uint8_t kTextEnd[] = {0x38, 0x04, 0x01, 0x00};
+constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
+constexpr auto kTextEnd = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
 
 // The converter's OPEN of its output: FILE, STATUS, FORM and BLANK.
 int program_open(std::int32_t unit, std::uint32_t flags, const std::string& name) {
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
-                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
+  constexpr auto desc = recio::keyword_descriptor({{recio::kTextItem, recio::kKeyFile},
+                                                   {recio::kTextItem, recio::kKeyStatus},
+                                                   {recio::kTextItem, recio::kKeyForm},
+                                                   {recio::kInt4Value, recio::kKeyBlank}});
   const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(name.size())),
                         IoArg::address(name.data()),
                         IoArg::val(7),
