@@ -1,9 +1,13 @@
+// CONVERT: the map header as a table of its ten lines walked by one loop,
+// then the field loop and the plane records. Owns the static header and the
+// line buffer; all file and text handling is the record I/O services'.
 #include "app/convert.h"
 
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <span>
 
 #include "app/descriptors.h"
 #include "recio/format.h"
@@ -12,13 +16,14 @@
 namespace app {
 namespace {
 
+using namespace desc;
+using recio::Descriptor;
 using recio::IoArg;
 using recio::IoControlBlock;
 
 constexpr std::int32_t kInputUnit = 20;
 constexpr std::int32_t kOutputUnit = 21;
-
-using namespace desc;
+constexpr std::int32_t kLineLength = 80;
 
 constexpr std::uint32_t kNoBranch = recio::kFlagsNoBranch;
 constexpr std::uint32_t kErrBranch = recio::kFlagsErrBranch;
@@ -41,7 +46,99 @@ struct MapHeader {
   std::int32_t NX, NY, NZ;
 };
 MapHeader header;
-char line[80];
+char line[kLineLength];
+
+// One item of a statement: its descriptor, its variable and, for a text, its
+// length (0 for a number, passed by address alone).
+struct Value {
+  Descriptor desc;
+  void* addr;
+  std::int32_t text_length;
+};
+
+// Arguments of one value appended at out; returns how many.
+std::size_t value_args(const Value& v, IoArg* out) {
+  if (v.text_length > 0) {
+    out[0] = IoArg::val(v.text_length);
+    out[1] = IoArg::address(v.addr);
+    return 2;
+  }
+  out[0] = IoArg::address(v.addr);
+  return 1;
+}
+
+// One header line: the status and message of a failed read, and what the
+// line holds. A whole line is read straight into its one text; otherwise the
+// line goes to the line buffer and its values are read from there
+// list-directed (the first descriptor carries the line as its record).
+struct HeaderLine {
+  std::int32_t status;
+  const char* message;
+  bool whole_line;
+  std::size_t count;
+  Value values[3];
+};
+
+constexpr HeaderLine kHeaderLines[] = {
+    {2, "Reading error: TITLE", true, 1, {{kTextEnd, header.TITLE, 80}}},
+    {3, "Reading error: DATE", true, 1, {{kTextEnd, header.DATE, 18}}},
+    {4,
+     "Reading error: AX~A/B/C",
+     false,
+     3,
+     {{kRecordTextMore, header.AXA, 8}, {kTextMore, header.AXB, 8}, {kTextEnd, header.AXC, 8}}},
+    {104, "Reading error: angle", false, 1, {{kRecordRealEnd, &header.ANGLE, 0}}},
+    {5,
+     "Reading error: X/Y/Z~MIN",
+     false,
+     3,
+     {{kRecordRealMore, &header.XMIN, 0},
+      {kRealMore, &header.YMIN, 0},
+      {kRealEnd, &header.ZMIN, 0}}},
+    {105,
+     "Reading error: IS~A/B/C",
+     false,
+     3,
+     {{kRecordIntMore, &header.ISA, 0}, {kIntMore, &header.ISB, 0}, {kIntEnd, &header.ISC, 0}}},
+    {205,
+     "Reading error: IM~A/B/C",
+     false,
+     3,
+     {{kRecordIntMore, &header.IMA, 0}, {kIntMore, &header.IMB, 0}, {kIntEnd, &header.IMC, 0}}},
+    {305,
+     "Reading error: ID~A/B/C",
+     false,
+     3,
+     {{kRecordIntMore, &header.IDA, 0}, {kIntMore, &header.IDB, 0}, {kIntEnd, &header.IDC, 0}}},
+    {6,
+     "Reading error: D~X/Y/Z",
+     false,
+     3,
+     {{kRecordRealMore, &header.DX, 0}, {kRealMore, &header.DY, 0}, {kRealEnd, &header.DZ, 0}}},
+    {106,
+     "Reading error: N~X/Y/Z",
+     false,
+     3,
+     {{kRecordIntMore, &header.NX, 0}, {kIntMore, &header.NY, 0}, {kIntEnd, &header.NZ, 0}}},
+};
+
+// The header records of the output, in order: one statement each.
+constexpr Value kTitleRecord[] = {{kTextEnd, header.TITLE, 80}};
+constexpr Value kDateRecord[] = {{kTextEnd, header.DATE, 18}};
+constexpr Value kAxesRecord[] = {{kTextMore, header.AXA, 8},
+                                 {kTextMore, header.AXB, 8},
+                                 {kTextMore, header.AXC, 8},
+                                 {kRealEnd, &header.ANGLE, 0}};
+constexpr Value kOriginRecord[] = {
+    {kRealMore, &header.XMIN, 0}, {kRealMore, &header.YMIN, 0}, {kRealMore, &header.ZMIN, 0},
+    {kIntMore, &header.ISA, 0},   {kIntMore, &header.ISB, 0},   {kIntMore, &header.ISC, 0},
+    {kIntMore, &header.IMA, 0},   {kIntMore, &header.IMB, 0},   {kIntMore, &header.IMC, 0},
+    {kIntMore, &header.IDA, 0},   {kIntMore, &header.IDB, 0},   {kIntEnd, &header.IDC, 0}};
+constexpr Value kGridRecord[] = {{kRealMore, &header.DX, 0}, {kRealMore, &header.DY, 0},
+                                 {kRealMore, &header.DZ, 0}, {kIntMore, &header.NX, 0},
+                                 {kIntMore, &header.NY, 0},  {kIntEnd, &header.NZ, 0}};
+constexpr std::span<const Value> kHeaderRecords[] = {kTitleRecord, kDateRecord, kAxesRecord,
+                                                     kOriginRecord, kGridRecord};
 
 void set_message(char* message, std::int32_t length, const char* text) {
   const std::size_t n = std::min(std::strlen(text), static_cast<std::size_t>(length));
@@ -49,35 +146,119 @@ void set_message(char* message, std::int32_t length, const char* text) {
   std::memset(message + n, ' ', static_cast<std::size_t>(length) - n);
 }
 
-// One line of unit 20 into a text; non-zero on any failure (end of file too).
+// OPEN of a map file with its STATUS and FORM texts; the statement's status.
+int open_map(std::int32_t unit, std::uint32_t flags, Descriptor desc, const char* name,
+             std::int32_t name_length, const char* status, const char* form) {
+  IoControlBlock cb{};
+  const IoArg args[] = {IoArg::val(name_length),
+                        IoArg::address(name),
+                        IoArg::val(static_cast<std::int64_t>(std::strlen(status))),
+                        IoArg::address(status),
+                        IoArg::val(static_cast<std::int64_t>(std::strlen(form))),
+                        IoArg::address(form),
+                        IoArg::val(kBlankNull)};
+  return recio::for_open(&cb, unit, flags, desc, args);
+}
+
+void close_unit(std::int32_t unit) {
+  IoControlBlock cb{};
+  recio::for_close(&cb, unit, kNoBranch, kCloseNoKeywords, {});
+}
+
+// One line of the input into a text; non-zero on any failure (end of file too).
 int read_line(char* into, std::int32_t length) {
   IoControlBlock cb{};
   const IoArg args[] = {IoArg::val(length), IoArg::address(into)};
   return recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kTextEnd, args, recio::kFormatA);
 }
 
-// Three list-directed values from the line buffer, by descriptor entries.
-void parse_three(recio::Descriptor first, recio::Descriptor middle, recio::Descriptor last, void* a,
-                 void* b, void* c) {
+// Reads one header line; false when the line could not be read.
+bool read_header_line(const HeaderLine& h) {
+  const Value& first = h.values[0];
+  if (h.whole_line) return read_line(static_cast<char*>(first.addr), first.text_length) == 0;
+  if (read_line(line, kLineLength) != 0) return false;
   IoControlBlock cb{};
-  const IoArg first_args[] = {IoArg::val(80), IoArg::address(line), IoArg::address(a)};
-  recio::for_read_int_lis(&cb, kNoBranch, first, first_args);
-  const IoArg second[] = {IoArg::address(b)};
-  recio::for_read_int_lis_xmit(&cb, middle, second);
-  const IoArg third[] = {IoArg::address(c)};
-  recio::for_read_int_lis_xmit(&cb, last, third);
+  IoArg args[4] = {IoArg::val(kLineLength), IoArg::address(line)};
+  const std::size_t n = 2 + value_args(first, args + 2);
+  recio::for_read_int_lis(&cb, kNoBranch, first.desc, std::span<const IoArg>(args, n));
+  for (std::size_t i = 1; i < h.count; ++i) {
+    const std::size_t m = value_args(h.values[i], args);
+    recio::for_read_int_lis_xmit(&cb, h.values[i].desc, std::span<const IoArg>(args, m));
+  }
+  return true;
 }
 
-void parse_reals(float* a, float* b, float* c) {
-  parse_three(kRecordRealMore, kRealMore, kRealEnd, a, b, c);
-}
-void parse_ints(std::int32_t* a, std::int32_t* b, std::int32_t* c) {
-  parse_three(kRecordIntMore, kIntMore, kIntEnd, a, b, c);
+// Status 7: the message asks for the capacity the field needs.
+void report_capacity(WideCount needed, char* message, std::int32_t message_length) {
+  static constexpr char kChange[] = "Change the program parameter MXS to";
+  if (needed <= INT32_MAX) {
+    IoControlBlock cb{};
+    const IoArg a[] = {IoArg::val(message_length), IoArg::address(message), IoArg::val(35),
+                       IoArg::address(kChange)};
+    recio::for_write_int_lis(&cb, kNoBranch, kRecordTextMore, a);
+    const IoArg b[] = {IoArg::val(static_cast<std::int32_t>(needed))};
+    recio::for_write_int_lis_xmit(&cb, kIntValueEnd, b);
+    return;
+  }
+  // Beyond 32 bits the count is shown in as many columns as it needs.
+  char digits[48];
+  std::size_t n = 0;
+  for (WideCount v = needed; v > 0; v /= 10)
+    digits[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
+  char text[96];
+  std::size_t pos = 0;
+  text[pos++] = ' ';
+  std::memcpy(text + pos, kChange, 35);
+  pos += 35;
+  text[pos++] = ' ';
+  while (n > 0) text[pos++] = digits[--n];
+  text[pos] = '\0';
+  set_message(message, message_length, text);
 }
 
-void write_record(std::span<const std::uint8_t> desc, std::span<const IoArg> args) {
+// The field lines, three values each, into the field in file order
+// (component, i, j, k); false when a line could not be read.
+bool read_field(float* field, std::int64_t points) {
+  for (std::int64_t p = 0; p < points; ++p) {
+    if (read_line(line, kLineLength) != 0) return false;
+    float* at = field + 3 * p;
+    IoControlBlock cb{};
+    const IoArg record[] = {IoArg::val(kLineLength), IoArg::address(line)};
+    recio::for_read_int_lis(&cb, kNoBranch, kTextMore, record);
+    for (int m = 0; m < 3; ++m) {
+      const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
+      recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
+    }
+    recio::for_read_int_lis_xmit(&cb, kEnd, {});
+  }
+  return true;
+}
+
+// One output record, one call per value.
+void write_record(std::span<const Value> values) {
   IoControlBlock cb{};
-  recio::for_write_seq(&cb, kOutputUnit, kNoBranch, desc, args);
+  IoArg args[2];
+  std::size_t n = value_args(values[0], args);
+  recio::for_write_seq(&cb, kOutputUnit, kNoBranch, values[0].desc,
+                       std::span<const IoArg>(args, n));
+  for (std::size_t i = 1; i < values.size(); ++i) {
+    n = value_args(values[i], args);
+    recio::for_write_seq_xmit(&cb, values[i].desc, std::span<const IoArg>(args, n));
+  }
+}
+
+// One record per plane even when it is empty; a 64-bit counter, since NZ
+// may be the largest 32-bit value.
+void write_planes(const float* field, std::int64_t planes, std::int64_t plane_values) {
+  for (std::int64_t k = 0; k < planes; ++k) {
+    IoControlBlock cb{};
+    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kMore, {});
+    for (std::int64_t n = 0; n < plane_values; ++n) {
+      const IoArg v[] = {IoArg::val(4), IoArg::address(field + k * plane_values + n)};
+      recio::for_write_seq_xmit(&cb, kFieldValueMore, v);
+    }
+    recio::for_write_seq_xmit(&cb, kEnd, {});
+  }
 }
 
 }  // namespace
@@ -90,86 +271,18 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     set_message(message, message_length, text);
   };
 
-  {
-    static constexpr char kOld[] = "old";
-    static constexpr char kFormatted[] = "formatted";
-    IoControlBlock cb{};
-    const IoArg args[] = {IoArg::val(input_length),
-                          IoArg::address(input_name),
-                          IoArg::val(3),
-                          IoArg::address(kOld),
-                          IoArg::val(9),
-                          IoArg::address(kFormatted),
-                          IoArg::val(kBlankNull)};
-    if (recio::for_open(&cb, kInputUnit, kErrBranch, kOpenInput, args) != 0)
-      return fail(1, "Cannot open the MAP file");
-  }
-
-  if (read_line(header.TITLE, 80) != 0) return fail(2, "Reading error: TITLE");
-  if (read_line(header.DATE, 18) != 0) return fail(3, "Reading error: DATE");
-
-  if (read_line(line, 80) != 0) return fail(4, "Reading error: AX~A/B/C");
-  {
-    IoControlBlock cb{};
-    const IoArg a[] = {IoArg::val(80), IoArg::address(line), IoArg::val(8),
-                       IoArg::address(header.AXA)};
-    recio::for_read_int_lis(&cb, kNoBranch, kRecordTextMore, a);
-    const IoArg b[] = {IoArg::val(8), IoArg::address(header.AXB)};
-    recio::for_read_int_lis_xmit(&cb, kTextMore, b);
-    const IoArg c[] = {IoArg::val(8), IoArg::address(header.AXC)};
-    recio::for_read_int_lis_xmit(&cb, kTextEnd, c);
-  }
-
-  if (read_line(line, 80) != 0) return fail(104, "Reading error: angle");
-  {
-    IoControlBlock cb{};
-    const IoArg a[] = {IoArg::val(80), IoArg::address(line), IoArg::address(&header.ANGLE)};
-    recio::for_read_int_lis(&cb, kNoBranch, kRecordRealEnd, a);
-  }
-
-  if (read_line(line, 80) != 0) return fail(5, "Reading error: X/Y/Z~MIN");
-  parse_reals(&header.XMIN, &header.YMIN, &header.ZMIN);
-  if (read_line(line, 80) != 0) return fail(105, "Reading error: IS~A/B/C");
-  parse_ints(&header.ISA, &header.ISB, &header.ISC);
-  if (read_line(line, 80) != 0) return fail(205, "Reading error: IM~A/B/C");
-  parse_ints(&header.IMA, &header.IMB, &header.IMC);
-  if (read_line(line, 80) != 0) return fail(305, "Reading error: ID~A/B/C");
-  parse_ints(&header.IDA, &header.IDB, &header.IDC);
-  if (read_line(line, 80) != 0) return fail(6, "Reading error: D~X/Y/Z");
-  parse_reals(&header.DX, &header.DY, &header.DZ);
-  if (read_line(line, 80) != 0) return fail(106, "Reading error: N~X/Y/Z");
-  parse_ints(&header.NX, &header.NY, &header.NZ);
+  if (open_map(kInputUnit, kErrBranch, kOpenInput, input_name, input_length, "old", "formatted") !=
+      0)
+    return fail(1, "Cannot open the MAP file");
+  for (const HeaderLine& h : kHeaderLines)
+    if (!read_header_line(h)) return fail(h.status, h.message);
 
   const std::int32_t nx = header.NX, ny = header.NY, nz = header.NZ;
   // Counts of any sign and size: the product is exact in 128 bits.
   const WideCount needed = static_cast<WideCount>(3) * nx * ny * nz;
   if (needed > *capacity) {
     *status = 7;
-    static constexpr char kChange[] = "Change the program parameter MXS to";
-    if (needed <= INT32_MAX) {
-      IoControlBlock cb{};
-      const IoArg a[] = {IoArg::val(message_length), IoArg::address(message), IoArg::val(35),
-                         IoArg::address(kChange)};
-      recio::for_write_int_lis(&cb, kNoBranch, kRecordTextMore, a);
-      const IoArg b[] = {IoArg::val(static_cast<std::int32_t>(needed))};
-      recio::for_write_int_lis_xmit(&cb, kIntValueEnd, b);
-    } else {
-      // Beyond 32 bits the count is shown in as many columns as it needs.
-      char digits[48];
-      std::size_t n = 0;
-      for (WideCount v = needed; v > 0; v /= 10)
-        digits[n++] = static_cast<char>('0' + static_cast<int>(v % 10));
-      char text[96];
-      std::size_t pos = 0;
-      text[pos++] = ' ';
-      std::memcpy(text + pos, kChange, 35);
-      pos += 35;
-      text[pos++] = ' ';
-      while (n > 0) text[pos++] = digits[--n];
-      text[pos] = '\0';
-      set_message(message, message_length, text);
-    }
-    return;
+    return report_capacity(needed, message, message_length);
   }
 
   // Grid points exist only when every count is at least 1; then the check
@@ -178,104 +291,16 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
   const bool has_points = nx >= 1 && ny >= 1 && nz >= 1;
   const std::int64_t points = has_points ? static_cast<std::int64_t>(nx) * ny * nz : 0;
   const std::int64_t plane_values = has_points ? 3 * static_cast<std::int64_t>(nx) * ny : 0;
-  // The field is stored in file order (component, i, j, k), so the lines
-  // fill it front to back.
-  for (std::int64_t p = 0; p < points; ++p) {
-    if (read_line(line, 80) != 0) return fail(8, "Reading error: FIELDs");
-    float* at = field + 3 * p;
-    IoControlBlock cb{};
-    const IoArg record[] = {IoArg::val(80), IoArg::address(line)};
-    recio::for_read_int_lis(&cb, kNoBranch, kTextMore, record);
-    for (int m = 0; m < 3; ++m) {
-      const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
-      recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
-    }
-    recio::for_read_int_lis_xmit(&cb, kEnd, {});
-  }
+  if (!read_field(field, points)) return fail(8, "Reading error: FIELDs");
 
-  {
-    IoControlBlock cb{};
-    recio::for_close(&cb, kInputUnit, kNoBranch, kCloseNoKeywords, {});
-  }
-  {
-    static constexpr char kUnknown[] = "unknown";
-    static constexpr char kUnformatted[] = "unformatted";
-    IoControlBlock cb{};
-    const IoArg args[] = {IoArg::val(output_length),
-                          IoArg::address(output_name),
-                          IoArg::val(7),
-                          IoArg::address(kUnknown),
-                          IoArg::val(11),
-                          IoArg::address(kUnformatted),
-                          IoArg::val(kBlankNull)};
-    recio::for_open(&cb, kOutputUnit, kNoBranch, kOpenOutput, args);
-  }
-
-  {
-    const IoArg a[] = {IoArg::val(80), IoArg::address(header.TITLE)};
-    write_record(kTextEnd, a);
-    const IoArg b[] = {IoArg::val(18), IoArg::address(header.DATE)};
-    write_record(kTextEnd, b);
-  }
-  {
-    IoControlBlock cb{};
-    const IoArg a[] = {IoArg::val(8), IoArg::address(header.AXA)};
-    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kTextMore, a);
-    const IoArg b[] = {IoArg::val(8), IoArg::address(header.AXB)};
-    recio::for_write_seq_xmit(&cb, kTextMore, b);
-    const IoArg c[] = {IoArg::val(8), IoArg::address(header.AXC)};
-    recio::for_write_seq_xmit(&cb, kTextMore, c);
-    const IoArg d[] = {IoArg::address(&header.ANGLE)};
-    recio::for_write_seq_xmit(&cb, kRealEnd, d);
-  }
-  {
-    IoControlBlock cb{};
-    const IoArg first[] = {IoArg::address(&header.XMIN)};
-    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kRealMore, first);
-    const void* rest[] = {&header.YMIN, &header.ZMIN, &header.ISA, &header.ISB,
-                          &header.ISC,  &header.IMA,  &header.IMB, &header.IMC,
-                          &header.IDA,  &header.IDB,  &header.IDC};
-    for (std::size_t n = 0; n < std::size(rest); ++n) {
-      const IoArg a[] = {IoArg::address(rest[n])};
-      const bool real = n < 2;  // YMIN, ZMIN
-      const bool last = n + 1 == std::size(rest);
-      recio::for_write_seq_xmit(&cb,
-                                real   ? std::span<const std::uint8_t>(kRealMore)
-                                : last ? std::span<const std::uint8_t>(kIntEnd)
-                                       : std::span<const std::uint8_t>(kIntMore),
-                                a);
-    }
-  }
-  {
-    IoControlBlock cb{};
-    const IoArg first[] = {IoArg::address(&header.DX)};
-    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kRealMore, first);
-    const IoArg dy[] = {IoArg::address(&header.DY)};
-    recio::for_write_seq_xmit(&cb, kRealMore, dy);
-    const IoArg dz[] = {IoArg::address(&header.DZ)};
-    recio::for_write_seq_xmit(&cb, kRealMore, dz);
-    const IoArg nxa[] = {IoArg::address(&header.NX)};
-    recio::for_write_seq_xmit(&cb, kIntMore, nxa);
-    const IoArg nya[] = {IoArg::address(&header.NY)};
-    recio::for_write_seq_xmit(&cb, kIntMore, nya);
-    const IoArg nza[] = {IoArg::address(&header.NZ)};
-    recio::for_write_seq_xmit(&cb, kIntEnd, nza);
-  }
-  // One record per plane even when it is empty; a 64-bit counter, since NZ
-  // may be the largest 32-bit value.
-  for (std::int64_t k = 0; k < nz; ++k) {
-    IoControlBlock cb{};
-    recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kMore, {});
-    for (std::int64_t n = 0; n < plane_values; ++n) {
-      const IoArg v[] = {IoArg::val(4), IoArg::address(field + k * plane_values + n)};
-      recio::for_write_seq_xmit(&cb, kFieldValueMore, v);
-    }
-    recio::for_write_seq_xmit(&cb, kEnd, {});
-  }
+  close_unit(kInputUnit);
+  open_map(kOutputUnit, kNoBranch, kOpenOutput, output_name, output_length, "unknown",
+           "unformatted");
+  for (std::span<const Value> record : kHeaderRecords) write_record(record);
+  write_planes(field, nz, plane_values);
 
   *status = 0;
-  IoControlBlock cb{};
-  recio::for_close(&cb, kOutputUnit, kNoBranch, kCloseNoKeywords, {});
+  close_unit(kOutputUnit);
 }
 
 void reset_convert_storage() {
