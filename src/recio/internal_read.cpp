@@ -31,26 +31,12 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
   if (u == nullptr) return result;
   static_assert(kBufferSlack >= static_cast<std::size_t>(kListRecordPadding));
   list_scan_begin(u->list_scan, u->buffer.data(), u->internal_length, flags, true);
-  // The record alone, items to follow (a field line): nothing more to do yet.
-  if (desc.size() == 2 && desc[0] == kTypeMore) return 0;
   return read_items(cb, u, desc, args);
 }
 
 int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   UnitBlock* u = statement_unit(cb);
   if (u == nullptr) return no_statement();
-  // A bare end: what is left of the record is ignored.
-  if (desc.size() == 2 && desc[0] == kTypeEnd) return end_statement(cb, u);
-  // One item with more calls to follow (a field value): straight to the scanner.
-  if (desc.size() == 4 && desc[2] == kTypeMore) {
-    Item item;
-    std::size_t next = 0;
-    if (decode_item(desc[0], desc[1], args, &next, &item) && item_is_valid(item)) {
-      if (msg::Id id = list_read_item(u->list_scan, item))
-        return fail_statement(cb, rt::kUnitRelease, id, u);
-      return 0;
-    }
-  }
   return read_items(cb, u, desc, args);
 }
 
