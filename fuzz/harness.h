@@ -73,12 +73,7 @@ inline void check_units_released(const char* after) {
     if (u->connected || u->busy != 0)
       fail("unit %d still %s after %s", u->unit, u->busy != 0 ? "held" : "connected", after);
   }
-  recio::UnitBlock* internal = nullptr;
-  if (recio::for__acquire_lun(recio::kInternalUnit, &internal, nullptr,
-                              recio::StatementKind::kInternalRead) != 0)
-    fail("unit -5 cannot be acquired after %s", after);
-  const int depth = internal->internal_depth;
-  recio::for__release_lun(internal);
+  const int depth = recio::for__internal_depth();
   if (depth != 0) fail("%d internal statements still open after %s", depth, after);
 }
 

@@ -1,9 +1,7 @@
 // The list-directed read statement on an internal record (unit -5): the
 // record is copied into the statement's private buffer and scanned there.
-// The scan states live on a stack parallel to the internal unit blocks, so a
-// statement allocates nothing once the buffers have their size.
-#include <array>
-#include <cstring>
+// The scan state lives in the internal unit block, so a statement allocates
+// nothing once the buffers have their size.
 
 #include "recio/io_api.h"
 #include "recio/list_input.h"
@@ -15,15 +13,8 @@ namespace {
 
 constexpr char kInternalReadName[] = "Internal List-Directed Read";
 
-// One scan state per level of the internal statement stack.
-std::array<ListScanState, kInternalDepth> scan_states;
-
-ListScanState& scan_state(const UnitBlock* u) {
-  return scan_states[static_cast<std::size_t>(u->internal_depth)];
-}
-
 int read_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
-  ListScanState& state = scan_state(u);
+  ListScanState& state = u->list_scan;
   return run_items(
       cb, u, desc, args,
       [&state](const Item& item, const ItemCursor&) { return list_read_item(state, item); },
@@ -39,27 +30,13 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
                                 &desc, &args, &result);
   if (u == nullptr) return result;
   static_assert(kBufferSlack >= static_cast<std::size_t>(kListRecordPadding));
-  list_scan_begin(scan_state(u), u->buffer.data(), u->internal_length, flags, true);
-  // The record alone, items to follow (a field line): nothing more to do yet.
-  if (desc.size() == 2 && desc[0] == kTypeMore) return 0;
+  list_scan_begin(u->list_scan, u->buffer.data(), u->internal_length, flags, true);
   return read_items(cb, u, desc, args);
 }
 
 int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   UnitBlock* u = statement_unit(cb);
   if (u == nullptr) return no_statement();
-  // A bare end: what is left of the record is ignored.
-  if (desc.size() == 2 && desc[0] == kTypeEnd) return end_statement(cb, u);
-  // One item with more calls to follow (a field value): straight to the scanner.
-  if (desc.size() == 4 && desc[2] == kTypeMore) {
-    Item item;
-    std::size_t next = 0;
-    if (decode_item(desc[0], desc[1], args, &next, &item) && item_is_valid(item)) {
-      if (msg::Id id = list_read_item(scan_state(u), item))
-        return fail_statement(cb, kUnitRelease, id, u);
-      return 0;
-    }
-  }
   return read_items(cb, u, desc, args);
 }
 

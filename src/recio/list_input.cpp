@@ -1,3 +1,5 @@
+// The list-directed scanner: cutting an internal record into values and the
+// assignment table that stores each value into its item.
 #include "recio/list_input.h"
 
 #include <array>
@@ -7,7 +9,6 @@
 #include "recio/numeric.h"
 
 namespace recio {
-
 namespace {
 
 // Character classes, one table lookup per character in the scan loops.
@@ -105,7 +106,8 @@ msg::Id collect_quoted(ListScanState& s, const char* p, const char* end) {
 // converted at a time while the record has them (a padded record always
 // does); the tail goes one by one.
 template <bool kPadded>
-const char* take_digits(const char* q, const char* end, std::uint64_t* m) {
+[[gnu::always_inline]] inline const char* take_digits(const char* q, const char* end,
+                                                      std::uint64_t* m) {
   static constexpr std::uint64_t kPow10[9] = {1,      10,      100,      1000,     10000,
                                               100000, 1000000, 10000000, 100000000};
   std::uint64_t v = *m;
@@ -138,13 +140,22 @@ const char* take_digits(const char* q, const char* end, std::uint64_t* m) {
   return q;
 }
 
+// A plain number as scanned: where its text ends, and its value.
+struct PlainNumber {
+  const char* end;
+  std::uint64_t digits;
+  std::int32_t exponent;  // decimal exponent of digits
+  bool negative, point, exponent_letter;
+};
+
 // The common shape of a number: [sign] digits [. digits] [letter [sign]
 // digits], ended by a separator or the record's end; its value is taken on
 // the way. False when the text has another shape (the general scan decides
 // then). In a padded record the NUL bytes after it stop every loop, so the
-// loops need no bound checks.
+// loops need no bound checks. Inlined: the value stays in registers.
 template <bool kPadded>
-bool collect_plain_number(ListScanState& s, const char* const start, const char* end) {
+[[gnu::always_inline]] inline bool scan_plain_number(const char* const start, const char* end,
+                                                     PlainNumber* n) {
   auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
   auto in = [end](const char* q) { return kPadded || q < end; };
   const char* q = start;
@@ -187,17 +198,22 @@ bool collect_plain_number(ListScanState& s, const char* const start, const char*
   }
   // A digit run stops at the padding, so q never passes end.
   if (q != end && (!(cls(*q) & kNumEnd) || *q == '*')) return false;
-  s.marks.numeric = true;
-  s.marks.point = point;
-  s.marks.integer_syntax = !point && !exponent;
-  s.token = start;
-  s.token_length = static_cast<std::int32_t>(q - start);
-  s.pos = static_cast<std::int32_t>(q - s.record);
-  s.plain_number = true;
-  s.number_negative = negative;
-  s.number_digits = m;
-  s.number_exponent = e - fraction;
+  *n = PlainNumber{q, m, e - fraction, negative, point, exponent};
   return true;
+}
+
+// Makes a scanned plain number the current value.
+inline void keep_plain_number(ListScanState& s, const char* start, const PlainNumber& n) {
+  s.marks.numeric = true;
+  s.marks.point = n.point;
+  s.marks.integer_syntax = !n.point && !n.exponent_letter;
+  s.token = start;
+  s.token_length = static_cast<std::int32_t>(n.end - start);
+  s.pos = static_cast<std::int32_t>(n.end - s.record);
+  s.plain_number = true;
+  s.number_negative = n.negative;
+  s.number_digits = n.digits;
+  s.number_exponent = n.exponent;
 }
 
 // Number text: digits, signs, one point, one exponent letter (not first).
@@ -205,8 +221,11 @@ bool collect_plain_number(ListScanState& s, const char* const start, const char*
 msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
   const char* const start = p;
   s.plain_number = false;
-  if (s.padded ? collect_plain_number<true>(s, p, end) : collect_plain_number<false>(s, p, end))
+  PlainNumber n;
+  if (s.padded ? scan_plain_number<true>(p, end, &n) : scan_plain_number<false>(p, end, &n)) {
+    keep_plain_number(s, start, n);
     return 0;
+  }
   bool point = false;
   bool exponent = false;
   for (; p < end; ++p) {
@@ -507,50 +526,33 @@ msg::Id assign(ListScanState& s, const Item& item) {
   }
 }
 
-}  // namespace
-
-void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
-                     std::uint32_t flag_word, bool padded) {
-  s.record = record;
-  s.padded = padded;
-  s.record_length = record != nullptr && length > 0 ? length : 0;
-  s.pos = 0;
-  s.records_left = 1;
-  s.token = nullptr;
-  s.token_length = 0;
-  s.repeat = 0;
-  s.status = 0;
-  s.undelimited_allowed = (flag_word & kFlagUndelimited) != 0;
+// A 4-byte real given as blanks and a plain number in a padded record (a
+// field value): the value is decided here (*rc), the general steps would give
+// the same result. False when the text is anything else.
+[[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, const Item& item,
+                                                   msg::Id* rc) {
+  const char* const end = s.record + s.record_length;
+  const char* p = s.record + s.pos;
+  while (cls(*p) & kSkip) ++p;  // the NUL after the record ends the blanks: no digit
+  PlainNumber n;
+  if (!((cls(*p) & kDigit) || *p == '-' || *p == '+') || !scan_plain_number<true>(p, end, &n))
+    return false;
   s.marks = ListMarks{};
-  s.marks.first_value = true;
+  keep_plain_number(s, p, n);
+  float f;
+  if (!exact_single_from_decimal(n.digits, n.exponent, n.negative, &f)) {
+    const msg::Id id = assign(s, item);
+    *rc = id != 0 ? fail(s, id) : 0;
+    return true;
+  }
+  std::memcpy(item.addr, &f, sizeof f);
+  *rc = 0;
+  return true;
 }
 
-msg::Id list_read_item(ListScanState& s, const Item& item) {
-  if (s.status != 0) return s.status;
-  if (s.marks.slash) return 0;
-  if (s.repeat <= 0 && item.type == kTypeReal4 && item.addr != nullptr) {
-    // A field value: blanks, then a plain number, whose value the short path
-    // decides. Every other case takes the general steps below, which give the
-    // same result for this one.
-    const char* const end = s.record + s.record_length;
-    const char* p = s.record + s.pos;
-    while (p < end && (cls(*p) & kSkip)) ++p;
-    if (p < end && ((cls(*p) & kDigit) || *p == '-' || *p == '+')) {
-      const ListMarks before = s.marks;
-      s.marks = ListMarks{};
-      if (s.padded ? collect_plain_number<true>(s, p, end)
-                   : collect_plain_number<false>(s, p, end)) {
-        float f;
-        if (exact_single_from_decimal(s.number_digits, s.number_exponent, s.number_negative, &f)) {
-          std::memcpy(item.addr, &f, sizeof f);
-          return 0;
-        }
-        const msg::Id rc = assign(s, item);
-        return rc != 0 ? fail(s, rc) : 0;
-      }
-      s.marks = before;
-    }
-  }
+// Steps 2 to 5 of an item: the pending repeated value, or a fresh scan, then
+// the assignment. Kept out of line so that the short path stays small.
+[[gnu::noinline]] msg::Id read_value(ListScanState& s, const Item& item) {
   if (s.repeat > 0) {
     --s.repeat;
   } else {
@@ -568,6 +570,18 @@ msg::Id list_read_item(ListScanState& s, const Item& item) {
   const msg::Id rc = assign(s, item);
   s.marks.first_value = false;
   return rc != 0 ? fail(s, rc) : 0;
+}
+
+}  // namespace
+
+msg::Id list_read_item(ListScanState& s, const Item& item) {
+  if (s.status != 0) return s.status;
+  if (s.marks.slash) return 0;
+  msg::Id rc;
+  if (s.padded && s.repeat <= 0 && item.type == kTypeReal4 && item.addr != nullptr &&
+      read_plain_real(s, item, &rc))
+    return rc;
+  return read_value(s, item);
 }
 
 }  // namespace recio

@@ -66,8 +66,22 @@ struct ListScanState {
 // scanner reads numbers without checking for the record's end at every step.
 inline constexpr std::int32_t kListRecordPadding = 8;
 
-void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
-                     std::uint32_t flag_word, bool padded = false);
+// Inline: it starts every statement.
+inline void list_scan_begin(ListScanState& s, const char* record, std::int32_t length,
+                            std::uint32_t flag_word, bool padded = false) {
+  s.record = record;
+  s.padded = padded;
+  s.record_length = record != nullptr && length > 0 ? length : 0;
+  s.pos = 0;
+  s.records_left = 1;
+  s.token = nullptr;
+  s.token_length = 0;
+  s.repeat = 0;
+  s.status = 0;
+  s.undelimited_allowed = (flag_word & kFlagUndelimited) != 0;
+  s.marks = ListMarks{};
+  s.marks.first_value = true;
+}
 
 // Item types: character (length = declared length), integers and logicals of
 // 1, 2, 4 and 8 bytes, reals of 4 and 8 bytes. Any other type is

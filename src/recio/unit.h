@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "recio/list_input.h"
 #include "rt/memory.h"
 
 namespace recio {
@@ -159,10 +160,12 @@ struct UnitBlock {
   bool no_advance = false;  // "$" seen: the record is written without terminator
   LfEntry* lf_entry = nullptr;
 
-  // Internal records: the caller's variable and its length.
+  // Internal records: the caller's variable and its length, and the scan
+  // state of a list-directed read from it (kept with the block, which the
+  // unit table reuses, so a statement allocates nothing for it).
   char* internal_target = nullptr;
   std::int32_t internal_length = 0;
-  int internal_depth = 0;  // place on the stack of active internal statements
+  ListScanState list_scan;
 };
 
 }  // namespace recio

@@ -77,7 +77,7 @@ msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
     if (t.internal_top >= kInternalDepth) return msg::kNoMemory;
     u = &t.internal[static_cast<std::size_t>(t.internal_top)];
     u->unit = kInternalUnit;
-    u->internal_depth = t.internal_top++;
+    ++t.internal_top;
   } else {
     BlockPtr* slot = find_slot(unit, true);
     if (slot == nullptr) return msg::kNoMemory;
@@ -94,6 +94,10 @@ msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
   if (cb != nullptr) cb->unit = u;
   *out = u;
   return 0;
+}
+
+int for__internal_depth() {
+  return for__lub_table().internal_top;
 }
 
 void for__release_lun(UnitBlock* u) {

@@ -31,6 +31,8 @@ msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind);
 // Ends the hold; an internal block is popped and recycled.
 void for__release_lun(UnitBlock* u);
+// Internal statements in progress (blocks taken from the internal stack).
+int for__internal_depth();
 // Frees the block of an unconnected unit after CLOSE.
 void for__deallocate_lub(std::int32_t unit);
 
