@@ -45,6 +45,13 @@ enum RecordType : std::uint8_t {
   kRecStreamCR = 7,
 };
 enum CarriageControl : std::uint8_t { kCcFortran = 1, kCcList = 2, kCcNone = 3 };
+enum StatusCode : std::uint8_t {
+  kStatusOld = 1,
+  kStatusNew = 2,
+  kStatusScratch = 3,
+  kStatusUnknown = 4,
+  kStatusReplace = 5
+};
 
 // Result of the special device lookup.
 enum DeviceKind : int {
