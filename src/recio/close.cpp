@@ -6,6 +6,7 @@
 #include "recio/connection.h"
 #include "recio/io_api.h"
 #include "recio/lf_table.h"
+#include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "rt/diagnostics.h"
 
@@ -67,35 +68,35 @@ msg::Id for__close_without_release(UnitBlock* u) {
   return for__close_proc(u, default_disposition(u));
 }
 
+namespace {
+
+// A closed unit's block is freed: the unit number may be connected anew.
+int end_close(IoControlBlock* cb, UnitBlock* u, std::int32_t unit) {
+  end_statement(cb, u);
+  for__deallocate_lub(unit);
+  return 0;
+}
+
+}  // namespace
+
 int for_close(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
               IoArgs args) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kClose))
-    return rt::for__io_fail_no_unit(flags, id, unit);
-  u->stmt_flags = flags;
-  if (!u->connected) {
-    for__release_lun(u);
-    for__deallocate_lub(unit);
-    cb->unit = nullptr;
-    return 0;
-  }
+  int result = 0;
+  UnitBlock* u = start_statement(cb, unit, flags, StatementKind::kClose, &result);
+  if (u == nullptr) return result;
+  if (!u->connected) return end_close(cb, u, unit);
   OpenRequest rq;
   if (msg::Id id = for__open_args(desc, args, &rq, true))
-    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
+    return fail_statement(cb, rt::kUnitRelease, id, u);
   int disposition = static_cast<int>(rq.get(kKeyDisposition));
   if (disposition == 0) disposition = default_disposition(u);
-  if (disposition > kDispositionDelete) {
-    // The print and submit dispositions need a command interpreter this
-    // platform layer does not offer.
-    return rt::for__io_return(rt::kUnitRelease, msg::kInconsistentOpen,
-                              msg::number(msg::kInconsistentOpen), u);
-  }
+  // The print and submit dispositions need a command interpreter this
+  // platform layer does not offer.
+  if (disposition > kDispositionDelete)
+    return fail_statement(cb, rt::kUnitRelease, msg::kInconsistentOpen, u);
   if (msg::Id id = for__close_proc(u, disposition))
-    return rt::for__io_return(rt::kUnitRelease, id, msg::number(id), u);
-  for__release_lun(u);
-  for__deallocate_lub(unit);
-  cb->unit = nullptr;
-  return 0;
+    return fail_statement(cb, rt::kUnitRelease, id, u);
+  return end_close(cb, u, unit);
 }
 
 }  // namespace recio

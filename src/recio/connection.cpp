@@ -10,6 +10,7 @@
 #include "recio/io_api.h"
 #include "recio/lf_table.h"
 #include "recio/record_io.h"
+#include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "rt/diagnostics.h"
 #include "rt/startup.h"
@@ -395,29 +396,18 @@ msg::Id for__open_default(UnitBlock* u, std::uint8_t access, std::uint8_t status
 
 int for_open(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
              IoArgs args) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, StatementKind::kOpen))
-    return rt::for__io_fail_no_unit(flags, id, unit);
-  u->stmt_flags = flags;
+  int result = 0;
+  UnitBlock* u = start_statement(cb, unit, flags, StatementKind::kOpen, &result);
+  if (u == nullptr) return result;
   OpenRequest rq;
-  if (msg::Id id = for__open_args(desc, args, &rq, false)) {
-    return rt::for__io_return(u->connected ? rt::kUnitRelease : rt::kUnitReset, id, msg::number(id),
-                              u);
-  }
+  if (msg::Id id = for__open_args(desc, args, &rq, false))
+    return fail_statement(cb, u->connected ? rt::kUnitRelease : rt::kUnitReset, id, u);
   if (u->connected) {
-    if (for__reopen_file(u, rq)) {
-      for__release_lun(u);
-      cb->unit = nullptr;
-      return 0;
-    }
-    if (msg::Id id = for__close_default(u, false))
-      return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
+    if (for__reopen_file(u, rq)) return end_statement(cb, u);
+    if (msg::Id id = for__close_default(u, false)) return fail_statement(cb, rt::kUnitReset, id, u);
   }
-  if (msg::Id id = for__open_proc(u, rq))
-    return rt::for__io_return(rt::kUnitReset, id, msg::number(id), u);
-  for__release_lun(u);
-  cb->unit = nullptr;
-  return 0;
+  if (msg::Id id = for__open_proc(u, rq)) return fail_statement(cb, rt::kUnitReset, id, u);
+  return end_statement(cb, u);
 }
 
 }  // namespace recio

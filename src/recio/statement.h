@@ -66,6 +66,11 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, On
   }
 }
 
+// Acquires the unit of a statement and records its flag word. Returns the
+// unit, or null with *result holding the statement's result.
+UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+                           StatementKind kind, int* result);
+
 // What a sequential statement needs of its unit.
 struct SequentialStatement {
   StatementKind kind;
