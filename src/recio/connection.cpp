@@ -18,28 +18,34 @@
 namespace recio {
 namespace {
 
+// The connection decided from the keywords and their defaults.
 struct Connection {
-  std::uint8_t access, form, organization, record_type, carriage_control, status;
+  AccessCode access;
+  FormCode form;
+  OrganizationCode organization;
+  RecordType record_type;
+  CarriageControl carriage_control;
+  StatusCode status;
   std::int32_t recl;
   bool recl_defaulted;
 };
 
 // The carriage control and the record type, which decide each other.
 msg::Id decide_record_layout(const OpenRequest& rq, bool fixed_org, Connection* c) {
-  std::uint8_t rectype = static_cast<std::uint8_t>(rq.get(kKeyRecordType));
+  auto rectype = static_cast<RecordType>(rq.get(kKeyRecordType));
   if (rectype == kRecVariableAlias) rectype = kRecVariable;
   // A fixed default is known before the carriage control, which it decides.
-  if (rectype == 0 && fixed_org) rectype = kRecFixed;
+  if (rectype == RecordType{} && fixed_org) rectype = kRecFixed;
 
   if (rq.get(kKeyCarriageControl) != 0) {
-    c->carriage_control = static_cast<std::uint8_t>(rq.get(kKeyCarriageControl));
+    c->carriage_control = static_cast<CarriageControl>(rq.get(kKeyCarriageControl));
   } else if (c->form != kFormFormatted || rectype == kRecFixed || rectype == kRecVariable) {
     c->carriage_control = kCcNone;
   } else {
     c->carriage_control = kCcList;
   }
 
-  if (rectype == 0) {
+  if (rectype == RecordType{}) {
     if (c->form == kFormUnformatted)
       rectype = kRecVariable;
     else if (c->form == kFormBinary)
@@ -74,14 +80,15 @@ msg::Id decide_recl(const OpenRequest& rq, Connection* c) {
 }
 
 msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
-  auto or_default = [&rq](std::uint8_t key, std::int64_t fallback) {
-    return static_cast<std::uint8_t>(rq.get(key) != 0 ? rq.get(key) : fallback);
+  // Decoding admitted only the codes of each keyword's table.
+  auto or_default = [&rq]<typename Code>(std::uint8_t key, Code fallback) {
+    return rq.get(key) != 0 ? static_cast<Code>(rq.get(key)) : fallback;
   };
   c->access = or_default(kKeyAccess, kAccessSequential);
   c->organization = or_default(kKeyOrganization, kOrgSequential);
   const bool direct_like = c->access == kAccessDirect || c->access == kAccessKeyed;
   c->form = or_default(kKeyForm, direct_like ? kFormUnformatted : kFormFormatted);
-  c->status = static_cast<std::uint8_t>(rq.get(kKeyStatus));
+  c->status = static_cast<StatusCode>(rq.get(kKeyStatus));
   const bool fixed_org =
       direct_like || c->organization == kOrgRelative || c->organization == kOrgIndexed;
   if (msg::Id id = decide_record_layout(rq, fixed_org, c)) return id;
@@ -130,7 +137,7 @@ msg::Id for__set_foreign_bits(UnitBlock* u, const OpenRequest& rq) {
 struct OpenedFile {
   plat::Handle handle = plat::kInvalidHandle;
   bool standard = false;  // a standard handle: never closed by the unit
-  int device = kDeviceFile;
+  DeviceKind device = kDeviceFile;
   bool read_only = false;
   FileName stored_name;
 };

@@ -61,10 +61,10 @@ bool derive_file_name(const UnitBlock* u, const char* file, std::int32_t file_le
   return name->size() == e - b;
 }
 
-int for__is_special_device(std::string_view name, std::string_view* device) {
+DeviceKind for__is_special_device(std::string_view name, std::string_view* device) {
   struct DeviceRow {
     const char* name;
-    int kind;
+    DeviceKind kind;
     bool device_with_extension;  // stays a device when an extension follows
   };
   static constexpr DeviceRow kDevices[] = {
@@ -96,7 +96,7 @@ int for__is_special_device(std::string_view name, std::string_view* device) {
 
 bool names_same_device(const UnitBlock* u, std::string_view name) {
   std::string_view dev;
-  int kind = for__is_special_device(name, &dev);
+  DeviceKind kind = for__is_special_device(name, &dev);
   if (kind == kDeviceFile) return false;
   return u->device_kind != kDeviceFile && dev.size() == u->file_name.size() &&
          std::equal(dev.begin(), dev.end(), u->file_name.begin(), [](char a, char b) {

@@ -12,7 +12,7 @@ namespace recio {
 // Special device lookup on the last component of the path. Returns the device
 // kind (kDeviceFile for an ordinary file); *device receives the device name
 // without its extension.
-int for__is_special_device(std::string_view name, std::string_view* device);
+DeviceKind for__is_special_device(std::string_view name, std::string_view* device);
 
 // Where the name of an OPEN comes from, first match wins.
 enum class NameSource : std::uint8_t {
