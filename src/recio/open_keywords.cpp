@@ -2,10 +2,12 @@
 // keywords each statement takes, and the decoding of keyword entries.
 #include "recio/open_keywords.h"
 
+#include <array>
 #include <cctype>
 #include <cstring>
 
 #include "recio/connection.h"
+#include "recio/foreign.h"
 #include "recio/io_api.h"
 #include "recio/unit.h"
 
@@ -42,10 +44,13 @@ constexpr KeyValue kActionValues[] = {
 constexpr KeyValue kPositionValues[] = {
     {"ASIS", kPositionAsIs}, {"REWIND", kPositionRewind}, {"APPEND", kPositionAppend}};
 constexpr KeyValue kPadValues[] = {{"YES", kPadYes}, {"NO", kPadNo}};
-// The codes of the foreign selections (see foreign.h).
-constexpr KeyValue kConvertValues[] = {{"BIG_ENDIAN", 1}, {"LITTLE_ENDIAN", 2}, {"TYRD", 3},
-                                       {"TYRG", 4},       {"IBM", 5},           {"CRAY", 6},
-                                       {"FDX", 7},        {"FGX", 8},           {"NATIVE", 9}};
+// CONVERT takes the foreign selections, texts and codes alike.
+constexpr auto kConvertValues = [] {
+  std::array<KeyValue, std::size(kForeignSelections)> values{};
+  for (std::size_t i = 0; i < values.size(); ++i)
+    values[i] = {kForeignSelections[i].value, kForeignSelections[i].keyword_code};
+  return values;
+}();
 constexpr KeyValue kShareValues[] = {{"DENYRW", kShareDenyRw},
                                      {"DENYWR", kShareDenyWr},
                                      {"DENYRD", kShareDenyRd},
@@ -66,6 +71,10 @@ struct TableRef {
 template <std::size_t N>
 constexpr TableRef ref(const KeyValue (&v)[N]) {
   return {v, N};
+}
+template <std::size_t N>
+constexpr TableRef ref(const std::array<KeyValue, N>& v) {
+  return {v.data(), N};
 }
 
 // Indexed by KeyTable.
