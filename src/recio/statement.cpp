@@ -20,8 +20,12 @@ UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t 
 
 UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
                             const SequentialStatement& how, int* result) {
-  UnitBlock* u = start_statement(cb, unit, flags, how.kind, result);
-  if (u == nullptr) return nullptr;
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, how.kind)) {
+    *result = rt::for__io_fail_no_unit(flags, id, unit);
+    return nullptr;
+  }
+  u->stmt_flags = flags;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, how.default_status, how.form)) {
       *result = fail_statement(cb, rt::kUnitReset, id, u);
