@@ -7,17 +7,6 @@
 
 namespace recio {
 
-UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
-                           StatementKind kind, int* result) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) {
-    *result = rt::for__io_fail_no_unit(flags, id, unit);
-    return nullptr;
-  }
-  u->stmt_flags = flags;
-  return u;
-}
-
 UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
                             const SequentialStatement& how, int* result) {
   UnitBlock* u = nullptr;
