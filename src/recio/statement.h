@@ -66,6 +66,19 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, On
   }
 }
 
+// Acquires the unit of a statement and records its flag word. Returns the
+// unit, or null with *result holding the statement's result.
+inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+                                  StatementKind kind, int* result) {
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) {
+    *result = for__io_fail_no_unit(flags, id, unit);
+    return nullptr;
+  }
+  u->stmt_flags = flags;
+  return u;
+}
+
 // What a sequential statement needs of its unit.
 struct SequentialStatement {
   StatementKind kind;

@@ -46,6 +46,13 @@ enum RecordType : std::uint8_t {
   kRecStreamCR = 7,
 };
 enum CarriageControl : std::uint8_t { kCcFortran = 1, kCcList = 2, kCcNone = 3 };
+enum StatusCode : std::uint8_t {
+  kStatusOld = 1,
+  kStatusNew = 2,
+  kStatusScratch = 3,
+  kStatusUnknown = 4,
+  kStatusReplace = 5
+};
 
 // Result of the special device lookup.
 enum DeviceKind : int {
@@ -115,13 +122,13 @@ struct UnitBlock {
   bool standard_handle = false;  // a console handle: never closed
   int os_error = 0;              // saved platform error of the last failed call
 
-  std::uint8_t access = 0;
-  std::uint8_t form = 0;
-  std::uint8_t organization = 0;
-  std::uint8_t record_type = 0;
-  std::uint8_t carriage_control = 0;
-  std::uint8_t open_status = 0;  // STATUS code the unit was opened with
-  std::int32_t recl = 0;         // record area size in bytes (incl. framing room)
+  AccessCode access{};
+  FormCode form{};
+  OrganizationCode organization{};
+  RecordType record_type{};
+  CarriageControl carriage_control{};
+  StatusCode open_status{};  // STATUS the unit was opened with (0: not given)
+  std::int32_t recl = 0;     // record area size in bytes (incl. framing room)
   bool recl_defaulted = false;
   bool read_only = false;
   bool disk_file = false;
@@ -132,7 +139,7 @@ struct UnitBlock {
   bool big_endian = false;  // length fields and integers most significant byte first
   std::uint8_t foreign_code = 0;
   std::int32_t lis_width = 80;
-  int device_kind = kDeviceFile;
+  DeviceKind device_kind = kDeviceFile;
   std::int64_t record_count = 0;
   bool closed_by_termination = false;
 

@@ -1,0 +1,101 @@
+// CLOSE and the disconnection of a unit: the owed output, the handle and
+// the disposition.
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "recio/connection.h"
+#include "recio/io_api.h"
+#include "recio/io_return.h"
+#include "recio/lf_table.h"
+#include "recio/statement.h"
+#include "recio/unit_table.h"
+
+namespace recio {
+namespace {
+
+// Disconnects: the owed output is written, the handle closed (standard
+// handles stay open), the disposition applied. The block is reset.
+msg::Id for__close_proc(UnitBlock* u, int disposition) {
+  msg::Id result = 0;
+  if (u->form == kFormFormatted) {
+    for__rm_from_lf_table(u->lf_entry);
+    u->lf_entry = nullptr;
+  }
+  int err = 0;
+  if (u->standard_handle) {
+    // Bytes read ahead of standard input are given back where the platform can.
+    if (u->ahead_end > u->ahead_begin && u->disk_file) {
+      plat::seek(u->handle, -static_cast<std::int64_t>(u->ahead_end - u->ahead_begin),
+                 plat::Whence::kCurrent, nullptr, &err);
+    }
+  } else if (u->handle != plat::kInvalidHandle) {
+    if (!plat::close_handle(u->handle, &err)) {
+      u->os_error = err;
+      result = msg::kCloseError;
+    }
+  }
+  u->handle = plat::kInvalidHandle;
+  if (disposition == kDispositionDelete && !u->standard_handle && u->device_kind == kDeviceFile) {
+    if (!plat::delete_file(u->file_name.c_str(), &err) && result == 0) {
+      u->os_error = err;
+      result = msg::kCloseError;
+    }
+  }
+  u->connected = false;
+  return result;
+}
+
+int default_disposition(const UnitBlock* u) {
+  return u->open_status == kStatusScratch ? kDispositionDelete : kDispositionKeep;
+}
+
+}  // namespace
+
+msg::Id for__close_default(UnitBlock* u, bool free_block) {
+  if (!u->connected) return 0;
+  msg::Id id = for__close_proc(u, default_disposition(u));
+  if (id == 0) {
+    if (free_block)
+      for__deallocate_lub(u->unit);
+    else
+      reset_unit_block(u);
+  }
+  return id;
+}
+
+msg::Id for__close_without_release(UnitBlock* u) {
+  if (!u->connected) return 0;
+  return for__close_proc(u, default_disposition(u));
+}
+
+namespace {
+
+// A closed unit's block is freed: the unit number may be connected anew.
+int end_close(IoControlBlock* cb, UnitBlock* u, std::int32_t unit) {
+  end_statement(cb, u);
+  for__deallocate_lub(unit);
+  return 0;
+}
+
+}  // namespace
+
+int for_close(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+              IoArgs args) {
+  int result = 0;
+  UnitBlock* u = start_statement(cb, unit, flags, StatementKind::kClose, &result);
+  if (u == nullptr) return result;
+  if (!u->connected) return end_close(cb, u, unit);
+  OpenRequest rq;
+  if (msg::Id id = for__open_args(desc, args, &rq, true))
+    return fail_statement(cb, kUnitRelease, id, u);
+  int disposition = static_cast<int>(rq.get(kKeyDisposition));
+  if (disposition == 0) disposition = default_disposition(u);
+  // The print and submit dispositions need a command interpreter this
+  // platform layer does not offer.
+  if (disposition > kDispositionDelete)
+    return fail_statement(cb, kUnitRelease, msg::kInconsistentOpen, u);
+  if (msg::Id id = for__close_proc(u, disposition)) return fail_statement(cb, kUnitRelease, id, u);
+  return end_close(cb, u, unit);
+}
+
+}  // namespace recio

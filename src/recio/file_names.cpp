@@ -1,0 +1,108 @@
+// File names: the name an OPEN derives for a unit, and the table of the
+// special device names.
+#include "recio/file_names.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace recio {
+namespace {
+
+bool is_blank_or_nul(char c) {
+  return c == ' ' || c == '\0';
+}
+
+bool equal_ignoring_case(std::string_view text, const char* upper) {
+  return text.size() == std::strlen(upper) &&
+         std::equal(text.begin(), text.end(), upper, [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) == b;
+         });
+}
+
+}  // namespace
+
+bool derive_file_name(const UnitBlock* u, const char* file, std::int32_t file_length,
+                      FileName* name, NameSource* source) {
+  std::string_view given;
+  if (file != nullptr) {
+    *source = NameSource::kFile;
+    given = std::string_view(
+        file, static_cast<std::size_t>(std::clamp<std::int32_t>(file_length, 0, 256)));
+  } else {
+    char var[32];
+    std::snprintf(var, sizeof var, "FORT%d", u->unit);
+    const char* env = plat::get_env(var);
+    if (env != nullptr) {
+      *source = NameSource::kEnv;
+      given = env;
+    } else if (u->unit == 5 || u->unit == 6 || u->unit == 0) {
+      *source = NameSource::kConsole;
+      name->assign(u->unit == 5 ? "CONIN$" : "CONOUT$");
+      return true;
+    } else if (!u->file_name.empty()) {
+      *source = NameSource::kKept;
+      given = u->file_name.view();
+    } else {
+      *source = NameSource::kDefault;
+      std::snprintf(var, sizeof var, "fort.%d", u->unit);
+      name->assign(var);
+      return true;
+    }
+  }
+  // Leading and trailing blanks go, and trailing NULs; an empty name stays empty.
+  std::size_t b = 0, e = given.size();
+  while (b < e && given[b] == ' ') ++b;
+  while (e > b && is_blank_or_nul(given[e - 1])) --e;
+  *name = given.substr(b, e - b);
+  return name->size() == e - b;
+}
+
+DeviceKind for__is_special_device(std::string_view name, std::string_view* device) {
+  struct DeviceRow {
+    const char* name;
+    DeviceKind kind;
+    bool device_with_extension;  // stays a device when an extension follows
+  };
+  static constexpr DeviceRow kDevices[] = {
+      {"CON", kDeviceConsoleOut, true},    {"CONOUT$", kDeviceConsoleOut, false},
+      {"CONIN$", kDeviceConsoleIn, false}, {"ERR", kDeviceError, false},
+      {"USER", kDeviceUser, false},        {"PRN", kDevicePrinter, true},
+      {"LPT1", kDevicePrinter, false},     {"LPT2", kDevicePrinter, false},
+      {"LPT3", kDevicePrinter, false},     {"LPT4", kDevicePrinter, false},
+      {"COM1", kDeviceSerial, true},       {"COM2", kDevicePrinter, true},
+      {"COM3", kDevicePrinter, true},      {"COM4", kDevicePrinter, true},
+      {"NUL", kDeviceNull, true},          {"AUX", kDeviceSerial, true},
+      {"LINE", kDeviceSerial, false},
+  };
+  // A directory of the path never names a device: "nul.d/out" is a file.
+  const std::string_view last = plat::last_path_component(name);
+  const std::size_t dot = last.rfind('.');
+  const std::string_view base = dot == std::string_view::npos ? last : last.substr(0, dot);
+  const bool has_extension = dot != std::string_view::npos && dot + 1 < last.size();
+  const std::size_t n = base.size();
+  if (n != 3 && n != 4 && n != 6 && n != 7) return kDeviceFile;
+  for (const DeviceRow& d : kDevices) {
+    if (!equal_ignoring_case(base, d.name)) continue;
+    if (has_extension && !d.device_with_extension) return kDeviceFile;
+    if (device != nullptr) *device = base;
+    return d.kind;
+  }
+  return kDeviceFile;
+}
+
+bool names_same_device(const UnitBlock* u, std::string_view name) {
+  std::string_view dev;
+  DeviceKind kind = for__is_special_device(name, &dev);
+  if (kind == kDeviceFile) return false;
+  return u->device_kind != kDeviceFile && dev.size() == u->file_name.size() &&
+         std::equal(dev.begin(), dev.end(), u->file_name.begin(), [](char a, char b) {
+           return std::toupper(static_cast<unsigned char>(a)) ==
+                  std::toupper(static_cast<unsigned char>(b));
+         });
+}
+
+}  // namespace recio
