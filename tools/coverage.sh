@@ -17,11 +17,15 @@ if ! command -v gcovr >/dev/null 2>&1; then
   fi
 fi
 
+# A fresh tree each time: counters of an earlier run would add up with this
+# one, and objects of sources since moved or removed would be counted too.
+rm -rf build-coverage
 cmake --preset coverage >/dev/null
 cmake --build --preset coverage >/dev/null
-# Counters of an earlier run would add up with this one.
-find build-coverage -name '*.gcda' -delete
-ctest --preset coverage >/dev/null || { echo "coverage.sh: tests failed (ctest --preset coverage)" >&2; exit 1; }
+# A failing test still leaves the coverage of everything that ran; the
+# table is printed either way and the failures are named after it.
+tests_ok=1
+ctest --preset coverage >build-coverage/ctest.log 2>&1 || tests_ok=0
 
 # Branches the compiler adds for exceptions are not decisions of the code.
 common=(--root . --filter 'src/' --object-directory build-coverage --exclude-throw-branches
@@ -45,3 +49,8 @@ awk '
       printf "%-32s %5s/%-5s %5s %6s/%-6s %5s\n", f, le[f], lt[f], lp[f], be[f], bt[f], bp[f]
     }
   }' "$lines" "$branches"
+if ((!tests_ok)); then
+  echo "coverage.sh: some tests failed (log in build-coverage/ctest.log):" >&2
+  sed -n '/tests FAILED:/,$p' build-coverage/ctest.log | grep -E '^\s+[0-9]+ - ' >&2 || true
+  exit 1
+fi
