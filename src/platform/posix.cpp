@@ -11,8 +11,19 @@
 
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/posix_internal.h"
+
+#ifdef MAPCONV_COVERAGE
+extern "C" void __gcov_dump(void);
+#endif
 
 namespace plat {
+
+void flush_coverage() {
+#ifdef MAPCONV_COVERAGE
+  __gcov_dump();
+#endif
+}
 namespace {
 
 // ENOENT means "path not found" when the directory part does not exist.
@@ -324,10 +335,12 @@ void exit_process(std::uint32_t status) {
 }
 
 void exit_process_now(std::uint32_t status) {
+  flush_coverage();
   ::_exit(static_cast<int>(status));
 }
 
 void abort_process(int status) {
+  flush_coverage();
   ::_exit(status);
 }
 

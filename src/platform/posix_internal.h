@@ -8,4 +8,8 @@ namespace plat {
 // The program counter saved in an exception context.
 std::uintptr_t exception_context_pc(const void* context);
 
+// Coverage builds only (otherwise nothing): writes the coverage counters
+// before an end that runs no exit handlers, which would lose them.
+void flush_coverage();
+
 }  // namespace plat

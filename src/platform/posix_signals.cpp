@@ -283,6 +283,7 @@ void on_fault(int sig, siginfo_t* si, void* context) {
       // Default disposition (set above) and the signal again: it is blocked
       // while the handler runs and is delivered, fatally, when it returns. A
       // fault returns to its instruction and faults again anyway.
+      flush_coverage();
       ::raise(sig);
       return;
   }

@@ -3,6 +3,7 @@
 // what its argument names. The faulting routines are exported and never
 // inlined, so that the traceback's first frame names them.
 #include <fenv.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -94,6 +95,24 @@ __attribute__((noinline)) void provoke_break() {
   ::raise(SIGTRAP);
 }
 
+// Each product underflows with the trap enabled again.
+__attribute__((noinline)) float provoke_underflows(int count) {
+  volatile float tiny = 1e-30f;
+  float sum = 0;
+  for (int i = 0; i < count; ++i) {
+    ::feenableexcept(FE_UNDERFLOW);
+    sum += tiny * tiny;
+  }
+  return sum;
+}
+
+// An exception whose code no row of the table names.
+__attribute__((noinline)) void provoke_unknown_code() {
+  sigval value{};
+  value.sival_int = 0x2A;
+  ::pthread_sigqueue(::pthread_self(), SIGTRAP, value);
+}
+
 __attribute__((noinline)) double provoke_fpdiv() {
   ::feenableexcept(FE_DIVBYZERO);
   volatile double z = 0.0;
@@ -114,6 +133,8 @@ int fault_main() {
   if (mode == "illegal") provoke_illegal();
   if (mode == "breakpoint") provoke_break();
   if (mode == "fpdiv") provoke_fpdiv();
+  if (mode == "underflow" && provoke_underflows(3) != 0.0f) return 1;
+  if (mode == "code") provoke_unknown_code();
   if (mode == "severe") open_unformatted(31, "missing/out.unf");
   if (mode == "own-interrupt") {
     ::signal(SIGINT, own_interrupt_handler);

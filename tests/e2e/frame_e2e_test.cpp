@@ -273,6 +273,9 @@ TEST_F(FaultE2e, OtherWaysThroughTheHandler) {
       {"breakpoint", {"FOR__IS_DEBUGGER_PRESENT=yes"}, "", 0, ""},
       // A floating-point trap warns, then the program ends normally.
       {"fpdiv", {}, "forrtl: error (73): floating divide by zero\r\n", 0, ""},
+      // Underflows go on with a zero result; the first two are reported.
+      {"underflow", {}, "forrtl: error (74): floating underflow\r\n", 0, "returned\n"},
+      {"code", {}, severe(172, "Program Exception - exception code = 0x2a (42)"), 172, ""},
       {"severe",
        {"FOR_GENERATE_DEBUG_EXCEPTION=true"},
        severe(169, "Program Exception - noncontinuable exception"),
@@ -297,8 +300,25 @@ TEST_F(FaultE2e, OtherWaysThroughTheHandler) {
       EXPECT_EQ(r.err, "");
     }
     EXPECT_NE(r.err.find(c.also), std::string::npos) << r.err;
+    if (std::string(c.mode) == "underflow") {
+      std::size_t reports = 0;
+      for (std::size_t at = r.err.find(c.first_line); at != std::string::npos;
+           at = r.err.find(c.first_line, at + 1))
+        ++reports;
+      EXPECT_EQ(reports, 2u);  // the third underflow is only counted
+    }
     expect_record_before();
   }
+}
+
+// In debugger mode a severe exception is reported, then passed on: without a
+// debugger the signal's default action ends the process.
+TEST_F(FaultE2e, DebuggerModePassesSevereExceptionsOn) {
+  const ProgramResult r = fault("intdiv", {"LC_ALL=C", "FOR__IS_DEBUGGER_PRESENT=yes"});
+  EXPECT_EQ(r.signal, SIGFPE);
+  const std::string line = severe(164, "Program Exception - integer divide by zero");
+  EXPECT_EQ(r.err.substr(0, line.size()), line);
+  expect_record_before();
 }
 
 // The program's own handler for the interrupt signal takes control-C.

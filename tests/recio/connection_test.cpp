@@ -2,18 +2,24 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/platform.h"
+#include "recio/foreign.h"
 #include "recio/io_api.h"
+#include "recio/lf_table.h"
 #include "recio/unit_table.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
@@ -640,6 +646,188 @@ TEST(Close, ScratchFileIsGoneAfterClose) {
   EXPECT_FALSE(connected(43));
   EXPECT_EQ(close_unit(43), 0);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+}  // namespace
+
+namespace {
+
+// The console device names connect the standard handles, which CLOSE leaves
+// open; an OPEN by the same device in another spelling keeps the connection;
+// units on one console device share one line-feed entry.
+TEST(Open, ConsoleDevicesTakeTheStandardHandles) {
+  struct Case {
+    std::string_view name, again;
+    int device;
+    plat::Handle handle;
+  };
+  const Case cases[] = {
+      {"CON", "con", recio::kDeviceConsoleOut, STDOUT_FILENO},
+      {"CONOUT$", "conout$", recio::kDeviceConsoleOut, STDOUT_FILENO},
+      {"USER", "User", recio::kDeviceUser, STDOUT_FILENO},
+      {"CONIN$", "conin$", recio::kDeviceConsoleIn, STDIN_FILENO},
+      {"ERR", "err", recio::kDeviceError, STDERR_FILENO},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(open_file(32, c.name, "unknown", "formatted"), 0);
+    ASSERT_EQ(open_file(32, c.again, "unknown", "formatted"), 0);
+    const UnitBlock* u = recio::for__find_lub(32);
+    EXPECT_EQ(u->device_kind, c.device);
+    EXPECT_EQ(u->handle, c.handle);
+    EXPECT_TRUE(u->standard_handle);
+    EXPECT_EQ(u->file_name, c.name);
+    EXPECT_EQ(close_unit(32), 0);
+    EXPECT_NE(::fcntl(c.handle, F_GETFD), -1);
+  }
+  ASSERT_EQ(open_file(32, "CONOUT$", "unknown", "formatted"), 0);
+  ASSERT_EQ(open_file(33, "CONOUT$", "unknown", "formatted"), 0);
+  const recio::LfEntry* shared = recio::for__find_lub(32)->lf_entry;
+  ASSERT_NE(shared, nullptr);
+  EXPECT_EQ(recio::for__find_lub(33)->lf_entry, shared);
+  EXPECT_EQ(shared->references, 2);
+  EXPECT_EQ(close_unit(33), 0);
+  EXPECT_EQ(shared->references, 1);
+  EXPECT_EQ(close_unit(32), 0);
+  EXPECT_EQ(shared->references, 0);
+}
+
+// What the platform refuses at OPEN becomes the condition that names it; the
+// unit stays unconnected and an existing file keeps its contents.
+TEST(Open, PlatformFailuresAtOpen) {
+  ScratchDir dir;
+  WorkingDir cwd(dir.path());
+  const std::string socket_path = dir.file("socket");
+  const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(sock, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", socket_path.c_str());
+  ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  write_file(dir.file("old.dat"), "old contents");
+  struct Case {
+    const char* name;
+    std::string file;
+    std::string_view status;
+    plat::Operation op;  // the operation made to fail, with errno `error`
+    int error;
+    int expected;
+  };
+  constexpr plat::Operation kNone = plat::Operation::kClose;  // error 0: nothing fails
+  const Case cases[] = {
+      {"NameLongerThanThePlatformAllows", std::string(256, 'n'), "unknown", kNone, 0, 43},
+      {"NotAFileOrDevice", socket_path, "unknown", kNone, 0, 42},
+      {"OtherOpenError", "old.dat", "unknown", plat::Operation::kOpen, EIO, 30},
+      {"TooManyOpenFiles", "old.dat", "unknown", plat::Operation::kOpen, EMFILE, 30},
+      {"ReplaceCannotCut", "old.dat", "replace", plat::Operation::kSetEndOfFile, EIO, 30},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.error != 0) plat::inject_failure(c.op, 1, 1, c.error);
+    const int r = open_file(37, c.file, c.status);
+    plat::inject_failure(c.op, 0, 0, 0);
+    EXPECT_EQ(r, c.expected);
+    const UnitBlock* u = recio::for__find_lub(37);
+    ASSERT_NE(u, nullptr);
+    EXPECT_FALSE(u->connected);
+    EXPECT_EQ(close_unit(37), 0);
+    EXPECT_EQ(read_file(dir.file("old.dat")), "old contents");
+  }
+  ::close(sock);
+  // Appending needs the end of the file found.
+  {
+    plat::inject_failure(plat::Operation::kSeek, 1, 1, EIO);
+    const int r =
+        open_unit(37, kCheck, {{recio::kKeyFile, "old.dat"}, {recio::kKeyPosition, "append"}});
+    plat::inject_failure(plat::Operation::kSeek, 0, 0, 0);
+    EXPECT_EQ(r, 30);
+    EXPECT_FALSE(connected(37));
+    EXPECT_EQ(close_unit(37), 0);
+  }
+}
+
+// The foreign conversion of an unformatted unit: a selection compiled into
+// the flag word, the big-endian bit, or the CONVERT keyword.
+TEST(Open, ForeignConversionChosenAtOpen) {
+  ScratchDir dir;
+  const std::string path = dir.file("foreign.unf");
+  struct Case {
+    const char* name;
+    std::uint32_t flags;
+    std::int64_t convert;  // -1: no CONVERT keyword
+    int expected;
+    bool converts, big_endian;
+    std::uint8_t code;
+  };
+  const std::uint32_t no_code = kCheck & ~0xFF00u;
+  const Case cases[] = {
+      {"Native", kCheck, -1, 0, false, false, recio::kForeignIeee},
+      {"CompiledIbm", no_code | recio::kForeignIbm << 8, -1, 0, true, false, recio::kForeignIbm},
+      {"CompiledBigEndian", kCheck | recio::kFlagBigEndian, -1, 0, true, true, recio::kForeignIeee},
+      {"UnknownKeywordCode", kCheck, 99, 45, false, false, recio::kForeignIeee},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> desc = {0x38, 0x04, recio::kKeyFile, 0,
+                                      0x38, 0x04, recio::kKeyForm, 0};
+    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
+                               IoArg::address(path.data()), IoArg::val(11),
+                               IoArg::address("unformatted")};
+    if (c.convert >= 0) {
+      desc.insert(desc.end(), {recio::kTypeInt4, recio::kPassValue, recio::kKeyConvert, 0});
+      args.push_back(IoArg::val(c.convert));
+    }
+    desc.insert(desc.end(), {0x01, 0x00});
+    IoControlBlock cb{};
+    EXPECT_EQ(recio::for_open(&cb, 38, c.flags, desc, args), c.expected);
+    const UnitBlock* u = recio::for__find_lub(38);
+    ASSERT_NE(u, nullptr);
+    EXPECT_EQ(u->connected, c.expected == 0);
+    if (c.expected == 0) {
+      EXPECT_EQ(u->convert, c.converts);
+      EXPECT_EQ(u->big_endian, c.big_endian);
+      EXPECT_EQ(u->foreign_code, c.code);
+    }
+    EXPECT_EQ(close_unit(38), 0);
+  }
+}
+
+// CLOSE failures: the platform's close or delete refused, or a disposition
+// that needs a command interpreter.
+TEST(Close, FailuresAreReported) {
+  ScratchDir dir;
+  const std::string path = dir.file("closed.map");
+  struct Case {
+    const char* name;
+    std::string_view disposition;
+    bool remove_first;  // the file is gone before CLOSE deletes it
+    bool close_fails;
+    int expected;
+    bool still_connected;
+  };
+  const Case cases[] = {
+      {"Print", "print", false, false, 46, true},
+      {"SubmitDelete", "submit/delete", false, false, 46, true},
+      {"DeleteOfAFileAlreadyGone", "delete", true, false, 28, false},
+      {"PlatformCloseFails", "keep", false, true, 28, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(open_file(42, path), 0);
+    ASSERT_EQ(write_text(42, "kept"), 0);
+    if (c.remove_first) std::filesystem::remove(path);
+    if (c.close_fails) plat::inject_failure(plat::Operation::kClose, 1, 1, EIO);
+    const int r = close_unit(42, c.disposition);
+    plat::inject_failure(plat::Operation::kClose, 0, 0, 0);
+    EXPECT_EQ(r, c.expected);
+    EXPECT_EQ(connected(42), c.still_connected);
+    EXPECT_EQ(close_unit(42), 0);
+    EXPECT_FALSE(connected(42));
+    if (!c.remove_first) {
+      EXPECT_EQ(read_file(path), record("kept"));
+    }
+    std::filesystem::remove(path);
+  }
 }
 
 }  // namespace

@@ -119,6 +119,65 @@ TEST(TextOutput, ConsoleStatementsByteForByte) {
   }
 }
 
+// Each item of a list-directed write takes the field of its type; a field
+// that no longer fits on the line starts the next record instead of being
+// split. Every call after the first is an item call of the same statement.
+TEST(TextOutput, ListDirectedFieldsByTypeAndLineWrap) {
+  struct Var {
+    std::uint8_t type;
+    std::int64_t bits;  // the variable's bytes, low first
+  };
+  struct Case {
+    const char* name;
+    std::vector<Var> items;
+    std::string expected;
+  };
+  const auto ints = [](int n) {
+    return std::vector<Var>(static_cast<std::size_t>(n), {kTypeInt4, 7});
+  };
+  const std::string seven = std::string(11, ' ') + "7";
+  const Case cases[] = {
+      // Narrow integers are sign-extended from their own width.
+      {"Int1", {{kTypeInt1, 0xFB}}, "           -5\r\n"},
+      {"Int2", {{kTypeInt2, 0xFED4}}, "         -300\r\n"},
+      {"Int4", {{kTypeInt4, 0x80000000}}, "  -2147483648\r\n"},
+      {"Int8", {{kTypeInt8, INT64_MIN}}, "   -9223372036854775808\r\n"},
+      // A logical shows its low bit.
+      {"Logicals",
+       {{kTypeLogical1, 1}, {kTypeLogical2, 0}, {kTypeLogical4, 0xFFFFFFFF}, {kTypeLogical8, 2}},
+       "  T F T F\r\n"},
+      {"Reals",
+       {{kTypeReal4, 0x3FC00000}, {kTypeReal8, static_cast<std::int64_t>(0xBFD0000000000000)}},
+       "   1.5000000E+00  -2.500000000000000E-01\r\n"},
+      {"SixIntegersFitOneLine", ints(6),
+       " " + seven + seven + seven + seven + seven + seven + "\r\n"},
+      {"SeventhIntegerStartsARecord", ints(7),
+       " " + seven + seven + seven + seven + seven + seven + "\r\n " + seven + "\r\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    const std::string path = dir.file("list.txt");
+    ASSERT_EQ(open_file_unit(kConsoleOut, path), 0);
+    UnitCloser closer{kConsoleOut};
+    std::vector<std::int64_t> vars;
+    vars.reserve(c.items.size());
+    IoControlBlock cb{};
+    for (std::size_t i = 0; i < c.items.size(); ++i) {
+      vars.push_back(c.items[i].bits);
+      const bool last = i + 1 == c.items.size();
+      const std::uint8_t desc[] = {c.items[i].type, kPassAddress,
+                                   static_cast<std::uint8_t>(last ? kTypeEnd : kTypeMore),
+                                   kPassNone};
+      const IoArg args[] = {IoArg::address(&vars.back())};
+      const int r = i == 0 ? for_write_seq_lis(&cb, kConsoleOut, kFlagsErrBranch, desc, args)
+                           : for_write_seq_lis_xmit(&cb, desc, args);
+      ASSERT_EQ(r, 0) << i;
+    }
+    EXPECT_EQ(testsupport::read_file(path), c.expected);
+  }
+}
+
 TEST(TextOutput, RecordsReplaceTheOldContentsOfAReusedFile) {
   ScratchDir dir;
   const std::string path = dir.file("console.txt");

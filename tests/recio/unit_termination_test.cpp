@@ -1,0 +1,48 @@
+// The walk at the end of the process: every unit closed, a close failure
+// reported with the unit it belongs to.
+#include "recio/unit_termination.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "platform/platform.h"
+#include "recio/io_api.h"
+#include "recio/unit_table.h"
+#include "support/test_files.h"
+
+namespace recio {
+namespace {
+
+int open_and_write(std::int32_t unit, const std::string& path) {
+  constexpr auto open_desc = keyword_descriptor({{kTextItem, kKeyFile}, {kTextItem, kKeyForm}});
+  const IoArg open_args[] = {IoArg::val(static_cast<std::int64_t>(path.size())),
+                             IoArg::address(path.data()), IoArg::val(11),
+                             IoArg::address("unformatted")};
+  IoControlBlock cb{};
+  if (int r = for_open(&cb, unit, kFlagsErrBranch, open_desc, open_args)) return r;
+  constexpr auto desc = item_descriptor({kTextItem}, Terminator::kEnd);
+  const IoArg args[] = {IoArg::val(4), IoArg::address("data")};
+  return for_write_seq(&cb, unit, kFlagsErrBranch, desc, args);
+}
+
+TEST(UnitTerminationDeathTest, CloseFailureIsSevere28NamingTheUnit) {
+  testsupport::ScratchDir dir;
+  const std::string path = dir.file("first.unf");
+  EXPECT_EXIT(
+      {
+        if (open_and_write(46, path) != 0) std::exit(100);
+        plat::inject_failure(plat::Operation::kClose, 1, 1, EIO);
+        for__close_all_units(false);
+        std::exit(101);
+      },
+      testing::ExitedWithCode(28), "^forrtl: severe \\(28\\): CLOSE error, unit 46, file " + path);
+  // The record was written before the close.
+  EXPECT_EQ(testsupport::read_file(path),
+            testsupport::bytes({4, 0, 0, 0}) + "data" + testsupport::bytes({4, 0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace recio
