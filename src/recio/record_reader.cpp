@@ -22,7 +22,7 @@ namespace recio {
 namespace {
 
 // Disk files are read in blocks of this size at least: few system calls.
-constexpr std::size_t kReadBlock = 256 * 1024;
+constexpr std::size_t kReadBlock = 64 * 1024;
 
 ReadInputSeam read_input_seam = nullptr;
 
