@@ -78,8 +78,11 @@ namespace {
 
 }  // namespace
 
-msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
-                         StatementKind kind) {
+namespace {
+
+// Every case: the hand-over, new blocks, chains, refusals.
+[[gnu::noinline]] msg::Id acquire_general(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                                          StatementKind kind) {
   rt::for__handover_point();  // before the table is looked at
   *out = nullptr;
   LubTable& t = for__lub_table();
@@ -103,6 +106,35 @@ msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
     if ((u = create_block(unit)) == nullptr) return msg::kNoMemory;
     if (u->busy != 0) return msg::kRecursiveIo;
   }
+  u->busy = 1;
+  u->kind = kind;
+  if (cb != nullptr) cb->unit = u;
+  *out = u;
+  return 0;
+}
+
+bool is_internal_kind(StatementKind kind) {
+  return kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
+}
+
+}  // namespace
+
+msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                         StatementKind kind) {
+  // The common statement without a call: no hand-over asked for, and an
+  // existing free block in a direct slot or room on the internal stack.
+  LubTable& t = for__lub_table();
+  UnitBlock* u = nullptr;
+  if (!rt::for__handover_asked()) {
+    if (unit > kInternalUnit && unit < 100) {
+      u = t.slots[static_cast<std::size_t>(unit + 5)].get();
+      if (u != nullptr && u->busy != 0) u = nullptr;
+    } else if (unit == kInternalUnit && is_internal_kind(kind) && t.internal_top < kInternalDepth) {
+      u = &t.internal[static_cast<std::size_t>(t.internal_top++)];
+      u->unit = kInternalUnit;
+    }
+  }
+  if (u == nullptr) return acquire_general(unit, out, cb, kind);
   u->busy = 1;
   u->kind = kind;
   if (cb != nullptr) cb->unit = u;
