@@ -85,6 +85,12 @@ bool delete_file(const char* name, int* error);
 
 const char* get_env(const char* name);
 
+// Advice that the block [block, block + length) is about to be written
+// whole, front to back: the platform may back it with fewer, larger pages so
+// that its first touch costs little. Contents and meaning are unchanged; the
+// advice may be ignored, and nothing fails.
+void advise_whole_use(void* block, std::size_t length);
+
 // Ends the process normally: at-exit routines run, buffered streams flushed.
 [[noreturn]] void exit_process(std::uint32_t status);
 // Ends the process at once with `status`, without at-exit routines: the way

@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -328,6 +329,18 @@ bool delete_file(const char* name, int* error) {
 
 const char* get_env(const char* name) {
   return std::getenv(name);
+}
+
+void advise_whole_use(void* block, std::size_t length) {
+  // Transparent huge pages cover whole aligned 2 MiB extents only; the parts
+  // before the first and after the last keep ordinary pages. A kernel
+  // without them, or with them switched off, refuses: the advice is dropped.
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  const auto start = reinterpret_cast<std::uintptr_t>(block);
+  const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t last = (start + length) & ~(kHugePage - 1);
+  if (length == 0 || last <= first) return;
+  ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 void exit_process(std::uint32_t status) {

@@ -246,6 +246,27 @@ inline void store_integer(void* addr, std::int32_t width, std::int64_t v) {
   }
 }
 
+// The call of a value moved in a loop (an array element): one numeric entry
+// passed as size and address, more calls to follow. Fills *item as the
+// cursor would; false for any other call, which the cursor then walks.
+inline bool element_call(Descriptor desc, IoArgs args, Item* item) {
+  if (desc.size() != 4 || desc[1] != kPassSizeAddr || desc[2] != kTypeMore || args.size() != 2)
+    return false;
+  const std::int32_t size = type_size(desc[0]);
+  if (size == 0 || args[0].value != size || args[1].addr == nullptr) return false;
+  item->type = desc[0];
+  item->mode = kPassSizeAddr;
+  item->addr = args[1].addr;
+  item->value = 0;
+  item->length = size;
+  return true;
+}
+
+// A call that moves nothing and ends the statement.
+inline bool end_call(Descriptor desc) {
+  return desc.size() >= 2 && desc[0] == kTypeEnd;
+}
+
 // Walks a descriptor and its arguments entry by entry.
 class ItemCursor {
  public:

@@ -538,13 +538,15 @@ msg::Id assign(ListScanState& s, const Item& item) {
   if (!((cls(*p) & kDigit) || *p == '-' || *p == '+') || !scan_plain_number<true>(p, end, &n))
     return false;
   s.marks = ListMarks{};
-  keep_plain_number(s, p, n);
   float f;
   if (!exact_single_from_decimal(n.digits, n.exponent, n.negative, &f)) {
+    keep_plain_number(s, p, n);
     const msg::Id id = assign(s, item);
     *rc = id != 0 ? fail(s, id) : 0;
     return true;
   }
+  // Decided here: the next item needs only the position, no token.
+  s.pos = static_cast<std::int32_t>(n.end - s.record);
   std::memcpy(item.addr, &f, sizeof f);
   *rc = 0;
   return true;

@@ -1,13 +1,21 @@
 // Reading records of "STREAM_LF" units: read-ahead in the unit's buffer, a
 // record ends at LF (one CR before it dropped), the buffer doubles for a long
-// record up to what the longest record allowed needs. Standard input is read one byte per platform
-// read so that nothing beyond the line end is taken from a console or pipe shared with others.
+// record up to what the longest record allowed needs.
+//
+// Standard input is shared with whoever runs the program. A console or pipe
+// cannot give bytes back, so it is read one byte per platform read and
+// nothing beyond the line end is ever taken. A disk file on standard input is
+// read ahead like any file: what lies beyond the records taken is given back
+// by moving the shared file position back, when the unit is closed (also at
+// termination) and before another unit on standard input reads, so the bytes
+// reach every reader, and the next process, in file order.
 #include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
 #include "recio/lf_table.h"
 #include "recio/record_io.h"
+#include "recio/unit_table.h"
 #include "rt/handover.h"
 
 namespace recio {
@@ -20,6 +28,26 @@ ReadInputSeam read_input_seam = nullptr;
 
 bool is_standard_input(const UnitBlock* u) {
   return u->standard_handle && u->handle == plat::std_handle(plat::StdStream::kInput);
+}
+
+// Before `reader` reads from a seekable standard input, any other unit on it
+// gives back what it read ahead: the file position then stands where the
+// records taken so far end. At most one unit holds read-ahead of it.
+msg::Id take_standard_input(UnitBlock* reader) {
+  LubCursor cursor;
+  while (UnitBlock* other = for__get_next_lub(&cursor)) {
+    if (other == reader || other->ahead_end == other->ahead_begin || !other->standard_handle ||
+        other->handle != reader->handle)
+      continue;
+    int err = 0;
+    const auto ahead = static_cast<std::int64_t>(other->ahead_end - other->ahead_begin);
+    if (!plat::seek(other->handle, -ahead, plat::Whence::kCurrent, nullptr, &err)) {
+      reader->os_error = err;
+      return msg::kReadError;
+    }
+    other->ahead_begin = other->ahead_end = 0;
+  }
+  return 0;
 }
 
 // No record is delivered; an unfinished one (drop_pending) gives up the bytes
@@ -88,7 +116,11 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
     // for it. The buffer so never needs more than max_record + 2 bytes.
     if (pending > max_record + 1) return too_long(u, true);
     const std::size_t cap = max_record + 2;
-    const bool one_byte = is_standard_input(u);
+    const bool standard_input = is_standard_input(u);
+    const bool one_byte = standard_input && !u->disk_file;
+    if (standard_input && !one_byte) {
+      if (msg::Id id = take_standard_input(u)) return id;
+    }
     const std::size_t block = std::min(kReadBlock, cap);
     // The larger block only saves calls: without memory for it, read on.
     if (!one_byte && u->buffer.size() < block && u->buffer.resize(block)) {

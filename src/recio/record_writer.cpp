@@ -246,10 +246,10 @@ msg::Id finish_direct(UnitBlock* u) {
 // in the record, no conversion; the walk would place it just the same.
 [[gnu::always_inline]] inline int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc,
                                               IoArgs args) {
-  if (desc.size() == 4 && desc[1] == kPassSizeAddr && desc[2] == kTypeMore &&
-      type_size(desc[0]) == 4 && args.size() == 2 && args[0].value == 4 &&
-      args[1].addr != nullptr && !u->convert && u->cur + 4 <= u->area_end) [[likely]] {
-    std::memcpy(u->buffer.data() + u->cur, args[1].addr, 4);
+  Item item;
+  if (element_call(desc, args, &item) && item.length == 4 && !u->convert &&
+      u->cur + 4 <= u->area_end) [[likely]] {
+    std::memcpy(u->buffer.data() + u->cur, item.addr, 4);
     u->cur += 4;
     u->first_item = false;
     return 0;

@@ -7,10 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
+#include "recio/connection.h"
 #include "recio/descriptor.h"
 #include "recio/io_api.h"
 #include "recio/io_return.h"
+#include "recio/record_io.h"
 #include "recio/unit.h"
 #include "recio/unit_table.h"
 #include "rt/messages.h"
@@ -91,15 +94,89 @@ struct SequentialStatement {
 // when needed, and refuses a read-only unit (writes), direct access and the
 // other form. Returns the unit, or null with *result holding the statement's
 // result.
-UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
-                            const SequentialStatement& how, int* result);
+// Inline: it starts every read and write of a file.
+inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+                                   const SequentialStatement& how, int* result) {
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, how.kind)) {
+    *result = for__io_fail_no_unit(flags, id, unit);
+    return nullptr;
+  }
+  u->stmt_flags = flags;
+  if (!u->connected) {
+    if (msg::Id id = for__open_default(u, kAccessSequential, how.default_status, how.form)) {
+      *result = fail_statement(cb, kUnitReset, id, u);
+      return nullptr;
+    }
+  }
+  msg::Id refused = 0;
+  if (how.write && u->read_only) {
+    refused = msg::kReadOnly;
+  } else if (u->access == kAccessDirect) {
+    refused = msg::kSequentialToDirect;
+  } else if (how.form == kFormFormatted && u->form != kFormFormatted) {
+    refused = msg::kFormattedToUnformatted;
+  } else if (how.form != kFormFormatted && u->form == kFormFormatted) {
+    refused = msg::kUnformattedToFormatted;
+  }
+  if (refused != 0) {
+    // The access checks show their own number but return "mixed access".
+    const int status = refused == msg::kReadOnly ? -1 : msg::number(msg::kMixedAccess);
+    *result = fail_statement(cb, kUnitRelease, refused, u, status);
+    return nullptr;
+  }
+  // A write lands where the last record read ended.
+  if (how.write) {
+    if (msg::Id id = for__flush_readahead(u)) {
+      *result = fail_statement(cb, kUnitRelease, id, u);
+      return nullptr;
+    }
+  }
+  return u;
+}
 
 // Starts a statement on an internal record (unit -5): the first descriptor
 // entry is the record; it is copied into the unit's private buffer (`copy`),
 // or the buffer is blanked. *desc and *args are advanced past the record.
 // Returns the unit, or null with *result holding the statement's result.
-UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind kind,
-                          const char* statement_name, bool copy, Descriptor* desc, IoArgs* args,
-                          int* result);
+// Inline: it starts every internal statement.
+inline UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind kind,
+                                 const char* statement_name, bool copy, Descriptor* desc,
+                                 IoArgs* args, int* result) {
+  UnitBlock* u = nullptr;
+  if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, kind)) {
+    *result = for__io_fail_no_unit(flags, id, kInternalUnit);
+    return nullptr;
+  }
+  u->stmt_flags = flags;
+  u->statement_name = statement_name;
+  Item record;
+  std::size_t next = 0;
+  if (desc->size() < 2 || (*desc)[0] != kTypeChar ||
+      !decode_item((*desc)[0], (*desc)[1], *args, &next, &record)) {
+    *result = fail_statement(cb, kUnitRelease, msg::kArgumentError, u);
+    return nullptr;
+  }
+  const auto length = static_cast<std::size_t>(record.length);
+  // The buffer keeps its size from statement to statement: no allocation once
+  // grown. A copy is followed by NUL bytes, which end any scan.
+  const std::size_t size = length + kBufferSlack;
+  if (u->buffer.size() < size && !u->buffer.resize(size)) {
+    *result = fail_statement(cb, kUnitRelease, msg::kNoMemory, u);
+    return nullptr;
+  }
+  if (copy) {
+    std::memcpy(u->buffer.data(), record.addr, length);
+    std::memset(u->buffer.data() + length, 0, kBufferSlack);
+  } else {
+    std::memset(u->buffer.data(), ' ', length);
+  }
+  u->internal_target = static_cast<char*>(record.addr);
+  u->internal_length = record.length;
+  u->cur = 0;
+  *desc = desc->subspan(2);
+  *args = args->subspan(next);
+  return u;
+}
 
 }  // namespace recio

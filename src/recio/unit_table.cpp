@@ -62,33 +62,79 @@ BlockPtr* find_slot(std::int32_t unit, bool create) {
 
 }  // namespace
 
-msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
-                         StatementKind kind) {
+namespace {
+
+// The block of a unit not yet referenced, made zero-filled in its slot.
+[[gnu::noinline]] UnitBlock* create_block(std::int32_t unit) {
+  BlockPtr* slot = find_slot(unit, true);
+  if (slot == nullptr) return nullptr;
+  if (!*slot) {
+    *slot = rt::vm_create<UnitBlock>();
+    if (!*slot) return nullptr;
+    (*slot)->unit = unit;
+  }
+  return slot->get();
+}
+
+}  // namespace
+
+namespace {
+
+// Every case: the hand-over, new blocks, chains, refusals.
+[[gnu::noinline]] msg::Id acquire_general(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                                          StatementKind kind) {
   rt::for__handover_point();  // before the table is looked at
   *out = nullptr;
-  // Unit -5 names internal records only; an external statement on it would
-  // connect a recycled internal block.
-  const bool internal_kind =
-      kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
-  if (unit < kInternalUnit || (unit == kInternalUnit && !internal_kind)) return msg::kInvalidUnit;
+  LubTable& t = for__lub_table();
   UnitBlock* u = nullptr;
-  if (unit == kInternalUnit) {
-    LubTable& t = for__lub_table();
+  if (unit > kInternalUnit && unit < 100) {
+    // A direct slot: no search once the block exists.
+    u = t.slots[static_cast<std::size_t>(unit + 5)].get();
+    if (u == nullptr && (u = create_block(unit)) == nullptr) return msg::kNoMemory;
+    if (u->busy != 0) return msg::kRecursiveIo;
+  } else if (unit == kInternalUnit) {
+    // Unit -5 names internal records only; an external statement on it would
+    // connect a recycled internal block.
+    if (kind != StatementKind::kInternalRead && kind != StatementKind::kInternalWrite)
+      return msg::kInvalidUnit;
     if (t.internal_top >= kInternalDepth) return msg::kNoMemory;
     u = &t.internal[static_cast<std::size_t>(t.internal_top)];
     u->unit = kInternalUnit;
     ++t.internal_top;
   } else {
-    BlockPtr* slot = find_slot(unit, true);
-    if (slot == nullptr) return msg::kNoMemory;
-    if (!*slot) {
-      *slot = rt::vm_create<UnitBlock>();
-      if (!*slot) return msg::kNoMemory;
-      (*slot)->unit = unit;
-    }
-    u = slot->get();
+    if (unit < kInternalUnit) return msg::kInvalidUnit;
+    if ((u = create_block(unit)) == nullptr) return msg::kNoMemory;
     if (u->busy != 0) return msg::kRecursiveIo;
   }
+  u->busy = 1;
+  u->kind = kind;
+  if (cb != nullptr) cb->unit = u;
+  *out = u;
+  return 0;
+}
+
+bool is_internal_kind(StatementKind kind) {
+  return kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
+}
+
+}  // namespace
+
+msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                         StatementKind kind) {
+  // The common statement without a call: no hand-over asked for, and an
+  // existing free block in a direct slot or room on the internal stack.
+  LubTable& t = for__lub_table();
+  UnitBlock* u = nullptr;
+  if (!rt::for__handover_asked()) {
+    if (unit > kInternalUnit && unit < 100) {
+      u = t.slots[static_cast<std::size_t>(unit + 5)].get();
+      if (u != nullptr && u->busy != 0) u = nullptr;
+    } else if (unit == kInternalUnit && is_internal_kind(kind) && t.internal_top < kInternalDepth) {
+      u = &t.internal[static_cast<std::size_t>(t.internal_top++)];
+      u->unit = kInternalUnit;
+    }
+  }
+  if (u == nullptr) return acquire_general(unit, out, cb, kind);
   u->busy = 1;
   u->kind = kind;
   if (cb != nullptr) cb->unit = u;
@@ -100,18 +146,13 @@ int for__internal_depth() {
   return for__lub_table().internal_top;
 }
 
-void for__release_lun(UnitBlock* u) {
-  if (u == nullptr) return;
-  u->busy = 0;
-  u->kind = StatementKind::kNone;
-  if (u->unit == kInternalUnit) {
-    LubTable& t = for__lub_table();
-    // Blocks are released in reverse order of acquisition.
-    if (t.internal_top > 0 && u == &t.internal[static_cast<std::size_t>(t.internal_top - 1)])
-      --t.internal_top;
-    u->internal_target = nullptr;
-    u->internal_length = 0;
-  }
+void for__pop_internal_block(UnitBlock* u) {
+  LubTable& t = for__lub_table();
+  // Blocks are released in reverse order of acquisition.
+  if (t.internal_top > 0 && u == &t.internal[static_cast<std::size_t>(t.internal_top - 1)])
+    --t.internal_top;
+  u->internal_target = nullptr;
+  u->internal_length = 0;
 }
 
 void for__deallocate_lub(std::int32_t unit) {

@@ -29,8 +29,16 @@ struct IoControlBlock;
 // msg::kNoMemory.
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind);
-// Ends the hold; an internal block is popped and recycled.
-void for__release_lun(UnitBlock* u);
+// Gives an internal block back to the stack it came from.
+void for__pop_internal_block(UnitBlock* u);
+// Ends the hold; an internal block is popped and recycled. Inline: it ends
+// every statement.
+inline void for__release_lun(UnitBlock* u) {
+  if (u == nullptr) return;
+  u->busy = 0;
+  u->kind = StatementKind::kNone;
+  if (u->unit == kInternalUnit) for__pop_internal_block(u);
+}
 // Internal statements in progress (blocks taken from the internal stack).
 int for__internal_depth();
 // Frees the block of an unconnected unit after CLOSE.

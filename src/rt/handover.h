@@ -37,10 +37,15 @@ extern std::atomic<std::uint32_t> state;
 [[noreturn]] void park();
 }  // namespace handover
 
+// True once the event thread has asked for the units.
+inline bool for__handover_asked() {
+  return handover::state.load(std::memory_order_relaxed) != handover::kRunning;
+}
+
 // Main thread, at the start of every statement: parks the thread for good
 // when the units have been asked for. One relaxed load otherwise.
 inline void for__handover_point() {
-  if (handover::state.load(std::memory_order_relaxed) != handover::kRunning) [[unlikely]]
+  if (for__handover_asked()) [[unlikely]]
     handover::park();
 }
 

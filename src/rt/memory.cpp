@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "platform/platform.h"
+
 namespace rt {
 namespace {
 std::atomic<std::size_t> vm_limit{0};
@@ -80,6 +82,10 @@ void VmBuffer::release() {
   for__free_vm(data_);
   data_ = nullptr;
   size_ = 0;
+}
+
+void for__advise_whole_use(void* block, std::size_t bytes) {
+  plat::advise_whole_use(block, bytes);
 }
 
 }  // namespace rt

@@ -14,6 +14,11 @@ void* for__get_vm(std::size_t bytes);
 void* for__realloc_vm(void* block, std::size_t bytes);
 void for__free_vm(void* block);
 
+// Storage the program is about to fill whole (a large array filled front to
+// back): asks the platform to make its first touch cheap. Only advice; the
+// contents stay as they are.
+void for__advise_whole_use(void* block, std::size_t bytes);
+
 // Test hook: requests of more than `bytes` fail as if memory ran out
 // (0 removes the limit). Process-wide; tests set it and clear it again.
 void for__set_vm_limit(std::size_t bytes);

@@ -27,7 +27,10 @@ namespace e2e {
 struct ProgramRun {
   std::vector<std::string> args;  // after the program name
   std::string input;              // all of standard input; end of file follows
-  std::string cwd;                // empty: the test's own working directory
+  // When set, standard input is this descriptor instead (`input` unused): the
+  // child shares its file position with the caller.
+  int input_fd = -1;
+  std::string cwd;  // empty: the test's own working directory
   // The whole environment of the child (NAME=VALUE). A fixed, small one keeps
   // the run-time's environment switches of the test's caller out of the run.
   std::vector<std::string> env{"LC_ALL=C"};
@@ -146,8 +149,8 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   const pid_t pid = ::fork();
   if (pid < 0) detail::fail("fork");
   if (pid == 0) {
-    if (::dup2(in.read_end.get(), 0) < 0 || ::dup2(out.write_end.get(), 1) < 0 ||
-        ::dup2(err.write_end.get(), 2) < 0)
+    if (::dup2(run.input_fd >= 0 ? run.input_fd : in.read_end.get(), 0) < 0 ||
+        ::dup2(out.write_end.get(), 1) < 0 || ::dup2(err.write_end.get(), 2) < 0)
       ::_exit(126);
     for (const int fd : run.closed) ::close(fd);
     if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);
@@ -170,7 +173,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   out.write_end.reset();
   err.write_end.reset();
   const bool hold_input = run.signal != 0;
-  if (run.input.empty() && !hold_input) in.write_end.reset();
+  if ((run.input.empty() || run.input_fd >= 0) && !hold_input) in.write_end.reset();
   if (in.write_end.get() >= 0) ::fcntl(in.write_end.get(), F_SETFL, O_NONBLOCK);
   std::thread alongside;
   if (run.alongside) alongside = std::thread(run.alongside, pid);

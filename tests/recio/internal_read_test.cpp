@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "recio/io_api.h"
 #include "support/test_files.h"
@@ -63,6 +65,54 @@ TEST(InternalRead, ErrorBranchReturnsTheNumber) {
   // The unit was released on each failure: a good statement still works.
   EXPECT_EQ(read_three_reals(line80("4 5 6"), v, kFlagsErrBranch), 0);
   EXPECT_EQ(v[0], 4.0f);
+}
+
+// Item calls shaped like the element call of a field line:
+// each reads as its descriptor says, and a malformed one ends the statement.
+TEST(InternalRead, ItemCallShapes) {
+  constexpr std::uint8_t kElement[] = {kTypeReal4, kPassSizeAddr, kTypeMore, kPassNone};
+  constexpr std::uint8_t kElementEnd[] = {kTypeReal4, kPassSizeAddr, kTypeEnd, kPassNone};
+  constexpr int kNoStatement = 48;
+  float v[2];  // v[1] guards against a store beyond the item
+  struct Case {
+    const char* name;
+    std::span<const std::uint8_t> desc;
+    std::vector<IoArg> args;
+    int result;
+    float first, second;  // v afterwards (-1: unchanged)
+    int end_result;       // of the end call that follows
+  };
+  const Case cases[] = {
+      {"element", kElement, {IoArg::val(4), IoArg::address(&v[0])}, 0, 1.5f, -1, 0},
+      {"element ending the statement",
+       kElementEnd,
+       {IoArg::val(4), IoArg::address(&v[0])},
+       0,
+       1.5f,
+       -1,
+       kNoStatement},
+      {"wrong element size",
+       kElement,
+       {IoArg::val(8), IoArg::address(&v[0])},
+       kNoStatement,
+       -1,
+       -1,
+       kNoStatement},
+      {"no address", kElement, {IoArg::val(4), IoArg{}}, kNoStatement, -1, -1, kNoStatement},
+      {"missing argument", kElement, {IoArg::val(4)}, kNoStatement, -1, -1, kNoStatement},
+  };
+  const std::string record = line80("1.5 2.5");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    v[0] = v[1] = -1;
+    IoControlBlock cb{};
+    const IoArg rec[] = {IoArg::val(80), IoArg::address(record.data())};
+    ASSERT_EQ(for_read_int_lis(&cb, kFlagsErrBranch, kRecordOnly, rec), 0);
+    EXPECT_EQ(for_read_int_lis_xmit(&cb, c.desc, c.args), c.result);
+    EXPECT_EQ(for_read_int_lis_xmit(&cb, kEnd, {}), c.end_result);
+    EXPECT_EQ(v[0], c.first);
+    EXPECT_EQ(v[1], c.second);
+  }
 }
 
 TEST(InternalRead, RecordIsReadFromAPrivateCopy) {

@@ -382,6 +382,13 @@ TEST(RecordReader, StandardInputTakesNothingBeyondTheLine) {
   const std::vector<StdinCase> cases = {
       {"PipeLineThenMore", false, "in.map\nout.map\n", {rec("in.map")}, "out.map\n"},
       {"FileLineThenMore", true, "in.map\nout.map\n", {rec("in.map")}, "out.map\n"},
+      {"FileCtrlZ", true, "\x1a\nnext\n", {kEof}, "next\n"},
+      {"FileLastLineWithoutLf", true, "in.map\nlast", {rec("in.map"), rec("last"), kEof}, ""},
+      {"FileLineLongerThanReadBlock",
+       true,
+       pattern(300000) + "\nnext\nmore\n",
+       {rec(pattern(80)), rec("next")},
+       "more\n"},
       {"CrLfAnswer", false, "in.map\r\nrest", {rec("in.map")}, "rest"},
       {"EmptyAnswer", false, "\nrest", {rec("")}, "rest"},
       {"LastLineWithoutLf", false, "in.map\nlast", {rec("in.map"), rec("last"), kEof}, ""},
@@ -412,6 +419,8 @@ TEST(RecordReader, StandardInputTakesNothingBeyondTheLine) {
     ASSERT_GE(fd, 0);
     StdinRedirect redirect(fd);
     expect_reads(5, kFlagsEndBranch, c.reads);
+    // A file gets back what was read beyond the last record when the unit closes.
+    close_unit(5);
     EXPECT_EQ(drain(0), c.left);
   }
 }
