@@ -114,9 +114,9 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
   }
   static constexpr DWORD kAccess[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
   static constexpr DWORD kCreation[] = {OPEN_EXISTING, OPEN_ALWAYS, CREATE_NEW, CREATE_ALWAYS};
-  const HANDLE h = ::CreateFileA(name, kAccess[static_cast<int>(access)], FILE_SHARE_READ, nullptr,
-                                 kCreation[static_cast<int>(disposition)], FILE_ATTRIBUTE_NORMAL,
-                                 nullptr);
+  const HANDLE h =
+      ::CreateFileA(name, kAccess[static_cast<int>(access)], FILE_SHARE_READ, nullptr,
+                    kCreation[static_cast<int>(disposition)], FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     r.error = last_error();
     r.kind = classify_open_error(r.error);
@@ -158,9 +158,8 @@ bool seek(Handle h, std::int64_t offset, Whence whence, std::int64_t* position, 
     return false;
   }
   if (position != nullptr)
-    *position = static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(high))
-                                           << 32) |
-                                          low);
+    *position = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low);
   return true;
 }
 
@@ -346,7 +345,8 @@ void suppress_error_dialogs() {
 
 std::size_t module_path(char* out, std::size_t cap) {
   if (cap == 0) return 0;
-  const DWORD n = ::GetModuleFileNameA(nullptr, out, static_cast<DWORD>(std::min<std::size_t>(cap, 0xFFFF)));
+  const DWORD n =
+      ::GetModuleFileNameA(nullptr, out, static_cast<DWORD>(std::min<std::size_t>(cap, 0xFFFF)));
   if (n == 0 || n >= cap) return 0;
   return n;
 }

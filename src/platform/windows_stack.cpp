@@ -88,8 +88,7 @@ int stack_walk(const void* context, std::uintptr_t* pcs, int max) {
   if (context != nullptr) return walk_context(*static_cast<const CONTEXT*>(context), pcs, max);
   // Skipped: stack_walk itself, so the caller is the first frame.
   const DWORD wanted = static_cast<DWORD>(max < 62 ? max : 62);
-  const USHORT n =
-      ::RtlCaptureStackBackTrace(1, wanted, reinterpret_cast<void**>(pcs), nullptr);
+  const USHORT n = ::RtlCaptureStackBackTrace(1, wanted, reinterpret_cast<void**>(pcs), nullptr);
   return n == 0 ? -1 : static_cast<int>(n);
 }
 
@@ -119,21 +118,22 @@ std::size_t format_registers(const void* context, char* out, std::size_t cap) {
     DWORD64 value;
   };
   const Reg regs[] = {
-      {"RAX", c.Rax}, {"RBX", c.Rbx}, {"RCX", c.Rcx}, {"RDX", c.Rdx}, {"RSI", c.Rsi},
-      {"RDI", c.Rdi}, {"RBP", c.Rbp}, {"RSP", c.Rsp}, {"R8", c.R8},   {"R9", c.R9},
-      {"R10", c.R10}, {"R11", c.R11}, {"R12", c.R12}, {"R13", c.R13}, {"R14", c.R14},
+      {"RAX", c.Rax}, {"RBX", c.Rbx}, {"RCX", c.Rcx},    {"RDX", c.Rdx}, {"RSI", c.Rsi},
+      {"RDI", c.Rdi}, {"RBP", c.Rbp}, {"RSP", c.Rsp},    {"R8", c.R8},   {"R9", c.R9},
+      {"R10", c.R10}, {"R11", c.R11}, {"R12", c.R12},    {"R13", c.R13}, {"R14", c.R14},
       {"R15", c.R15}, {"RIP", c.Rip}, {"EFL", c.EFlags},
   };
   std::size_t used = 0;
   int column = 0;
   for (const Reg& r : regs) {
-    const int n = std::snprintf(out + used, cap - used, "%-3s: %016llX%s", r.name,
-                                static_cast<unsigned long long>(r.value),
-                                ++column % 3 == 0 ? "\n" : "    ");
+    const int n =
+        std::snprintf(out + used, cap - used, "%-3s: %016llX%s", r.name,
+                      static_cast<unsigned long long>(r.value), ++column % 3 == 0 ? "\n" : "    ");
     if (n < 0 || static_cast<std::size_t>(n) >= cap - used) return used;
     used += static_cast<std::size_t>(n);
   }
-  const int n = std::snprintf(out + used, cap - used, "MXCSR: %08X\n", static_cast<unsigned>(c.MxCsr));
+  const int n =
+      std::snprintf(out + used, cap - used, "MXCSR: %08X\n", static_cast<unsigned>(c.MxCsr));
   if (n > 0 && static_cast<std::size_t>(n) < cap - used) used += static_cast<std::size_t>(n);
   return used;
 }
