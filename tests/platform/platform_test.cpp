@@ -1,10 +1,11 @@
 #include "platform/platform.h"
-#include "support/test_files.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
+
+#include "support/test_files.h"
 
 namespace {
 

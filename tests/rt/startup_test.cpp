@@ -12,8 +12,8 @@
 
 #include "rt/args.h"
 #include "rt/exceptions.h"
-#include "support/test_files.h"
 #include "rt/memory.h"
+#include "support/test_files.h"
 
 namespace {
 

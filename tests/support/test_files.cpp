@@ -18,7 +18,8 @@ std::string scratch_name() {
   if (std::getenv(kRun) == nullptr) _putenv_s(kRun, std::to_string(_getpid()).c_str());
   const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string("mapconv-test-") + std::getenv(kRun);
-  if (test != nullptr) name.append("-").append(test->test_suite_name()).append("-").append(test->name());
+  if (test != nullptr)
+    name.append("-").append(test->test_suite_name()).append("-").append(test->name());
   static std::string last;
   static int count = 0;
   count = name == last ? count + 1 : 0;

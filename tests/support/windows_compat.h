@@ -17,8 +17,8 @@
 // Files the tests open (captures of the standard streams included) are
 // binary: the tests compare the run-time's own bytes. The C library's text
 // mode on the program's console is checked by the end-to-end tests.
-inline const int windows_compat_binary_files = (_fmode = _O_BINARY,
-                                                _setmode(_fileno(stderr), _O_BINARY));
+inline const int windows_compat_binary_files =
+    (_fmode = _O_BINARY, _setmode(_fileno(stderr), _O_BINARY));
 
 namespace testing {
 // A process ends with the run-time's full 32-bit status; the tests state
