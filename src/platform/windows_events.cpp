@@ -213,6 +213,46 @@ LONG WINAPI on_exception(EXCEPTION_POINTERS* pointers) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
+// A stack overflow leaves a few kilobytes of stack, too few for the report:
+// it is taken first, by a vectored handler, and handled on a stack of its
+// own.
+alignas(16) char overflow_stack[256 * 1024];
+
+struct FilterCall {
+  EXCEPTION_POINTERS* pointers;
+  LONG result;
+};
+
+void filter_call(void* arg) {
+  auto* call = static_cast<FilterCall*>(arg);
+  call->result = on_exception(call->pointers);
+}
+
+// Calls fn(arg) with the stack pointer at `top` (the Windows x64 convention:
+// first argument in RCX, 32 bytes of shadow space) and returns on the
+// caller's stack. RSI and RDI are kept by the callee.
+[[gnu::noinline]] void call_on_stack(void (*fn)(void*), void* arg, char* top) {
+  asm volatile(
+      "movq %%rsp, %%rbx\n\t"
+      "movq %[top], %%rsp\n\t"
+      "andq $-16, %%rsp\n\t"
+      "subq $32, %%rsp\n\t"
+      "callq *%[fn]\n\t"
+      "movq %%rbx, %%rsp\n\t"
+      : "+c"(arg)
+      : [fn] "S"(fn), [top] "D"(top)
+      : "rax", "rbx", "rdx", "r8", "r9", "r10", "r11", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4",
+        "xmm5", "memory", "cc");
+}
+
+LONG WINAPI on_stack_overflow(EXCEPTION_POINTERS* pointers) {
+  if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW || guard_active == 0)
+    return EXCEPTION_CONTINUE_SEARCH;
+  FilterCall call{pointers, EXCEPTION_CONTINUE_SEARCH};
+  call_on_stack(filter_call, &call, overflow_stack + sizeof overflow_stack);
+  return call.result;
+}
+
 // Apart from run_guarded: __builtin_setjmp may not share a function with
 // the code that returns through it.
 [[gnu::noinline]] int enter_guarded(int (*body)(void*), void* arg) {
@@ -229,8 +269,10 @@ int run_guarded(int (*body)(void*), void* arg, ExceptionHandler handler) {
   ::SetThreadStackGuarantee(&reserve);
   warm_up_stack_walk();
   const LPTOP_LEVEL_EXCEPTION_FILTER previous = ::SetUnhandledExceptionFilter(on_exception);
+  void* const overflow_handler = ::AddVectoredExceptionHandler(1, on_stack_overflow);
   const int result = enter_guarded(body, arg);
   guard_active = 0;
+  if (overflow_handler != nullptr) ::RemoveVectoredExceptionHandler(overflow_handler);
   ::SetUnhandledExceptionFilter(previous);
   return result;
 }

@@ -5,6 +5,10 @@
 #include <fenv.h>
 #include <signal.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <intrin.h>
+#include <xmmintrin.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -90,12 +94,22 @@ __attribute__((noinline)) void provoke_illegal() {
   __builtin_trap();
 }
 
+// Windows has neither SIGTRAP nor feenableexcept: the break instruction and
+// the SSE control register give the same exceptions.
 __attribute__((noinline)) void provoke_break() {
+#ifdef _WIN32
+  __debugbreak();
+#else
   ::raise(SIGTRAP);
+#endif
 }
 
 __attribute__((noinline)) double provoke_fpdiv() {
+#ifdef _WIN32
+  _mm_setcsr(_mm_getcsr() & ~_MM_MASK_DIV_ZERO);
+#else
   ::feenableexcept(FE_DIVBYZERO);
+#endif
   volatile double z = 0.0;
   return 1.0 / z;
 }
