@@ -10,7 +10,8 @@
 
 namespace plat {
 
-using Handle = int;
+// Wide enough for every platform's handle: a descriptor number or a pointer.
+using Handle = std::intptr_t;
 inline constexpr Handle kInvalidHandle = -1;
 
 enum class Access { kRead, kWrite, kReadWrite };
@@ -32,7 +33,7 @@ enum class OpenError {
 
 struct OpenResult {
   Handle handle = kInvalidHandle;
-  int error = 0;  // errno value, 0 on success
+  int error = 0;  // the platform's error code, 0 on success
   OpenError kind = OpenError::kNone;
 };
 
@@ -72,7 +73,8 @@ std::size_t full_path(const char* name, char* out, std::size_t cap);
 // or the whole name when it has none.
 std::string_view last_path_component(std::string_view name);
 
-// True when `name` names the file already open as `h` (same device and inode).
+// True when `name` names the file already open as `h` (the same file of the
+// same volume).
 bool same_file(const char* name, Handle h);
 
 // The platform's text for an error code, ended by a line end, into out.
@@ -109,6 +111,17 @@ bool redirect_stderr_append(const char* name);
 void write_stderr(const char* text, std::size_t length);
 // Raw write to the standard output handle.
 void write_stdout(const char* text, std::size_t length);
+
+// The command line as one string, when the platform hands it over that way
+// (the run-time then splits it itself); null when the program receives its
+// arguments already split.
+const char* command_line();
+// True when `byte` begins a two-byte character in the active code page.
+bool is_lead_byte(unsigned char byte);
+
+// Keeps the platform from showing error dialogs of its own (a failed drive
+// access, a crash) that would stop an unattended run.
+void suppress_error_dialogs();
 
 // Full path of the running program into out; the length, or 0 when unknown
 // or when it does not fit.

@@ -384,6 +384,18 @@ void write_stdout(const char* text, std::size_t length) {
   write_bytes(STDOUT_FILENO, text, length, &err);
 }
 
+// Linux hands the program its arguments already split.
+const char* command_line() {
+  return nullptr;
+}
+
+bool is_lead_byte(unsigned char) {
+  return false;
+}
+
+// Linux shows no error dialogs.
+void suppress_error_dialogs() {}
+
 std::size_t module_path(char* out, std::size_t cap) {
   if (cap == 0) return 0;
   const ssize_t n = ::readlink("/proc/self/exe", out, cap);

@@ -150,7 +150,7 @@ bool start_console_events(ConsoleEventHandler handler) {
 bool wait_for_input(Handle h) {
   if (waits_interrupted.load(std::memory_order_acquire)) return false;
   if (wake_pipe[0] < 0) return true;
-  pollfd fds[2] = {{h, POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
+  pollfd fds[2] = {{static_cast<int>(h), POLLIN, 0}, {wake_pipe[0], POLLIN, 0}};
   for (;;) {
     const int r = ::poll(fds, 2, -1);
     if (r < 0) {

@@ -42,15 +42,22 @@ ArgumentBlock own_arguments;
 }
 
 void take_over_arguments(int argc, char** argv) {
-  if (argc > 0 && argv != nullptr) {
+  // A platform that hands over the command line as one string has it split
+  // by the run-time's own rules; the C library's vector is not used then.
+  const char* line = plat::command_line();
+  if (line == nullptr && argc > 0 && argv != nullptr) {
     for__set_arguments(argc, argv);
     return;
   }
-  // No argument vector at all: the command line is empty, which stands for
-  // the program's own path, so argument 0 is that path.
+  // No argument vector at all stands for an empty command line, and an
+  // empty line for the program's own path, so argument 0 is that path.
   char path[4096];
   const std::size_t n = plat::module_path(path, sizeof path);
-  own_arguments = split_command_line("", std::string_view(path, n), nullptr);
+  LeadByteTable lead_bytes;
+  for (std::size_t b = 0; b < lead_bytes.lead.size(); ++b)
+    lead_bytes.lead[b] = plat::is_lead_byte(static_cast<unsigned char>(b));
+  own_arguments = split_command_line(line != nullptr ? line : "", std::string_view(path, n),
+                                     line != nullptr ? &lead_bytes : nullptr);
   if (!own_arguments.ok()) startup_failure("R6008\r\n- not enough space for arguments\r\n");
   for__set_arguments(own_arguments.argc(), own_arguments.argv());
 }
@@ -77,9 +84,7 @@ void for_rtl_init_(int argc, char** argv) {
   if (initialised == 0) {
     for__create_exception_record();  // null when memory is short: no traceback then
     for__register_console_events();  // without the event thread the signals keep their default
-    // The platform shows no error dialogs of its own here: the switch is
-    // read for its place in start-up and asks for nothing.
-    (void)for_check_env_name("FOR_NOERROR_DIALOGS");
+    if (for_check_env_name("FOR_NOERROR_DIALOGS")) plat::suppress_error_dialogs();
     plat::clear_fp_flags();
     take_over_arguments(argc, argv);
     set_fp_control_from_policy();

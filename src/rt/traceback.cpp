@@ -18,8 +18,8 @@ constexpr int kVerboseFrames = 100;
 
 const char* base_name(const char* path) {
   if (path == nullptr || path[0] == '\0') return nullptr;
-  const char* slash = std::strrchr(path, '/');
-  return slash != nullptr ? slash + 1 : path;
+  // The platform's separators: the component is a suffix of the path.
+  return plat::last_path_component(path).data();
 }
 
 const char* shown(const char* text) {

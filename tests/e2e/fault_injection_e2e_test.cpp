@@ -261,12 +261,16 @@ class FaultSweep : public ::testing::Test {
 };
 
 TEST_F(FaultSweep, ExampleMap) {
+  SKIP_UNDER_WINE(
+      "the injected failures are errno values, and a sweep starts the program some thousand times");
   const std::string points = sweep(read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"));
   RecordProperty("injection_points", points);
   std::printf("injection points, example map:%s\n", points.c_str());
 }
 
 TEST_F(FaultSweep, ExampleMapNamedOnTheConsole) {
+  SKIP_UNDER_WINE(
+      "the injected failures are errno values, and a sweep starts the program some thousand times");
   console_ = true;
   const std::string points =
       sweep(read_file(std::string(MAPCONV_EXAMPLES) + "/field.map"), kConsoleFaults);
@@ -277,6 +281,8 @@ TEST_F(FaultSweep, ExampleMapNamedOnTheConsole) {
 // 40 x 25 x 1: one plane record of 12,000 bytes, beyond the unit's first
 // buffer, so its growth is an allocation that may fail.
 TEST_F(FaultSweep, ThousandPointMap) {
+  SKIP_UNDER_WINE(
+      "the injected failures are errno values, and a sweep starts the program some thousand times");
   std::vector<std::string> lines{"Thousand points", "09-Dec-2026", "XA YA ZA", "45.0",
                                  "0 0 0",           "0 0 0",       "39 24 0",  "40 25 1",
                                  "0.1 0.1 0.1",     "40 25 1"};
@@ -297,6 +303,7 @@ TEST_F(FaultSweep, ThousandPointMap) {
 // the loader cannot even map the libraries: between plenty and nothing lie
 // the limits at which the run-time's own allocations fail.
 TEST_F(FaultSweep, AddressSpaceLimit) {
+  SKIP_UNDER_WINE("no address-space limit for a Windows process");
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than a limit allows";
 #endif

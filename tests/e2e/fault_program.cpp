@@ -6,6 +6,10 @@
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <intrin.h>
+#include <xmmintrin.h>
+#endif
 
 #include <cstdint>
 #include <cstring>
@@ -91,8 +95,14 @@ __attribute__((noinline)) void provoke_illegal() {
   __builtin_trap();
 }
 
+// Windows has neither SIGTRAP nor feenableexcept: the break instruction and
+// the SSE control register give the same exceptions.
 __attribute__((noinline)) void provoke_break() {
+#ifdef _WIN32
+  __debugbreak();
+#else
   ::raise(SIGTRAP);
+#endif
 }
 
 // Each product underflows with the trap enabled again.
@@ -114,7 +124,11 @@ __attribute__((noinline)) void provoke_unknown_code() {
 }
 
 __attribute__((noinline)) double provoke_fpdiv() {
+#ifdef _WIN32
+  _mm_setcsr(_mm_getcsr() & ~_MM_MASK_DIV_ZERO);
+#else
   ::feenableexcept(FE_DIVBYZERO);
+#endif
   volatile double z = 0.0;
   return 1.0 / z;
 }

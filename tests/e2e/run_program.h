@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <stdexcept>
@@ -21,6 +22,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "e2e/under_wine.h"
 
 namespace e2e {
 
@@ -55,6 +58,7 @@ struct ProgramResult {
   bool timed_out = false;
   std::string out;
   std::string err;
+  std::string err_bytes;  // standard error exactly as received (see under_wine.h)
 };
 
 namespace detail {
@@ -137,6 +141,12 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   std::vector<std::string> argv_strings{binary};
   argv_strings.insert(argv_strings.end(), run.args.begin(), run.args.end());
   if (run.empty_argv) argv_strings.clear();
+#ifdef MAPCONV_LAUNCHER
+  argv_strings.insert(argv_strings.begin(), MAPCONV_LAUNCHER);
+  const std::string program = MAPCONV_LAUNCHER;
+#else
+  const std::string& program = binary;
+#endif
   std::vector<std::string> env_strings = run.env;
   // Everything the child needs is prepared before fork: after it, only
   // async-signal-safe calls are made.
@@ -165,7 +175,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     for (const int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::signal(sig, SIG_DFL);
     for (const int sig : run.ignored_signals) ::signal(sig, SIG_IGN);
-    ::execve(binary.c_str(), argv.data(), envp.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
 
@@ -238,7 +248,23 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   if (alongside.joinable()) alongside.join();
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.err_bytes = result.err;
+  result.err = as_written(result.err);
+  if constexpr (kUnderWine) result.out = as_linux_names(result.out);
   return result;
+}
+
+// A run that ended with an exception the run-time passed on: killed by
+// `signal` on Linux; under Wine its status is the low byte of `code`.
+// Wine has no stack left to pass a stack overflow on and ends the process
+// with status 1 instead.
+inline bool ended_by_exception(const ProgramResult& r, int signal, std::uint32_t code) {
+  if constexpr (kUnderWine) {
+    const int status = code == 0xC00000FD ? 1 : static_cast<int>(code & 0xFF);
+    return r.signal == 0 && r.exit_status == status;
+  }
+  (void)code;
+  return r.signal == signal;
 }
 
 // The converter under test.

@@ -314,6 +314,7 @@ TEST(Open, TheProgramsOwnOpenStatements) {
 }
 
 TEST(Open, DeviceNames) {
+  SKIP_ON_WINDOWS("the standard handles are the system's handles, not descriptors 0 to 2");
   ScratchDir dir;
   WorkingDir cwd(dir.path());
   struct Case {
@@ -513,6 +514,7 @@ TEST(Open, FailuresLeaveTheUnitUnconnected) {
 }
 
 TEST(OpenDeathTest, ReadOnlyFileOpensReadOnlyAndRefusesWrites) {
+  SKIP_ON_WINDOWS("POSIX file modes");
   ScratchDir dir;
   const std::string path = dir.file("locked.map");
   write_file(path, "locked");
@@ -620,6 +622,7 @@ TEST(Close, UnconnectedUnitsAndDispositions) {
 }
 
 TEST(Close, ScratchFileIsGoneAfterClose) {
+  SKIP_ON_WINDOWS("the temporary directory comes from TMP, not TMPDIR");
   ScratchDir dir;
   EnvVar tmp("TMPDIR", dir.path().c_str());
   // FILE is ignored for a scratch unit.

@@ -14,6 +14,7 @@
 
 #include "recio/descriptor.h"
 #include "recio/unit.h"
+#include "support/test_files.h"
 
 // Unconverted items are host bytes; the file formats are defined for a
 // little-endian host.
@@ -368,6 +369,7 @@ struct EnvCase {
 };
 
 TEST(ForeignSelection, EnvironmentValues) {
+  SKIP_ON_WINDOWS("the C library cannot hold an empty environment value");
   constexpr std::int32_t kUnit = 7301;
   const EnvCase cases[] = {
       {nullptr, "1/1/3", 0},  // untouched

@@ -13,10 +13,12 @@
 #include "rt/args.h"
 #include "rt/exceptions.h"
 #include "rt/memory.h"
+#include "support/test_files.h"
 
 namespace {
 
 TEST(StartupDeathTest, NoArgumentVectorGivesTheProgramPathAsArgumentZero) {
+  SKIP_ON_WINDOWS("no /proc/self/exe; the command line is split from the system's string");
   EXPECT_EXIT(
       {
         rt::for_rtl_init_(0, nullptr);
@@ -45,6 +47,7 @@ TEST(StartupDeathTest, ArgumentTableWithoutMemory) {
 
 // Without memory for the exception record start-up goes on without it.
 TEST(StartupDeathTest, ExceptionRecordWithoutMemory) {
+  SKIP_ON_WINDOWS("the arguments are split from the whole command line, which needs more memory");
   char name[] = "program";
   char* argv[] = {name, nullptr};
   EXPECT_EXIT(

@@ -1,0 +1,359 @@
+// Windows implementation of the platform layer: files, handles, names,
+// messages and the process.
+//
+// Handles are the system's own, carried in plat::Handle. Records go through
+// ReadFile/WriteFile as bytes; diagnostics go through the C library's
+// standard error stream in text mode, so every LF they hold reaches it as
+// CR LF.
+#include <windows.h>
+// After windows.h, which they need.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/fault_injection.h"
+#include "platform/platform.h"
+
+namespace plat {
+namespace {
+
+HANDLE native(Handle h) {
+  return reinterpret_cast<HANDLE>(h);
+}
+Handle own(HANDLE h) {
+  return reinterpret_cast<Handle>(h);
+}
+
+// The error table of the open-failure mapping.
+OpenError classify_open_error(int err) {
+  switch (err) {
+    case ERROR_FILE_NOT_FOUND:
+      return OpenError::kFileNotFound;
+    case ERROR_PATH_NOT_FOUND:
+      return OpenError::kPathNotFound;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return OpenError::kTooManyOpenFiles;
+    case ERROR_ACCESS_DENIED:
+      return OpenError::kAccessDenied;
+    case ERROR_WRITE_PROTECT:
+      return OpenError::kWriteProtected;
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_UNIT:
+      return OpenError::kBadUnit;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return OpenError::kFileExists;
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_PATHNAME:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return OpenError::kNameTooLong;
+    default:
+      return OpenError::kOther;
+  }
+}
+
+int last_error() {
+  return static_cast<int>(::GetLastError());
+}
+
+// ReadFile and WriteFile take a 32-bit count.
+constexpr std::size_t kMaxTransfer = 1u << 30;
+
+bool write_all(HANDLE h, const void* buffer, std::size_t count, int* error) {
+  const char* p = static_cast<const char*>(buffer);
+  while (count > 0) {
+    DWORD written = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min(count, kMaxTransfer));
+    if (!::WriteFile(h, p, chunk, &written, nullptr)) {
+      *error = last_error();
+      return false;
+    }
+    p += written;
+    count -= written;
+  }
+  return true;
+}
+
+// C library descriptors in text mode, for the diagnostic streams.
+int open_text_append(const char* name) {
+  return ::_open(name, _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT, _S_IREAD | _S_IWRITE);
+}
+
+bool write_all_fd(int fd, const char* bytes, std::size_t length) {
+  while (length > 0) {
+    const unsigned chunk = static_cast<unsigned>(std::min(length, kMaxTransfer));
+    const int n = ::_write(fd, bytes, chunk);
+    if (n <= 0) return false;
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+// Windows gives a closed standard handle no number that a later open could
+// take: there is nothing to hold.
+void ensure_standard_handles() {}
+
+OpenResult open_file(const char* name, Access access, Disposition disposition) {
+  OpenResult r;
+  if (name[0] == '\0') {
+    r.error = ERROR_PATH_NOT_FOUND;
+    r.kind = OpenError::kPathNotFound;
+    return r;
+  }
+  if (faults::injected(Operation::kOpen, &r.error)) {
+    r.kind = classify_open_error(r.error);
+    return r;
+  }
+  static constexpr DWORD kAccess[] = {GENERIC_READ, GENERIC_WRITE, GENERIC_READ | GENERIC_WRITE};
+  static constexpr DWORD kCreation[] = {OPEN_EXISTING, OPEN_ALWAYS, CREATE_NEW, CREATE_ALWAYS};
+  const HANDLE h =
+      ::CreateFileA(name, kAccess[static_cast<int>(access)], FILE_SHARE_READ, nullptr,
+                    kCreation[static_cast<int>(disposition)], FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    r.error = last_error();
+    r.kind = classify_open_error(r.error);
+    return r;
+  }
+  r.handle = own(h);
+  return r;
+}
+
+long read_bytes(Handle h, void* buffer, std::size_t count, int* error) {
+  if (faults::injected(Operation::kRead, error)) return -1;
+  DWORD n = 0;
+  if (!::ReadFile(native(h), buffer, static_cast<DWORD>(std::min(count, kMaxTransfer)), &n,
+                  nullptr)) {
+    const DWORD err = ::GetLastError();
+    // The writer of a pipe has gone: that is its end of file.
+    if (err == ERROR_BROKEN_PIPE || err == ERROR_HANDLE_EOF) return 0;
+    *error = static_cast<int>(err);
+    return -1;
+  }
+  return static_cast<long>(n);
+}
+
+bool write_bytes(Handle h, const void* buffer, std::size_t count, int* error) {
+  if (faults::injected(Operation::kWrite, error)) return false;
+  return write_all(native(h), buffer, count, error);
+}
+
+bool seek(Handle h, std::int64_t offset, Whence whence, std::int64_t* position, int* error) {
+  if (faults::injected(Operation::kSeek, error)) return false;
+  static constexpr DWORD kMethod[] = {FILE_BEGIN, FILE_CURRENT, FILE_END};
+  LONG high = static_cast<LONG>(offset >> 32);
+  ::SetLastError(NO_ERROR);
+  const DWORD low = ::SetFilePointer(native(h), static_cast<LONG>(offset & 0xFFFFFFFF), &high,
+                                     kMethod[static_cast<int>(whence)]);
+  // The low part of a valid position can equal the failure value.
+  if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) {
+    *error = last_error();
+    return false;
+  }
+  if (position != nullptr)
+    *position = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low);
+  return true;
+}
+
+bool set_end_of_file(Handle h, int* error) {
+  if (faults::injected(Operation::kSetEndOfFile, error)) return false;
+  if (!::SetEndOfFile(native(h))) {
+    *error = last_error();
+    return false;
+  }
+  return true;
+}
+
+bool close_handle(Handle h, int* error) {
+  if (!::CloseHandle(native(h))) {
+    *error = last_error();
+    return false;
+  }
+  return !faults::injected(Operation::kClose, error);
+}
+
+FileType file_type(Handle h) {
+  switch (::GetFileType(native(h))) {
+    case FILE_TYPE_DISK:
+      return FileType::kDisk;
+    case FILE_TYPE_CHAR:
+      return FileType::kCharacter;
+    case FILE_TYPE_PIPE:
+      return FileType::kPipe;
+    default:
+      return FileType::kOther;
+  }
+}
+
+FileType file_type_of_name(const char* name) {
+  const DWORD attributes = ::GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return FileType::kOther;
+  return FileType::kDisk;
+}
+
+Handle std_handle(StdStream which) {
+  static constexpr DWORD kStd[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+  const HANDLE h = ::GetStdHandle(kStd[static_cast<int>(which)]);
+  // A process started without the stream has a null handle; it fails every
+  // use as the invalid handle does.
+  return h == nullptr ? kInvalidHandle : own(h);
+}
+
+std::size_t full_path(const char* name, char* out, std::size_t cap) {
+  constexpr DWORD kPathBuffer = 256;
+  char path[kPathBuffer];
+  const DWORD n = ::GetFullPathNameA(name, kPathBuffer, path, nullptr);
+  if (n == 0 || n >= kPathBuffer || n + 1 > cap) return 0;
+  std::memcpy(out, path, n + 1);
+  return n;
+}
+
+std::string_view last_path_component(std::string_view name) {
+  const std::size_t separator = name.find_last_of("\\/:");
+  return separator == std::string_view::npos ? name : name.substr(separator + 1);
+}
+
+bool same_file(const char* name, Handle h) {
+  // No access asked for: the test must not fail on the share mode of the
+  // handle that is open already.
+  const HANDLE other =
+      ::CreateFileA(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION a, b;
+  const bool known = ::GetFileInformationByHandle(other, &a) != 0 &&
+                     ::GetFileInformationByHandle(native(h), &b) != 0;
+  ::CloseHandle(other);
+  return known && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+void error_text(int error, char* out, std::size_t cap) {
+  if (cap == 0) return;
+  const DWORD n = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                   nullptr, static_cast<DWORD>(error), 0, out,
+                                   static_cast<DWORD>(std::min<std::size_t>(cap, 0xFFFF)), nullptr);
+  if (n == 0) std::snprintf(out, cap, "FormatMessage failed for sysmem message number %i", error);
+}
+
+OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
+  OpenResult r;
+  char dir[MAX_PATH + 1];
+  char name[MAX_PATH];
+  const DWORD n = ::GetTempPathA(sizeof dir, dir);
+  if (n == 0 || n > sizeof dir || ::GetTempFileNameA(dir, prefix, 0, name) == 0) {
+    r.error = last_error();
+    r.kind = classify_open_error(r.error);
+    return r;
+  }
+  // GetTempFileNameA has created the file; a name the caller cannot hold
+  // would leave it behind.
+  const std::size_t length = std::strlen(name);
+  if (length + 1 > cap) {
+    ::DeleteFileA(name);
+    r.error = ERROR_FILENAME_EXCED_RANGE;
+    r.kind = OpenError::kNameTooLong;
+    return r;
+  }
+  std::memcpy(out, name, length + 1);
+  const HANDLE h = ::CreateFileA(out, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    r.error = last_error();
+    r.kind = classify_open_error(r.error);
+    ::DeleteFileA(out);
+    return r;
+  }
+  r.handle = own(h);
+  return r;
+}
+
+bool delete_file(const char* name, int* error) {
+  if (!::DeleteFileA(name)) {
+    *error = last_error();
+    return false;
+  }
+  return true;
+}
+
+const char* get_env(const char* name) {
+  return std::getenv(name);
+}
+
+void advise_whole_use(void*, std::size_t) {
+  // Large pages on Windows need a privilege a console program does not
+  // hold; ordinary committed pages are what the block already has.
+}
+
+void exit_process(std::uint32_t status) {
+  // The C library's exit hands the full 32-bit value to ExitProcess.
+  std::exit(static_cast<int>(status));
+}
+
+void exit_process_now(std::uint32_t status) {
+  ::TerminateProcess(::GetCurrentProcess(), status);
+  ::ExitProcess(status);  // not reached
+}
+
+void abort_process(int status) {
+  exit_process_now(static_cast<std::uint32_t>(status));
+}
+
+bool append_to_file(const char* name, const char* bytes, std::size_t length) {
+  const int fd = open_text_append(name);
+  if (fd < 0) return false;
+  const bool ok = write_all_fd(fd, bytes, length);
+  ::_close(fd);
+  return ok;
+}
+
+bool redirect_stderr_append(const char* name) {
+  const int fd = open_text_append(name);
+  if (fd < 0) return false;
+  const int err = ::_fileno(stderr);
+  const bool ok = ::_dup2(fd, err) == 0;
+  ::_close(fd);
+  // The standard error handle follows, as the descriptor does on POSIX.
+  if (ok) ::SetStdHandle(STD_ERROR_HANDLE, reinterpret_cast<HANDLE>(::_get_osfhandle(err)));
+  return ok;
+}
+
+void write_stderr(const char* text, std::size_t length) {
+  write_all_fd(::_fileno(stderr), text, length);
+}
+
+void write_stdout(const char* text, std::size_t length) {
+  int err = 0;
+  write_bytes(std_handle(StdStream::kOutput), text, length, &err);
+}
+
+const char* command_line() {
+  return ::GetCommandLineA();
+}
+
+bool is_lead_byte(unsigned char byte) {
+  return ::IsDBCSLeadByte(byte) != 0;
+}
+
+void suppress_error_dialogs() {
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+}
+
+std::size_t module_path(char* out, std::size_t cap) {
+  if (cap == 0) return 0;
+  const DWORD n =
+      ::GetModuleFileNameA(nullptr, out, static_cast<DWORD>(std::min<std::size_t>(cap, 0xFFFF)));
+  if (n == 0 || n >= cap) return 0;
+  return n;
+}
+
+}  // namespace plat

@@ -1,0 +1,107 @@
+// The Windows layer where it differs from the POSIX one: the error table of
+// a failed open, names and paths, and the system's message texts.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/platform.h"
+#include "support/test_files.h"
+
+namespace {
+
+using plat::OpenError;
+using testsupport::ScratchDir;
+
+TEST(WindowsOpen, FailuresAreClassifiedByTheErrorTable) {
+  ScratchDir dir;
+  testsupport::write_file(dir.file("present.map"), "x");
+  struct Case {
+    std::string name;
+    plat::Disposition disposition;
+    int error;  // the system's code
+    OpenError kind;
+  };
+  const Case cases[] = {
+      {dir.file("absent.map"), plat::Disposition::kOpenExisting, 2, OpenError::kFileNotFound},
+      {dir.file("no-dir/x.map"), plat::Disposition::kCreateAlways, 3, OpenError::kPathNotFound},
+      {"", plat::Disposition::kOpenExisting, 3, OpenError::kPathNotFound},
+      {dir.path(), plat::Disposition::kOpenExisting, 5, OpenError::kAccessDenied},
+      {dir.file("present.map"), plat::Disposition::kCreateNew, 80, OpenError::kFileExists},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const plat::OpenResult r =
+        plat::open_file(c.name.c_str(), plat::Access::kReadWrite, c.disposition);
+    EXPECT_EQ(r.handle, plat::kInvalidHandle);
+    EXPECT_EQ(r.error, c.error);
+    EXPECT_EQ(r.kind, c.kind);
+  }
+}
+
+TEST(WindowsNames, FullPathAndLastComponent) {
+  const std::string cwd = [] {
+    char buffer[256];
+    return std::string(buffer, plat::full_path(".", buffer, sizeof buffer));
+  }();
+  ASSERT_FALSE(cwd.empty());
+  char out[256];
+  struct FullCase {
+    std::string name;
+    std::string expected;  // empty: does not fit
+  };
+  const FullCase full[] = {
+      {"a/./b/../c.map", cwd + "\\a\\c.map"},
+      {"C:\\x\\\\y\\..\\z", "C:\\x\\z"},
+      {"C:\\" + std::string(300, 'n'), ""},
+  };
+  for (const FullCase& c : full) {
+    const std::size_t n = plat::full_path(c.name.c_str(), out, sizeof out);
+    EXPECT_EQ(std::string(out, n), c.expected) << c.name;
+  }
+  struct LastCase {
+    const char* name;
+    const char* last;
+  };
+  const LastCase last[] = {
+      {"C:\\dir\\CON", "CON"}, {"dir/NUL", "NUL"}, {"C:PRN", "PRN"}, {"plain", "plain"}};
+  for (const LastCase& c : last) EXPECT_EQ(plat::last_path_component(c.name), c.last);
+}
+
+TEST(WindowsMessages, SystemTextOrTheFallback) {
+  struct Case {
+    int error;
+    std::string expected;  // for the system's text: its line end
+  };
+  const Case cases[] = {
+      {2, "\r\n"},
+      {0x2FFFFFF0, "FormatMessage failed for sysmem message number 805306352"},
+  };
+  for (const Case& c : cases) {
+    char text[320];
+    plat::error_text(c.error, text, sizeof text);
+    const std::string s = text;
+    if (c.expected == "\r\n") {
+      ASSERT_GT(s.size(), 2u);
+      EXPECT_EQ(s.substr(s.size() - 2), c.expected);
+    } else {
+      EXPECT_EQ(s, c.expected);
+    }
+  }
+}
+
+TEST(WindowsFiles, SameFileAndTypeOfAnOpenHandle) {
+  ScratchDir dir;
+  const std::string a = dir.file("a.unf"), b = dir.file("b.unf");
+  testsupport::write_file(b, "");
+  const plat::OpenResult r =
+      plat::open_file(a.c_str(), plat::Access::kReadWrite, plat::Disposition::kCreateAlways);
+  ASSERT_NE(r.handle, plat::kInvalidHandle);
+  EXPECT_EQ(plat::file_type(r.handle), plat::FileType::kDisk);
+  EXPECT_TRUE(plat::same_file(a.c_str(), r.handle));
+  EXPECT_TRUE(plat::same_file(dir.file("./a.unf").c_str(), r.handle));
+  EXPECT_FALSE(plat::same_file(b.c_str(), r.handle));
+  int err = 0;
+  EXPECT_TRUE(plat::close_handle(r.handle, &err));
+}
+
+}  // namespace
