@@ -88,6 +88,8 @@ TEST_F(StandardInputE2e, FilePositionEndsAfterTheLastLineTaken) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
+    // Wine cannot deliver console events from outside.
+    if (c.console_event && kUnderWine) continue;
     write_file(dir.file("answers.txt"), c.input);
     const int fd = ::open(dir.file("answers.txt").c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
