@@ -76,10 +76,6 @@ namespace {
   return slot->get();
 }
 
-}  // namespace
-
-namespace {
-
 // Every case: the hand-over, new blocks, chains, refusals.
 [[gnu::noinline]] msg::Id acquire_general(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                                           StatementKind kind) {
