@@ -15,9 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/windows_internal.h"
 
 namespace plat {
 namespace {
@@ -73,6 +75,12 @@ bool write_all(HANDLE h, const void* buffer, std::size_t count, int* error) {
       *error = last_error();
       return false;
     }
+    // Success without progress (a full non-blocking pipe) would repeat for
+    // ever.
+    if (written == 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
     p += written;
     count -= written;
   }
@@ -96,6 +104,46 @@ bool write_all_fd(int fd, const char* bytes, std::size_t length) {
 }
 
 }  // namespace
+
+std::string narrow_without_best_fit(const wchar_t* text, unsigned code_page) {
+  // UTF-8 holds every character; the flag is refused for it.
+  const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = code_page == CP_UTF8 ? nullptr : "?";
+  const int n = ::WideCharToMultiByte(code_page, flags, text, -1, nullptr, 0, fallback, nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  ::WideCharToMultiByte(code_page, flags, text, -1, out.data(), n, fallback, nullptr);
+  out.pop_back();  // the terminator converted with the text
+  return out;
+}
+
+namespace {
+
+// The console's code pages as the process found them; 0 when it has no
+// console or they were never changed.
+UINT original_input_code_page = 0;
+UINT original_output_code_page = 0;
+
+void restore_console_code_pages() {
+  if (original_input_code_page != 0) ::SetConsoleCP(original_input_code_page);
+  if (original_output_code_page != 0) ::SetConsoleOutputCP(original_output_code_page);
+}
+
+}  // namespace
+
+void agree_console_code_pages() {
+  // A typed name goes to CreateFileA as the console delivers it, and a name
+  // in a diagnostic is shown as the file calls took it: both sides use the
+  // process's code page (UTF-8 with the manifest). The console belongs to
+  // the user's shell too, so its own settings come back at exit.
+  const UINT input = ::GetConsoleCP();
+  const UINT output = ::GetConsoleOutputCP();
+  if (input == 0 || output == 0) return;  // no console
+  const UINT active = ::GetACP();
+  if (input != active && ::SetConsoleCP(active)) original_input_code_page = input;
+  if (output != active && ::SetConsoleOutputCP(active)) original_output_code_page = output;
+  std::atexit(restore_console_code_pages);
+}
 
 // Windows gives a closed standard handle no number that a later open could
 // take: there is nothing to hold.
@@ -194,6 +242,11 @@ FileType file_type(Handle h) {
 }
 
 FileType file_type_of_name(const char* name) {
+  // A named pipe is known by its name alone: opening it to ask would take
+  // one of its instances from the program that waits there.
+  static constexpr char kPipePrefixes[][10] = {"\\\\.\\pipe\\", "\\\\?\\pipe\\"};
+  for (const char* prefix : kPipePrefixes)
+    if (::_strnicmp(name, prefix, std::strlen(prefix)) == 0) return FileType::kPipe;
   const DWORD attributes = ::GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     return FileType::kOther;
@@ -215,6 +268,10 @@ std::size_t full_path(const char* name, char* out, std::size_t cap) {
   if (n == 0 || n >= kPathBuffer || n + 1 > cap) return 0;
   std::memcpy(out, path, n + 1);
   return n;
+}
+
+const char* null_device_name() {
+  return "NUL";
 }
 
 std::string_view last_path_component(std::string_view name) {
@@ -300,6 +357,7 @@ void exit_process(std::uint32_t status) {
 }
 
 void exit_process_now(std::uint32_t status) {
+  restore_console_code_pages();
   ::TerminateProcess(::GetCurrentProcess(), status);
   ::ExitProcess(status);  // not reached
 }
@@ -337,7 +395,14 @@ void write_stdout(const char* text, std::size_t length) {
 }
 
 const char* command_line() {
-  return ::GetCommandLineA();
+  // With the manifest the narrow line is UTF-8 already. A system that keeps
+  // an ANSI code page would give a character it lacks as a look-alike ("O"
+  // for "Ω") and a name would open another file: the line is narrowed again
+  // without look-alikes, such a character becoming "?", which no file name
+  // may hold, so its OPEN fails as an invalid name.
+  if (::GetACP() == CP_UTF8) return ::GetCommandLineA();
+  static const std::string narrowed = narrow_without_best_fit(::GetCommandLineW(), CP_ACP);
+  return narrowed.empty() ? ::GetCommandLineA() : narrowed.c_str();
 }
 
 bool is_lead_byte(unsigned char byte) {
