@@ -276,4 +276,10 @@ void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int e
 // Calls of `op` counted since its hook was set.
 std::uint64_t operation_calls(Operation op);
 
+// What an injected failure means, and the platform's own code for it, so
+// that a test states the meaning and each platform fails as its system
+// would (error 5 is an I/O error to one system and a refusal to another).
+enum class FailureMeaning : std::uint8_t { kIoError, kTooManyOpenFiles, kDiskFull };
+int failure_code(FailureMeaning meaning);
+
 }  // namespace plat

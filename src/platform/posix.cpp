@@ -106,6 +106,11 @@ bool write_all(Handle h, const void* buffer, std::size_t count, int* error) {
 
 }  // namespace
 
+int failure_code(FailureMeaning meaning) {
+  static constexpr int kCodes[] = {EIO, EMFILE, ENOSPC};
+  return kCodes[static_cast<int>(meaning)];
+}
+
 // A terminal passes bytes through unchanged, as the file calls take them.
 void agree_console_code_pages() {}
 

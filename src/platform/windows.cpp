@@ -145,6 +145,11 @@ void agree_console_code_pages() {
   std::atexit(restore_console_code_pages);
 }
 
+int failure_code(FailureMeaning meaning) {
+  static constexpr int kCodes[] = {ERROR_IO_DEVICE, ERROR_TOO_MANY_OPEN_FILES, ERROR_DISK_FULL};
+  return kCodes[static_cast<int>(meaning)];
+}
+
 // Windows gives a closed standard handle no number that a later open could
 // take: there is nothing to hold.
 void ensure_standard_handles() {}

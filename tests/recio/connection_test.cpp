@@ -759,7 +759,8 @@ TEST(Open, PlatformFailuresAtOpen) {
   ::close(sock);
   // Appending needs the end of the file found.
   {
-    plat::inject_failure(plat::Operation::kSeek, 1, 1, EIO);
+    plat::inject_failure(plat::Operation::kSeek, 1, 1,
+                         plat::failure_code(plat::FailureMeaning::kIoError));
     const int r =
         open_unit(37, kCheck, {{recio::kKeyFile, "old.dat"}, {recio::kKeyPosition, "append"}});
     plat::inject_failure(plat::Operation::kSeek, 0, 0, 0);
@@ -848,7 +849,9 @@ TEST(Close, FailuresAreReported) {
         continue;
       }
     }
-    if (c.close_fails) plat::inject_failure(plat::Operation::kClose, 1, 1, EIO);
+    if (c.close_fails)
+      plat::inject_failure(plat::Operation::kClose, 1, 1,
+                           plat::failure_code(plat::FailureMeaning::kIoError));
     const int r = close_unit(42, c.disposition);
     plat::inject_failure(plat::Operation::kClose, 0, 0, 0);
     EXPECT_EQ(r, c.expected);
