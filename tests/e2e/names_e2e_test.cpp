@@ -84,6 +84,26 @@ TEST_F(NamesE2e, NamesOutsideAsciiTypedAtThePrompts) {
   }
 }
 
+// Characters that a Windows name cannot hold: the run says so for the unit
+// and writes nothing; on Linux they are ordinary characters.
+TEST_F(NamesE2e, CharactersAWindowsNameCannotHold) {
+  write_file(dir.file("in.map"), join_lines(two_point_lines()));
+  for (const char* name : {"a?b.unf", "a*b.unf", "a<b.unf", "a>b.unf", "a|b.unf", "a\"b.unf"}) {
+    SCOPED_TRACE(name);
+    const ProgramResult r = run({"in.map", name});
+    if (kUnderWine) {
+      EXPECT_EQ(r.exit_status, 43);
+      EXPECT_EQ(r.err,
+                severe(43, "file name specification error, unit 21, file " + dir.file(name)));
+      EXPECT_EQ(entries(), std::set<std::string>{"in.map"});
+    } else {
+      expect_done(r);
+      EXPECT_EQ(entries(), (std::set<std::string>{"in.map", name}));
+      std::filesystem::remove(dir.file(name));
+    }
+  }
+}
+
 // A failure names the file as the user wrote it.
 TEST_F(NamesE2e, FailureNamesTheFileAsGiven) {
   write_file(dir.file("in.map"), join_lines(two_point_lines()));
