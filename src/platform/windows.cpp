@@ -105,16 +105,82 @@ bool write_all_fd(int fd, const char* bytes, std::size_t length) {
 
 }  // namespace
 
-std::string narrow_without_best_fit(const wchar_t* text, unsigned code_page) {
+int narrow_units_without_best_fit(const wchar_t* units, int count, unsigned code_page, char* out,
+                                  int cap) {
   // UTF-8 holds every character; the flag is refused for it.
   const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
   const char* fallback = code_page == CP_UTF8 ? nullptr : "?";
-  const int n = ::WideCharToMultiByte(code_page, flags, text, -1, nullptr, 0, fallback, nullptr);
+  return ::WideCharToMultiByte(code_page, flags, units, count, out, cap, fallback, nullptr);
+}
+
+std::string narrow_without_best_fit(const wchar_t* text, unsigned code_page) {
+  const int n = narrow_units_without_best_fit(text, -1, code_page, nullptr, 0);
   if (n <= 0) return {};
   std::string out(static_cast<std::size_t>(n), '\0');
-  ::WideCharToMultiByte(code_page, flags, text, -1, out.data(), n, fallback, nullptr);
+  narrow_units_without_best_fit(text, -1, code_page, out.data(), n);
   out.pop_back();  // the terminator converted with the text
   return out;
+}
+
+namespace {
+
+// Bytes of typed characters that did not fit the count of the read that
+// took them from the console; the next read gives them first. One console
+// input serves the whole process.
+struct ConsolePending {
+  char bytes[8];
+  std::size_t size = 0, at = 0;
+};
+ConsolePending console_pending;
+
+constexpr DWORD kConsoleUnits = 1024;
+
+// Typed text is taken as the console's own characters and narrowed here,
+// without look-alikes: a narrow read of the console would turn a character
+// outside the code page into a look-alike, and so a typed name into another
+// file's name.
+long read_console(HANDLE h, char* buffer, std::size_t count, int* error) {
+  if (console_pending.at < console_pending.size) {
+    const std::size_t n = std::min(count, console_pending.size - console_pending.at);
+    std::memcpy(buffer, console_pending.bytes + console_pending.at, n);
+    console_pending.at += n;
+    return static_cast<long>(n);
+  }
+  // A unit narrows to at most 3 bytes and a pair of them to 4, so all but a
+  // few bytes of a short count's character fit.
+  wchar_t wide[kConsoleUnits + 1];
+  const DWORD units = static_cast<DWORD>(std::clamp<std::size_t>(count / 3, 1, kConsoleUnits));
+  DWORD got = 0;
+  if (!::ReadConsoleW(h, wide, units, &got, nullptr)) {
+    *error = last_error();
+    return -1;
+  }
+  // The second half of a pair cut by the count belongs to this read.
+  if (got > 0 && IS_HIGH_SURROGATE(wide[got - 1])) {
+    DWORD more = 0;
+    if (::ReadConsoleW(h, wide + got, 1, &more, nullptr)) got += more;
+  }
+  // As the console's narrow read has it: Ctrl-Z first is the end of input.
+  if (got == 0 || wide[0] == 0x1A) return 0;
+  char narrow[(kConsoleUnits + 1) * 3];
+  const int n = narrow_units_without_best_fit(wide, static_cast<int>(got), ::GetACP(), narrow,
+                                              static_cast<int>(sizeof narrow));
+  if (n <= 0) {
+    *error = last_error();
+    return -1;
+  }
+  const std::size_t now = std::min(count, static_cast<std::size_t>(n));
+  std::memcpy(buffer, narrow, now);
+  console_pending.size = static_cast<std::size_t>(n) - now;
+  console_pending.at = 0;
+  std::memcpy(console_pending.bytes, narrow + now, console_pending.size);
+  return static_cast<long>(now);
+}
+
+}  // namespace
+
+bool console_input_pending() {
+  return console_pending.at < console_pending.size;
 }
 
 namespace {
@@ -181,6 +247,9 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
 
 long read_bytes(Handle h, void* buffer, std::size_t count, int* error) {
   if (faults::injected(Operation::kRead, error)) return -1;
+  DWORD mode = 0;
+  if (::GetConsoleMode(native(h), &mode))
+    return read_console(native(h), static_cast<char*>(buffer), count, error);
   DWORD n = 0;
   if (!::ReadFile(native(h), buffer, static_cast<DWORD>(std::min(count, kMaxTransfer)), &n,
                   nullptr)) {

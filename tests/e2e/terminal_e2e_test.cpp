@@ -31,14 +31,16 @@ struct TerminalResult {
   std::string err;
 };
 
+// `locale`: the terminal's character set, which Wine's console follows.
 TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::string& cwd,
-                               const std::vector<Keys>& keys) {
+                               const std::vector<Keys>& keys, const char* locale = "C") {
   std::vector<std::string> argv_strings{MAPCONV_BINARY};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
 #ifdef MAPCONV_LAUNCHER
   argv_strings.insert(argv_strings.begin(), MAPCONV_LAUNCHER);
 #endif
-  std::vector<std::string> env_strings{"LC_ALL=C", "TERM=dumb", "FOR_DISABLE_STACK_TRACE=true"};
+  std::vector<std::string> env_strings{std::string("LC_ALL=") + locale, "TERM=dumb",
+                                       "FOR_DISABLE_STACK_TRACE=true"};
   std::vector<char*> argv = detail::c_strings(argv_strings);
   std::vector<char*> envp = detail::c_strings(env_strings);
   detail::Pipe err = detail::make_pipe();
@@ -170,6 +172,48 @@ TEST_F(TerminalE2e, EventTypedDuringAConversion) {
     EXPECT_EQ(r.err, event_line(e.name));
     EXPECT_EQ(r.screen.find("conversion done"), std::string::npos) << r.screen;
     EXPECT_EQ(read_file(dir.file("out.unf")), "earlier contents");
+  }
+}
+
+// The end of input typed at the first prompt ends the run without a word.
+TEST_F(TerminalE2e, EndOfInputTypedAtThePrompt) {
+  SKIP_UNDER_WINE("the line editing of Wine's console drops a typed Ctrl-Z");
+  const TerminalResult r = run_in_terminal({}, dir.path(), {{"(input)", "\x04"}});
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.screen.find("(output)"), std::string::npos) << r.screen;
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+}
+
+// Names typed at the console in three scripts name the files they spell: the
+// typed characters reach the file calls unchanged, whatever the console's own
+// code page was.
+TEST_F(TerminalE2e, NamesOutsideAsciiTypedAtTheConsole) {
+  struct Case {
+    const char* script;
+    const char* input;
+    const char* output;
+  };
+  const Case cases[] = {
+      {"Greek", "\u03A9mega.map", "\u03A9out.unf"},
+      {"AccentedLatin", "caf\u00E9.map", "r\u00E9sum\u00E9.unf"},
+      {"Cjk", "\u5730\u56FE.map", "\u8F93\u51FA.unf"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    std::filesystem::remove_all(dir.path());
+    std::filesystem::create_directory(dir.path());
+    write_file(dir.file(c.input), join_lines(two_point_lines()));
+    const TerminalResult r = run_in_terminal(
+        {}, dir.path(),
+        {{"(input)", std::string(c.input) + "\r"}, {"(output)", std::string(c.output) + "\r"}},
+        "C.UTF-8");
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.screen.find("conversion done."), std::string::npos) << r.screen;
+    EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), read_file(dir.file(c.output))), "");
   }
 }
 
