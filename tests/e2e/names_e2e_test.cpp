@@ -56,31 +56,23 @@ const NameCase kNames[] = {
     {"Cjk", "\u5730\u56FE.map", "\u8F93\u51FA.unf"},
 };
 
-TEST_F(NamesE2e, NamesOutsideAsciiOnTheCommandLine) {
+// Each name given on the command line, and typed at the prompts.
+TEST_F(NamesE2e, NamesOutsideAscii) {
   const std::string map = join_lines(two_point_lines());
   for (const NameCase& c : kNames) {
-    SCOPED_TRACE(c.script);
-    std::filesystem::remove_all(dir.path());
-    std::filesystem::create_directory(dir.path());
-    write_file(dir.file(c.input), map);
-    expect_done(run({c.input, c.output}));
-    EXPECT_EQ(entries(), (std::set<std::string>{c.input, c.output}));
-    EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), read_file(dir.file(c.output))), "");
-  }
-}
-
-TEST_F(NamesE2e, NamesOutsideAsciiTypedAtThePrompts) {
-  const std::string map = join_lines(two_point_lines());
-  for (const NameCase& c : kNames) {
-    SCOPED_TRACE(c.script);
-    std::filesystem::remove_all(dir.path());
-    std::filesystem::create_directory(dir.path());
-    write_file(dir.file(c.input), map);
-    const ProgramResult r = run({}, std::string(c.input) + "\n" + c.output + "\n");
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.out, kInputPrompt + kOutputPrompt + kDone);
-    EXPECT_EQ(r.err, "");
-    EXPECT_EQ(entries(), (std::set<std::string>{c.input, c.output}));
+    for (const bool typed : {false, true}) {
+      SCOPED_TRACE(std::string(c.script) + (typed ? ", typed" : ", as arguments"));
+      std::filesystem::remove_all(dir.path());
+      std::filesystem::create_directory(dir.path());
+      write_file(dir.file(c.input), map);
+      const ProgramResult r =
+          typed ? run({}, std::string(c.input) + "\n" + c.output + "\n") : run({c.input, c.output});
+      EXPECT_EQ(r.exit_status, 0);
+      EXPECT_EQ(r.out, (typed ? kInputPrompt + kOutputPrompt : "") + kDone);
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(entries(), (std::set<std::string>{c.input, c.output}));
+      EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), read_file(dir.file(c.output))), "");
+    }
   }
 }
 
