@@ -1,9 +1,9 @@
-// End to end: console events typed at a terminal. The converter runs on a
+// End to end: what a user types at a terminal. The converter runs on a
 // pseudo-terminal (its standard input and output; standard error stays a
 // pipe, so the diagnostic is read apart from the screen), and the keys go in
-// as a user types them: the terminal, not the test, turns them into the
-// event. This reaches the Windows program too, where Wine makes the terminal
-// its console.
+// as a user types them: the terminal, not the test, turns control keys into
+// console events and the end of input. This reaches the Windows program too,
+// where Wine makes the terminal its console.
 #include <pty.h>
 
 #include <filesystem>
