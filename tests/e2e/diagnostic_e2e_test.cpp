@@ -1,15 +1,10 @@
 // End to end: failures the conversion does not check for itself end the run
 // with a diagnostic line on the error stream and the condition's number as
 // exit status, and no result on the console.
-#include <sys/mount.h>
 #include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-
 #include "e2e/fixture.h"
+#include "e2e/full_file_system.h"
 
 namespace e2e {
 namespace {
@@ -100,47 +95,13 @@ TEST_F(DiagnosticE2e, FullDisk) {
                         severe(38, "error during write, unit 21, file /dev/full"));
 }
 
-// A small file system of its own, mounted for one test where the test may
-// mount one, and filled to the last block: the next write finds the disk
-// full. The platform's own text for it comes first.
-class FullFileSystem {
- public:
-  explicit FullFileSystem(const std::string& path) : path_(path) {
-    std::filesystem::create_directory(path_);
-    if (::mount("tmpfs", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=64k") != 0) {
-      refusal_ = std::string("cannot mount a small file system: ") + std::strerror(errno);
-      return;
-    }
-    mounted_ = true;
-    std::ofstream filler(path_ + "/filler", std::ios::binary);
-    const std::string block(4096, 'f');
-    while (filler.write(block.data(), static_cast<std::streamsize>(block.size()))) {
-    }
-  }
-  ~FullFileSystem() {
-    if (mounted_) ::umount2(path_.c_str(), MNT_DETACH);
-  }
-  FullFileSystem(const FullFileSystem&) = delete;
-  FullFileSystem& operator=(const FullFileSystem&) = delete;
-
-  const std::string& refusal() const { return refusal_; }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-  std::string refusal_;
-};
-
 TEST_F(DiagnosticE2e, DiskFullOnASmallFileSystem) {
   write_file(dir.file("in.map"), join_lines(two_point_lines()));
   FullFileSystem full(dir.file("small"));
   if (!full.refusal().empty()) GTEST_SKIP() << full.refusal();
-  // The system's message text on Windows ends with its own CR LF.
-  const std::string reason = kUnderWine ? "Disk full.\r\n" : "No space left on device\n";
-  expect_diagnostic(
-      run({"in.map", "small/out.unf"}), 38,
-      "forrtl: " + reason +
-          severe(38, "error during write, unit 21, file " + dir.file("small/out.unf")));
+  expect_diagnostic(run({"in.map", "small/out.unf"}), 38,
+                    disk_full_line() + severe(38, "error during write, unit 21, file " +
+                                                      dir.file("small/out.unf")));
 }
 
 // The output is opened only after the whole input has been read: a failure
