@@ -223,7 +223,7 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
                        std::string_view dev_name, OpenedFile* f) {
   const char* open_name = name.c_str();
   if (f->device == kDeviceNull) {
-    open_name = "/dev/null";
+    open_name = plat::null_device_name();
     f->stored_name = dev_name;
   } else {
     char path[260];

@@ -82,6 +82,7 @@ void for_rtl_init_(int argc, char** argv) {
   if (init_guard != 0) return;
   init_guard = 1;
   if (initialised == 0) {
+    plat::agree_console_code_pages();
     for__create_exception_record();  // null when memory is short: no traceback then
     for__register_console_events();  // without the event thread the signals keep their default
     if (for_check_env_name("FOR_NOERROR_DIALOGS")) plat::suppress_error_dialogs();

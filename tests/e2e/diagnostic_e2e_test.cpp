@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "e2e/fixture.h"
+#include "e2e/full_file_system.h"
 
 namespace e2e {
 namespace {
@@ -92,6 +93,15 @@ TEST_F(DiagnosticE2e, FullDisk) {
   expect_diagnostic(run({"in.map", "/dev/full"}), 38,
                     "forrtl: No space left on device\n" +
                         severe(38, "error during write, unit 21, file /dev/full"));
+}
+
+TEST_F(DiagnosticE2e, DiskFullOnASmallFileSystem) {
+  write_file(dir.file("in.map"), join_lines(two_point_lines()));
+  FullFileSystem full(dir.file("small"));
+  if (!full.refusal().empty()) GTEST_SKIP() << full.refusal();
+  expect_diagnostic(run({"in.map", "small/out.unf"}), 38,
+                    disk_full_line() + severe(38, "error during write, unit 21, file " +
+                                                      dir.file("small/out.unf")));
 }
 
 // The output is opened only after the whole input has been read: a failure

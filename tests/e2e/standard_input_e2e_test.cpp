@@ -88,7 +88,7 @@ TEST_F(StandardInputE2e, FilePositionEndsAfterTheLastLineTaken) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // Wine cannot deliver console events from outside.
+    // A signal is no console event to a Wine program without a console.
     if (c.console_event && kUnderWine) continue;
     write_file(dir.file("answers.txt"), c.input);
     const int fd = ::open(dir.file("answers.txt").c_str(), O_RDONLY | O_CLOEXEC);

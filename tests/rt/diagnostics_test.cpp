@@ -304,7 +304,6 @@ TEST(DiagnosticsDeathTest, DisplayDisabledWithLogFile) {
 }
 
 TEST(DiagnosticsDeathTest, DumpFlags) {
-  SKIP_ON_WINDOWS("the C library cannot hold an empty environment value");
   ScratchDir dir;
   const std::string name = dir.file("missing/out.map");
   const std::string capture = dir.file("stderr");
@@ -328,6 +327,7 @@ TEST(DiagnosticsDeathTest, DumpFlags) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << (c.f77 ? c.f77 : "-") << "/" << (c.qelfort ? c.qelfort : "-"));
+    if (!testsupport::environment_holds(c.f77)) continue;
     EXPECT_EXIT(
         {
           capture_stderr(capture);
