@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "rt/demangle.h"
 #include "rt/env.h"
 #include "rt/exceptions.h"
 
@@ -52,12 +53,13 @@ const char* shown_line(const TraceFrame& f, char (&buffer)[16]) {
   return length + static_cast<std::size_t>(n);
 }
 
-TraceFrame frame_at(std::uintptr_t pc) {
+// `name` holds the routine's readable name while the frame is shown.
+TraceFrame frame_at(std::uintptr_t pc, char (&name)[256]) {
   const plat::AddressInfo info = plat::describe_address(pc);
   TraceFrame f;
   f.pc = pc;
   f.image = info.image;
-  f.routine = info.routine;
+  f.routine = demangle_routine(info.routine, name, sizeof name);
   return f;  // this image carries no line tables: source and line stay unknown
 }
 
@@ -110,7 +112,8 @@ std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
     return length;
   }
   for (int i = 0; i < n && pcs[i] != 0; ++i) {
-    const TraceFrame f = frame_at(pcs[i]);
+    char name[256];
+    const TraceFrame f = frame_at(pcs[i], name);
     length = verbose
                  ? append_verbose_frame(text, length, cap, f, static_cast<unsigned>(i), full_source)
                  : append_trace_frame(text, length, cap, f, full_source);
