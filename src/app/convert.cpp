@@ -331,9 +331,10 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     set_message(message, message_length, text);
   };
 
-  if (open_map(kInputUnit, kErrBranch, kOpenInput, input_name, input_length, "old", "formatted") !=
-      0) {
-    explain_open_failure(std::string_view(input_name, static_cast<std::size_t>(input_length)));
+  if (const int open = open_map(kInputUnit, kErrBranch, kOpenInput, input_name, input_length, "old",
+                                "formatted")) {
+    explain_open_failure(std::string_view(input_name, static_cast<std::size_t>(input_length)),
+                         open);
     return fail(1, "Cannot open the MAP file");
   }
   // While the map is read, a severe diagnostic says where.

@@ -13,6 +13,7 @@
 #include "recio/io_return.h"
 #include "recio/list_input.h"
 #include "recio/unit_table.h"
+#include "rt/catalog.h"
 #include "rt/diagnostics.h"
 
 namespace app {
@@ -158,17 +159,30 @@ void note_line(const char* format, ...) {
   rt::for__write_diagnostic_text(text, n);
 }
 
-// A read's failure in the user's words; empty for end of file.
-const char* read_failure_reason(int status, char* reason, std::size_t cap) {
-  if (status == static_cast<int>(msg::number(msg::kRecordTooLong)))
-    return "the line is too long to be read";
+// Why a statement returned `status`: the platform's reason when there is
+// one, else the condition's own words where they stand alone (no unit or
+// file to fill in), else its number.
+const char* failure_reason(int status, char* reason, std::size_t cap) {
   const std::string_view text = recio::for__handled_reason(reason, cap);
   if (!text.empty()) {
     reason[text.size()] = '\0';
     return reason;
   }
-  std::snprintf(reason, cap, "error %d", status);
+  const char* words = rt::catalog_lookup(msg::severe(static_cast<std::uint16_t>(status)));
+  std::size_t n = std::strcspn(words, "%\r\n");
+  if (words[n] == '%' || n == 0 || words == rt::kMessageNotFound) {
+    std::snprintf(reason, cap, "error %d", status);
+  } else {
+    std::snprintf(reason, cap, "%.*s", static_cast<int>(n), words);
+  }
   return reason;
+}
+
+// A line's read failed with `status` (not end of file).
+const char* read_failure_reason(int status, char* reason, std::size_t cap) {
+  if (status == static_cast<int>(msg::number(msg::kRecordTooLong)))
+    return "the line is too long to be read";
+  return failure_reason(status, reason, cap);
 }
 
 }  // namespace
@@ -233,10 +247,12 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
   if (failed != nullptr && !end_of_line && failed->start >= 0) marker = failed->start;
   if (end_of_line) marker = cut ? r.columns : std::min(text_end(r.text, kMapColumns), kMapColumns);
   const std::int32_t shown = cut ? text_end(r.text, kMapColumns) : text_end(r.text, r.columns);
-  std::size_t marker_at = 0;
-  length = append_shown_text(text, length, cap, r.text, shown, marker, &marker_at);
-  if (marker >= 0)
-    length = append(text, length, cap, "%s    %*s^\n", kPrefix, static_cast<int>(marker_at), "");
+  if (shown > 0) {
+    std::size_t marker_at = 0;
+    length = append_shown_text(text, length, cap, r.text, shown, marker, &marker_at);
+    if (marker >= 0)
+      length = append(text, length, cap, "%s    %*s^\n", kPrefix, static_cast<int>(marker_at), "");
+  }
   if (!end_of_line) return length;
   if (cut) {
     return append(text, length, cap,
@@ -249,6 +265,10 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
                   "%sthe line is %lld columns long: only the first 80 columns are read\n", kPrefix,
                   static_cast<long long>(r.length));
   }
+  if (shown == 0) {
+    return append(text, length, cap, "%sthe line is blank; it must hold %d value%s\n", kPrefix,
+                  r.count, r.count == 1 ? "" : "s");
+  }
   if (failed != nullptr) {
     return append(text, length, cap, "%sthe line ends after %d of the %d values it must hold\n",
                   kPrefix, scanned - 1, r.count);
@@ -260,15 +280,13 @@ void map_note(std::string_view text) {
   note_line("%.*s", static_cast<int>(text.size()), text.data());
 }
 
-void explain_open_failure(std::string_view name) {
+void explain_open_failure(std::string_view name, int status) {
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
   if (name.empty()) return note_line("the input file name is empty");
   char reason[256];
-  const std::string_view why = recio::for__handled_reason(reason, sizeof reason);
-  if (why.empty()) return note_line("cannot open %.*s", static_cast<int>(name.size()), name.data());
-  note_line("cannot open %.*s: %.*s", static_cast<int>(name.size()), name.data(),
-            static_cast<int>(why.size()), why.data());
+  note_line("cannot open %.*s: %s", static_cast<int>(name.size()), name.data(),
+            failure_reason(status, reason, sizeof reason));
 }
 
 void explain_header_failure(const MapReading& r, int status, std::int64_t lines) {

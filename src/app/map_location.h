@@ -63,9 +63,10 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
 // One line "mapconv: <text>\n" where diagnostics go.
 void map_note(std::string_view text);
 
-// The reasons before a result message. `status` is what the failed read
-// returned (-1 at end of file); `lines` how many lines had been read.
-void explain_open_failure(std::string_view name);
+// The reasons before a result message. `status` is what the failed
+// statement returned (-1 at end of file); `lines` how many lines had been
+// read.
+void explain_open_failure(std::string_view name, int status);
 void explain_header_failure(const MapReading& r, int status, std::int64_t lines);
 void explain_field_failure(const MapReading& r, int status, std::int64_t lines, std::int32_t nx,
                            std::int32_t ny, std::int32_t nz);

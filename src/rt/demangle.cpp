@@ -61,7 +61,7 @@ bool skip_to_close(Reader& in) {
       continue;
     }
     ++in.p;
-    if (c == 'I' || c == 'N' || c == 'L' || c == 'Z' || c == 'J') {
+    if (c == 'I' || c == 'N' || c == 'L' || c == 'Z' || c == 'J' || c == 'F') {
       ++depth;
     } else if (c == 'U' && (in.at('l'))) {
       ++in.p;

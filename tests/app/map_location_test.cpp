@@ -1,0 +1,133 @@
+#include "app/map_location.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+using app::MapReading;
+using app::ValueKind;
+
+// A line as the reader holds it: 81 columns, blank-padded.
+std::string buffer_of(const std::string& text) {
+  std::string b = text.substr(0, app::kMapLineBuffer);
+  b.resize(app::kMapLineBuffer, ' ');
+  return b;
+}
+
+TEST(MapLocation, ColumnsOfALine) {
+  struct Case {
+    const char* name;
+    std::string line;
+    std::int32_t columns;
+  };
+  const std::string pad78 = std::string("1.0 2.0") + std::string(71, ' ');
+  const Case cases[] = {
+      {"short line", "1.0 2.0 3.0", 80},
+      {"value ends at column 80", std::string(77, ' ') + "3.5", 80},
+      {"value cut at column 80", pad78 + "3.25", 78},
+      {"blank after column 80", pad78 + "3. x", 80},
+      {"comma after column 80", pad78 + "3.,x", 80},
+      {"slash after column 80", pad78 + "3./x", 80},
+      {"tab after column 80", pad78 + "3.\tx", 80},
+      {"value starts at column 81", std::string(76, ' ') + "1.0,3.25", 80},
+      {"cut after a comma", std::string(75, ' ') + "1.0,3.25", 79},
+      {"one value over the whole line", std::string(85, '7'), 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(app::map_line_columns(buffer_of(c.line).c_str()), c.columns) << c.name;
+  }
+}
+
+constexpr ValueKind kReals[3] = {ValueKind::kReal, ValueKind::kReal, ValueKind::kReal};
+constexpr ValueKind kInts[3] = {ValueKind::kInteger, ValueKind::kInteger, ValueKind::kInteger};
+
+struct LocationCase {
+  const char* name;
+  std::string text;
+  msg::Id id;
+  std::string expected;
+  std::int64_t point = 5;  // grid point (2, 3, 1) of a 3 x 2 x 2 grid
+  std::int64_t length = 0;
+};
+
+std::string location(const LocationCase& c, const ValueKind* kinds, std::string_view names) {
+  const std::string line = buffer_of(c.text);
+  MapReading r;
+  std::strcpy(r.path, "/maps/in.map");
+  r.line = c.point >= 0 ? 11 + c.point : 10;
+  r.parsing = true;
+  r.text = line.c_str();
+  r.columns = app::map_line_columns(line.c_str());
+  r.length = c.length;
+  r.kinds = kinds;
+  r.count = 3;
+  r.names = names;
+  r.point = c.point;
+  r.nx = 3;
+  r.ny = 2;
+  char out[2048];
+  const std::size_t n = app::write_map_location(r, c.id, out, 0, sizeof out);
+  return std::string(out, n);
+}
+
+TEST(MapLocation, GridLines) {
+  const std::string where = "mapconv: line 16 of /maps/in.map, grid point (3, 2, 1):\n";
+  const LocationCase cases[] = {
+      {"syntax error under its value", "1.0 1.0e-3x 2.0", msg::kListSyntax,
+       where + "mapconv:     1.0 1.0e-3x 2.0\nmapconv:         ^\n"},
+      {"conversion error after a comma", "1.0,  'a', 2.0", msg::kInputConversion,
+       where + "mapconv:     1.0,  'a', 2.0\nmapconv:           ^\n"},
+      {"short line", "1.0 2.0", msg::kEndOfFile,
+       where +
+           "mapconv:     1.0 2.0\nmapconv:            ^\n"
+           "mapconv: the line ends after 2 of the 3 values it must hold\n"},
+      {"blank line", "  ", msg::kEndOfFile,
+       where + "mapconv: the line is blank; it must hold 3 values\n"},
+      {"value cut at column 80", std::string("1.0 2.0") + std::string(71, ' ') + "3.25",
+       msg::kEndOfFile,
+       where + "mapconv:     1.0 2.0" + std::string(71, ' ') + "3.\nmapconv:     " +
+           std::string(78, ' ') +
+           "^\nmapconv: the value at column 79 runs past column 80: only the first 80 columns "
+           "of a line are read\n"},
+      {"value beyond column 80", std::string("1.0 2.0") + std::string(78, ' ') + "3.0",
+       msg::kEndOfFile,
+       where +
+           "mapconv:     1.0 2.0\nmapconv:            ^\n"
+           "mapconv: the line is 88 columns long: only the first 80 columns are read\n",
+       5, 88},
+      {"control and other bytes escaped", "1.0\t\x01x\xC3\xA9 2.0", msg::kListSyntax,
+       where + "mapconv:     1.0\\t\\x01x\\xC3\\xA9 2.0\nmapconv:          ^\n"},
+      {"last grid point of the plane", "1 2 x", msg::kListSyntax,
+       "mapconv: line 11 of /maps/in.map, grid point (1, 1, 1):\nmapconv:     1 2 "
+       "x\nmapconv:         ^\n",
+       0},
+  };
+  for (const LocationCase& c : cases) EXPECT_EQ(location(c, kReals, {}), c.expected) << c.name;
+}
+
+TEST(MapLocation, HeaderLines) {
+  const LocationCase cases[] = {
+      {"integer out of range", "2 3000000000 1", msg::kInputConversion,
+       "mapconv: line 10 of /maps/in.map (N~X/Y/Z):\nmapconv:     2 3000000000 1\nmapconv:       "
+       "^\n",
+       -1},
+  };
+  for (const LocationCase& c : cases)
+    EXPECT_EQ(location(c, kInts, "N~X/Y/Z"), c.expected) << c.name;
+}
+
+TEST(MapLocation, NothingOrOnlyTheLineWhenNoTextIsAtHand) {
+  MapReading r;
+  char out[256];
+  EXPECT_EQ(app::write_map_location(r, msg::kEndOfFile, out, 0, sizeof out), 0u);
+  std::strcpy(r.path, "/maps/in.map");
+  r.line = 4;
+  r.names = "angle";
+  const std::size_t n = app::write_map_location(r, msg::kNoMemory, out, 0, sizeof out);
+  EXPECT_EQ(std::string(out, n), "mapconv: line 4 of /maps/in.map (angle), while reading it\n");
+}
+
+}  // namespace
