@@ -48,9 +48,9 @@ struct MapHeader {
   std::int32_t NX, NY, NZ;
 };
 MapHeader header;
-// The line buffer holds the 80 columns that count and the 81st.
-char line[kMapLineBuffer];
-std::int32_t line_left;  // characters of the line beyond the buffer
+char line[kLineLength];
+// The unit's record behind the line buffer: its length and 81st column.
+MapRecord input_record;
 
 // One item of a statement: its descriptor, its variable and, for a text, its
 // length (0 for a number, passed by address alone).
@@ -176,20 +176,11 @@ int read_line(char* into, std::int32_t length) {
   return recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kTextEnd, args, recio::kFormatA);
 }
 
-// One line whose values are read list-directed: into the line buffer, with
-// what r needs to know of it. The read's result (non-zero on any failure).
+// One header line whose values are read list-directed, into the line
+// buffer. The read's result.
 int read_list_line(MapReading& r) {
   r.parsing = false;
-  r.text = line;
-  IoControlBlock cb{};
-  const IoArg args[] = {IoArg::val(kMapLineBuffer), IoArg::address(line), IoArg::address(&line_left)};
-  const int status = recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kTextCountEnd, args,
-                                             recio::kFormatAWithRemaining);
-  if (status != 0) return status;
-  // A value cut at column 80 is not taken: the values come from the columns
-  // before it.
-  r.columns = map_line_columns(line);
-  r.length = line_left > 0 || line[kLineLength] != ' ' ? kMapLineBuffer + std::int64_t{line_left} : 0;
+  if (const int status = read_line(line, kLineLength)) return status;
   r.parsing = true;
   return 0;
 }
@@ -212,7 +203,10 @@ int read_header_line(const HeaderLine& h, MapReading& r) {
   r.count = static_cast<int>(h.count);
   if (const int status = read_list_line(r)) return status;
   IoControlBlock cb{};
-  IoArg args[4] = {IoArg::val(r.columns), IoArg::address(line)};
+  // A value cut at column 80 is not taken: the values come from the columns
+  // before it.
+  IoArg args[4] = {IoArg::val(map_line_columns(line, input_record.column81())),
+                   IoArg::address(line)};
   const std::size_t n = 2 + value_args(first, args + 2);
   recio::for_read_int_lis(&cb, kNoBranch, first.desc, std::span<const IoArg>(args, n));
   for (std::size_t i = 1; i < h.count; ++i) {
@@ -251,19 +245,29 @@ void report_capacity(WideCount needed, char* message, std::int32_t message_lengt
 }
 
 // The field lines, three values each, into the field in file order
-// (component, i, j, k); the failed read's result, or 0.
-int read_field(float* field, std::int64_t points, MapReading& r) {
+// (component, i, j, k); the failed read's result (*read: the grid lines read
+// before it), or 0.
+int read_field(float* field, std::int64_t points, MapReading& r, std::int64_t* read) {
   static constexpr ValueKind kGridKinds[3] = {ValueKind::kReal, ValueKind::kReal, ValueKind::kReal};
   r.kinds = kGridKinds;
   r.count = 3;
   r.names = {};
+  // A severe condition can only come from the values (the reads have their
+  // error branch), and the unit counts the lines: r needs nothing per line.
+  r.parsing = true;
+  r.grid = true;
   for (std::int64_t p = 0; p < points; ++p) {
-    r.point = p;
-    r.line = 11 + p;
-    if (const int status = read_list_line(r)) return status;
+    if (const int status = read_line(line, kLineLength)) {
+      *read = p;
+      return status;
+    }
+    // A value cut at column 80 is not taken: only a longer line can have one.
+    const std::int32_t columns = input_record.length() <= kLineLength
+                                     ? kLineLength
+                                     : map_line_columns(line, input_record.column81());
     float* at = field + 3 * p;
     IoControlBlock cb{};
-    const IoArg record[] = {IoArg::val(r.columns), IoArg::address(line)};
+    const IoArg record[] = {IoArg::val(columns), IoArg::address(line)};
     recio::for_read_int_lis(&cb, kNoBranch, kTextMore, record);
     for (int m = 0; m < 3; ++m) {
       const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
@@ -280,16 +284,13 @@ int read_field(float* field, std::int64_t points, MapReading& r) {
 void look_past_field(const MapReading& r, std::int64_t last) {
   if (!map_is_own_disk_file(kInputUnit)) return;
   for (std::int64_t n = last + 1;; ++n) {
-    IoControlBlock cb{};
-    const IoArg args[] = {IoArg::val(kMapLineBuffer), IoArg::address(line),
-                          IoArg::address(&line_left)};
-    const int status = recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kTextCountEnd, args,
-                                               recio::kFormatAWithRemaining);
+    const int status = read_line(line, kLineLength);
     const bool too_long = status == static_cast<int>(msg::number(msg::kRecordTooLong));
     if (status != 0 && !too_long) return;
-    const bool blank =
-        !too_long && line_left == 0 &&
-        std::all_of(line, line + kMapLineBuffer, [](char c) { return c == ' ' || c == '\t'; });
+    const char* const text = input_record.block->buffer.data() + input_record.block->rec_start;
+    const bool blank = !too_long && std::all_of(text, text + input_record.length(), [](char c) {
+      return c == ' ' || c == '\t';
+    });
     if (!blank) return warn_data_after_field(r, n, last);
   }
 }
@@ -338,7 +339,8 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     return fail(1, "Cannot open the MAP file");
   }
   // While the map is read, a severe diagnostic says where.
-  map_reading_begin(kInputUnit);
+  map_reading_begin(kInputUnit, line);
+  input_record = map_record(kInputUnit);
   struct EndReading {
     ~EndReading() { map_reading_end(); }
   } end_reading;
@@ -377,11 +379,13 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
   rt::for__advise_whole_use(field, static_cast<std::size_t>(points) * 3 * sizeof(float));
   r.nx = nx;
   r.ny = ny;
-  if (const int read = read_field(field, points, r)) {
-    explain_field_failure(r, read, r.line - 1, nx, ny, nz);
+  std::int64_t grid_lines = 0;
+  if (const int read = read_field(field, points, r, &grid_lines)) {
+    explain_field_failure(r, read, 10 + grid_lines, nx, ny, nz);
     return fail(8, "Reading error: FIELDs");
   }
   r.parsing = false;
+  r.grid = false;
   look_past_field(r, 10 + points);
   map_reading_end();
 

@@ -38,10 +38,6 @@ MapReading reading;
   return length + static_cast<std::size_t>(n);
 }
 
-bool is_separator(char c) {
-  return c == ' ' || c == '\t' || c == ',' || c == '/';
-}
-
 // The name of item `index` of a header line of integers: "IS~A/B/C" names
 // ISA, ISB, ISC.
 std::string_view item_name(const MapReading& r, int index, char (&out)[16]) {
@@ -56,6 +52,10 @@ std::string_view item_name(const MapReading& r, int index, char (&out)[16]) {
   return {out, static_cast<std::size_t>(std::max(n, 0))};
 }
 
+bool is_value_end(char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '/';
+}
+
 // One value of the line as the read saw it.
 struct ScannedValue {
   msg::Id status = 0;
@@ -66,16 +66,17 @@ struct ScannedValue {
 
 // The values of the line, scanned again as the read scanned them. Returns
 // how many items were scanned (up to and including a failing one).
-int rescan(const MapReading& r, ScannedValue* values) {
+int rescan(const char* text, std::int32_t columns, const ValueKind* kinds, int count,
+           ScannedValue* values) {
   static recio::ListScanState state;  // its token buffer is large for a stack
-  recio::list_scan_begin(state, r.text, r.columns, recio::kFlagsNoBranch);
+  recio::list_scan_begin(state, text, columns, recio::kFlagsNoBranch);
   char text_item[8];
   std::int32_t int_item = 0;
   float real_item = 0;
   int n = 0;
-  for (; n < r.count; ++n) {
+  for (; n < count; ++n) {
     recio::Item item;
-    switch (r.kinds[n]) {
+    switch (kinds[n]) {
       case ValueKind::kText:
         item = {recio::kTypeChar, recio::kPassLenAddr, text_item, 0, 8};
         break;
@@ -89,19 +90,19 @@ int rescan(const MapReading& r, ScannedValue* values) {
     // The value begins after blanks, tabs and one separating comma.
     std::int32_t at = state.pos;
     auto skip_blanks = [&] {
-      while (at < r.columns && (r.text[at] == ' ' || r.text[at] == '\t')) ++at;
+      while (at < columns && (text[at] == ' ' || text[at] == '\t')) ++at;
     };
     skip_blanks();
-    if (n > 0 && at < r.columns && r.text[at] == ',') {
+    if (n > 0 && at < columns && text[at] == ',') {
       ++at;
       skip_blanks();
     }
     ScannedValue& v = values[n];
     v.status = recio::list_read_item(state, item);
-    if (at < r.columns) {
+    if (at < columns) {
       v.start = at;
       v.end = at;
-      while (v.end < r.columns && !is_separator(r.text[v.end])) ++v.end;
+      while (v.end < columns && !is_value_end(text[v.end])) ++v.end;
     }
     v.written_as_real = state.marks.numeric && !state.marks.integer_syntax;
     if (v.status != 0) return n + 1;
@@ -138,6 +139,21 @@ std::size_t append_shown_text(char* out, std::size_t length, std::size_t cap, co
   }
   if (marker >= columns) *marker_at = shown + static_cast<std::size_t>(marker - columns);
   return append(out, length, cap, "\n");
+}
+
+// The line the map reader read last: its number, length and 81st column, from
+// the unit (its values are read from a copy, so the record stays), or as r
+// gives them.
+struct LastLine {
+  std::int64_t number = 0;
+  std::int64_t length = 0;
+  char next = ' ';
+};
+LastLine last_line(const MapReading& r) {
+  if (r.unit == 0) return {r.line, r.length, r.next};
+  const MapRecord record = map_record(r.unit);
+  if (record.block == nullptr) return {};
+  return {record.block->record_count, record.length(), record.column81()};
 }
 
 std::size_t context_writer(msg::Id id, char* text, std::size_t length, std::size_t cap) {
@@ -191,8 +207,10 @@ MapReading& map_reading() {
   return reading;
 }
 
-void map_reading_begin(std::int32_t unit) {
+void map_reading_begin(std::int32_t unit, const char* text) {
   reading = MapReading{};
+  reading.unit = unit;
+  reading.text = text;
   if (const recio::UnitBlock* u = recio::for__find_lub(unit)) {
     const std::string_view name = u->file_name.view();
     const std::size_t n = std::min(name.size(), sizeof reading.path - 1);
@@ -211,22 +229,30 @@ void map_reading_end() {
   rt::for__set_context_writer(nullptr);
 }
 
-std::int32_t map_line_columns(const char* line) {
-  if (is_separator(line[kMapColumns])) return kMapColumns;
+MapRecord map_record(std::int32_t unit) {
+  const recio::UnitBlock* u = recio::for__find_lub(unit);
+  return {u != nullptr && u->connected ? u : nullptr};
+}
+
+std::int32_t map_line_columns(const char* line, char next) {
+  if (is_value_end(next)) return kMapColumns;
   std::int32_t c = kMapColumns;
-  while (c > 0 && !is_separator(line[c - 1])) --c;
+  while (c > 0 && !is_value_end(line[c - 1])) --c;
   return c;
 }
 
 std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std::size_t length,
                                std::size_t cap) {
-  if (r.line == 0) return length;
-  length = append(text, length, cap, "%sline %lld of %s", kPrefix, static_cast<long long>(r.line),
+  const LastLine last = last_line(r);
+  const std::int64_t line = last.number;
+  if (line == 0) return length;
+  length = append(text, length, cap, "%sline %lld of %s", kPrefix, static_cast<long long>(line),
                   r.path);
-  if (r.point >= 0 && r.nx > 0 && r.ny > 0) {
-    const std::int64_t i = r.point % r.nx + 1;
-    const std::int64_t j = r.point / r.nx % r.ny + 1;
-    const std::int64_t k = r.point / (static_cast<std::int64_t>(r.nx) * r.ny) + 1;
+  const std::int64_t point = line - 11;
+  if (r.grid && point >= 0 && r.nx > 0 && r.ny > 0) {
+    const std::int64_t i = point % r.nx + 1;
+    const std::int64_t j = point / r.nx % r.ny + 1;
+    const std::int64_t k = point / (static_cast<std::int64_t>(r.nx) * r.ny) + 1;
     length = append(text, length, cap, ", grid point (%lld, %lld, %lld)", static_cast<long long>(i),
                     static_cast<long long>(j), static_cast<long long>(k));
   } else if (!r.names.empty()) {
@@ -235,18 +261,19 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
   if (!r.parsing || r.text == nullptr) return append(text, length, cap, ", while reading it\n");
   length = append(text, length, cap, ":\n");
 
+  const std::int32_t columns = map_line_columns(r.text, last.next);
   ScannedValue values[3];
-  const int scanned = r.kinds != nullptr ? rescan(r, values) : 0;
+  const int scanned = r.kinds != nullptr ? rescan(r.text, columns, r.kinds, r.count, values) : 0;
   const ScannedValue* failed =
       scanned > 0 && values[scanned - 1].status != 0 ? &values[scanned - 1] : nullptr;
   const bool end_of_line = msg::number(id) == msg::number(msg::kEndOfFile);
-  const bool cut = r.columns < kMapColumns;
+  const bool cut = columns < kMapColumns;
   // Under a value that failed, its first column; where a value is missing,
   // the cut value's first column or the column after the text.
   std::int32_t marker = -1;
   if (failed != nullptr && !end_of_line && failed->start >= 0) marker = failed->start;
-  if (end_of_line) marker = cut ? r.columns : std::min(text_end(r.text, kMapColumns), kMapColumns);
-  const std::int32_t shown = cut ? text_end(r.text, kMapColumns) : text_end(r.text, r.columns);
+  if (end_of_line) marker = cut ? columns : std::min(text_end(r.text, kMapColumns), kMapColumns);
+  const std::int32_t shown = cut ? text_end(r.text, kMapColumns) : text_end(r.text, columns);
   if (shown > 0) {
     std::size_t marker_at = 0;
     length = append_shown_text(text, length, cap, r.text, shown, marker, &marker_at);
@@ -258,12 +285,12 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
     return append(text, length, cap,
                   "%sthe value at column %d runs past column 80: only the first 80 columns of a "
                   "line are read\n",
-                  kPrefix, static_cast<int>(r.columns) + 1);
+                  kPrefix, static_cast<int>(columns) + 1);
   }
-  if (r.length > kMapColumns) {
+  if (last.length > kMapColumns) {
     return append(text, length, cap,
                   "%sthe line is %lld columns long: only the first 80 columns are read\n", kPrefix,
-                  static_cast<long long>(r.length));
+                  static_cast<long long>(last.length));
   }
   if (shown == 0) {
     return append(text, length, cap, "%sthe line is blank; it must hold %d value%s\n", kPrefix,
@@ -322,7 +349,7 @@ void explain_field_failure(const MapReading& r, int status, std::int64_t lines, 
 
 bool warn_integer_written_as_real(const MapReading& r) {
   ScannedValue values[3];
-  const int n = rescan(r, values);
+  const int n = rescan(r.text, map_line_columns(r.text, last_line(r).next), r.kinds, r.count, values);
   for (int i = 0; i < n; ++i) {
     const ScannedValue& v = values[i];
     if (v.status != 0 || r.kinds[i] != ValueKind::kInteger || !v.written_as_real || v.start < 0)

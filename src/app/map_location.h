@@ -12,47 +12,64 @@
 #include <cstdint>
 #include <string_view>
 
+#include "recio/unit.h"
 #include "rt/messages.h"
 
 namespace app {
 
-// Only the first 80 columns of a line count; the 81st is read too, to tell
-// whether a value runs on past them.
+// Only the first 80 columns of a line count; the 81st tells whether a value
+// runs on past them.
 inline constexpr std::int32_t kMapColumns = 80;
-inline constexpr std::int32_t kMapLineBuffer = kMapColumns + 1;
 
 enum class ValueKind : std::uint8_t { kText, kInteger, kReal };
 
-// Where reading stands. The reader keeps it up to date (plain stores, no
-// calls, on the per-line path); the lines below read it.
+// Where reading stands. The reader sets it per header line and once for the
+// grid; a grid line costs it nothing, since the unit counts the lines read
+// and the line buffer still holds the last one.
 struct MapReading {
-  char path[260] = {};        // the file's full path
-  std::int64_t line = 0;      // number of the line being read (1-based), 0 before the first
-  bool parsing = false;       // the line is read; its values are being taken
-  const char* text = nullptr;  // the line as read: kMapLineBuffer characters
-  std::int32_t columns = kMapColumns;  // columns the values are taken from
-  std::int64_t length = 0;    // the line's length when it exceeds 80 columns, else 0
+  char path[260] = {};         // the file's full path
+  std::int32_t unit = 0;  // the unit the map is read on; 0: line, length and next say
+  std::int64_t line = 0;  // the line read last (1-based), 0 before the first
+  std::int64_t length = 0;     // its length
+  char next = ' ';             // its 81st column (blank when it has no more)
+  bool parsing = false;        // the line is read; its values are being taken
+  const char* text = nullptr;  // the line as read: its first 80 columns
   // What the line holds: its item kinds and, for a header line, their names
   // (as in the result messages, "N~X/Y/Z").
   const ValueKind* kinds = nullptr;
   int count = 0;
   std::string_view names;
-  std::int64_t point = -1;  // grid point of a grid line (0-based, file order), -1 in the header
+  bool grid = false;  // the grid lines are being read: line 11 is grid point (1, 1, 1)
   std::int32_t nx = 0, ny = 0;
 };
 
 // The state the program's reading of a map updates.
 MapReading& map_reading();
-// Starts a map: the full path of `unit`'s file, the state reset, and the
-// location lines registered with the run-time.
-void map_reading_begin(std::int32_t unit);
+// Starts a map read on `unit` into the line buffer `text`: the file's full
+// path, the state reset, and the location lines registered with the run-time.
+void map_reading_begin(std::int32_t unit, const char* text);
 // The map is read: no more location lines.
 void map_reading_end();
 
-// The columns of a line (kMapLineBuffer characters) that its values are
-// taken from: 80, or fewer when a value runs on past column 80, which is then
-// not in the line at all.
-std::int32_t map_line_columns(const char* line);
+// The columns of a line that its values are taken from, given its first 80
+// columns and its 81st (`next`): 80, or fewer when a value runs on past
+// column 80, which is then not in the line at all.
+std::int32_t map_line_columns(const char* line, char next);
+
+// The line a unit read last, as the column rule needs it: its length and,
+// when it is longer than 80 columns, its 81st. The unit's block is found once
+// per map; a line costs two loads, and the line buffer is not read back (it
+// has just been written).
+struct MapRecord {
+  const recio::UnitBlock* block = nullptr;  // set while the unit is connected
+  std::int64_t length() const {
+    return static_cast<std::int64_t>(block->rec_end) - static_cast<std::int64_t>(block->rec_start);
+  }
+  char column81() const {
+    return length() > kMapColumns ? block->buffer.data()[block->rec_start + kMapColumns] : ' ';
+  }
+};
+MapRecord map_record(std::int32_t unit);
 
 // The location lines for a severe condition `id`, appended to
 // text[0..length) within cap; the new length. Nothing when no line is being

@@ -170,21 +170,6 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
         return end_statement(cb, u);
       }
     }
-    // A text and the count of characters it left, under (A,Q): the map's
-    // lines, so likewise one step.
-    if (format.size() == kFormatAWithRemaining.size() &&
-        std::equal(format.begin(), format.end(), kFormatAWithRemaining.begin()) &&
-        desc.size() == 6 && desc[0] == kTypeChar && desc[2] == kTypeInt4 && desc[4] == kTypeEnd) {
-      Item text;
-      Item count;
-      std::size_t next = 0;
-      if (decode_item(desc[0], desc[1], args, &next, &text) && text.mode != kPassValue &&
-          decode_item(desc[2], desc[3], args, &next, &count) && count.mode != kPassValue) {
-        transfer_a(u, text, dir);
-        transfer_remaining(u, count, dir);
-        return end_statement(cb, u);
-      }
-    }
   } else {
     for__start_output_record(u);
   }

@@ -10,11 +10,16 @@ namespace {
 using app::MapReading;
 using app::ValueKind;
 
-// A line as the reader holds it: 81 columns, blank-padded.
+// A line as the reader holds it: 80 columns, blank-padded.
 std::string buffer_of(const std::string& text) {
-  std::string b = text.substr(0, app::kMapLineBuffer);
-  b.resize(app::kMapLineBuffer, ' ');
+  std::string b = text.substr(0, app::kMapColumns);
+  b.resize(app::kMapColumns, ' ');
   return b;
+}
+
+// Its 81st column: blank when there is none.
+char next_of(const std::string& text) {
+  return text.size() > 80 ? text[80] : ' ';
 }
 
 TEST(MapLocation, ColumnsOfALine) {
@@ -37,7 +42,8 @@ TEST(MapLocation, ColumnsOfALine) {
       {"one value over the whole line", std::string(85, '7'), 0},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(app::map_line_columns(buffer_of(c.line).c_str()), c.columns) << c.name;
+    EXPECT_EQ(app::map_line_columns(buffer_of(c.line).c_str(), next_of(c.line)), c.columns)
+        << c.name;
   }
 }
 
@@ -60,12 +66,12 @@ std::string location(const LocationCase& c, const ValueKind* kinds, std::string_
   r.line = c.point >= 0 ? 11 + c.point : 10;
   r.parsing = true;
   r.text = line.c_str();
-  r.columns = app::map_line_columns(line.c_str());
-  r.length = c.length;
+  r.length = c.length != 0 ? c.length : static_cast<std::int64_t>(c.text.size());
+  r.next = next_of(c.text);
   r.kinds = kinds;
   r.count = 3;
   r.names = names;
-  r.point = c.point;
+  r.grid = c.point >= 0;
   r.nx = 3;
   r.ny = 2;
   char out[2048];
