@@ -288,9 +288,8 @@ void look_past_field(const MapReading& r, std::int64_t last) {
     const bool too_long = status == static_cast<int>(msg::number(msg::kRecordTooLong));
     if (status != 0 && !too_long) return;
     const char* const text = input_record.block->buffer.data() + input_record.block->rec_start;
-    const bool blank = !too_long && std::all_of(text, text + input_record.length(), [](char c) {
-      return c == ' ' || c == '\t';
-    });
+    const bool blank = !too_long && std::all_of(text, text + input_record.length(),
+                                                [](char c) { return c == ' ' || c == '\t'; });
     if (!blank) return warn_data_after_field(r, n, last);
   }
 }

@@ -13,6 +13,7 @@
 #include "recio/io_return.h"
 #include "recio/list_input.h"
 #include "recio/unit_table.h"
+#include "rt/append_text.h"
 #include "rt/catalog.h"
 #include "rt/diagnostics.h"
 
@@ -23,20 +24,7 @@ constexpr char kPrefix[] = "mapconv: ";
 
 MapReading reading;
 
-// printf-style append within cap; a line that does not fit is left out.
-[[gnu::format(printf, 4, 5)]] std::size_t append(char* text, std::size_t length, std::size_t cap,
-                                                 const char* format, ...) {
-  if (length >= cap) return length;
-  std::va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(text + length, cap - length, format, args);
-  va_end(args);
-  if (n < 0 || static_cast<std::size_t>(n) >= cap - length) {
-    text[length] = '\0';
-    return length;
-  }
-  return length + static_cast<std::size_t>(n);
-}
+using rt::append_text;
 
 // The name of item `index` of a header line of integers: "IS~A/B/C" names
 // ISA, ISB, ISC.
@@ -59,8 +47,8 @@ bool is_value_end(char c) {
 // One value of the line as the read saw it.
 struct ScannedValue {
   msg::Id status = 0;
-  std::int32_t start = -1;  // 0-based column where its text begins, -1 when none
-  std::int32_t end = -1;    // one past its text
+  std::int32_t start = -1;       // 0-based column where its text begins, -1 when none
+  std::int32_t end = -1;         // one past its text
   bool written_as_real = false;  // numeric with a point or an exponent
 };
 
@@ -123,22 +111,23 @@ std::size_t append_shown_text(char* out, std::size_t length, std::size_t cap, co
                               std::int32_t columns, std::int32_t marker, std::size_t* marker_at) {
   std::size_t shown = 0;
   *marker_at = 0;
-  length = append(out, length, cap, "%s    ", kPrefix);
+  length = append_text(out, length, cap, "%s    ", kPrefix);
   for (std::int32_t c = 0; c < columns; ++c) {
     if (c == marker) *marker_at = shown;
     const auto b = static_cast<unsigned char>(text[c]);
     const std::size_t before = length;
     if (b == '\t') {
-      length = append(out, length, cap, "\\t");
+      length = append_text(out, length, cap, "\\t");
     } else if (b < 0x20 || b >= 0x7F || b == '\\') {
-      length = b == '\\' ? append(out, length, cap, "\\\\") : append(out, length, cap, "\\x%02X", b);
+      length = b == '\\' ? append_text(out, length, cap, "\\\\")
+                         : append_text(out, length, cap, "\\x%02X", b);
     } else {
-      length = append(out, length, cap, "%c", static_cast<char>(b));
+      length = append_text(out, length, cap, "%c", static_cast<char>(b));
     }
     shown += length - before;
   }
   if (marker >= columns) *marker_at = shown + static_cast<std::size_t>(marker - columns);
-  return append(out, length, cap, "\n");
+  return append_text(out, length, cap, "\n");
 }
 
 // The line the map reader read last: its number, length and 81st column, from
@@ -246,20 +235,23 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
   const LastLine last = last_line(r);
   const std::int64_t line = last.number;
   if (line == 0) return length;
-  length = append(text, length, cap, "%sline %lld of %s", kPrefix, static_cast<long long>(line),
-                  r.path);
+  length = append_text(text, length, cap, "%sline %lld of %s", kPrefix,
+                       static_cast<long long>(line), r.path);
   const std::int64_t point = line - 11;
   if (r.grid && point >= 0 && r.nx > 0 && r.ny > 0) {
     const std::int64_t i = point % r.nx + 1;
     const std::int64_t j = point / r.nx % r.ny + 1;
     const std::int64_t k = point / (static_cast<std::int64_t>(r.nx) * r.ny) + 1;
-    length = append(text, length, cap, ", grid point (%lld, %lld, %lld)", static_cast<long long>(i),
+    length =
+        append_text(text, length, cap, ", grid point (%lld, %lld, %lld)", static_cast<long long>(i),
                     static_cast<long long>(j), static_cast<long long>(k));
   } else if (!r.names.empty()) {
-    length = append(text, length, cap, " (%.*s)", static_cast<int>(r.names.size()), r.names.data());
+    length =
+        append_text(text, length, cap, " (%.*s)", static_cast<int>(r.names.size()), r.names.data());
   }
-  if (!r.parsing || r.text == nullptr) return append(text, length, cap, ", while reading it\n");
-  length = append(text, length, cap, ":\n");
+  if (!r.parsing || r.text == nullptr)
+    return append_text(text, length, cap, ", while reading it\n");
+  length = append_text(text, length, cap, ":\n");
 
   const std::int32_t columns = map_line_columns(r.text, last.next);
   ScannedValue values[3];
@@ -278,27 +270,30 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
     std::size_t marker_at = 0;
     length = append_shown_text(text, length, cap, r.text, shown, marker, &marker_at);
     if (marker >= 0)
-      length = append(text, length, cap, "%s    %*s^\n", kPrefix, static_cast<int>(marker_at), "");
+      length =
+          append_text(text, length, cap, "%s    %*s^\n", kPrefix, static_cast<int>(marker_at), "");
   }
   if (!end_of_line) return length;
   if (cut) {
-    return append(text, length, cap,
-                  "%sthe value at column %d runs past column 80: only the first 80 columns of a "
-                  "line are read\n",
-                  kPrefix, static_cast<int>(columns) + 1);
+    return append_text(
+        text, length, cap,
+        "%sthe value at column %d runs past column 80: only the first 80 columns of a "
+        "line are read\n",
+        kPrefix, static_cast<int>(columns) + 1);
   }
   if (last.length > kMapColumns) {
-    return append(text, length, cap,
-                  "%sthe line is %lld columns long: only the first 80 columns are read\n", kPrefix,
-                  static_cast<long long>(last.length));
+    return append_text(text, length, cap,
+                       "%sthe line is %lld columns long: only the first 80 columns are read\n",
+                       kPrefix, static_cast<long long>(last.length));
   }
   if (shown == 0) {
-    return append(text, length, cap, "%sthe line is blank; it must hold %d value%s\n", kPrefix,
-                  r.count, r.count == 1 ? "" : "s");
+    return append_text(text, length, cap, "%sthe line is blank; it must hold %d value%s\n", kPrefix,
+                       r.count, r.count == 1 ? "" : "s");
   }
   if (failed != nullptr) {
-    return append(text, length, cap, "%sthe line ends after %d of the %d values it must hold\n",
-                  kPrefix, scanned - 1, r.count);
+    return append_text(text, length, cap,
+                       "%sthe line ends after %d of the %d values it must hold\n", kPrefix,
+                       scanned - 1, r.count);
   }
   return length;
 }
@@ -349,7 +344,8 @@ void explain_field_failure(const MapReading& r, int status, std::int64_t lines, 
 
 bool warn_integer_written_as_real(const MapReading& r) {
   ScannedValue values[3];
-  const int n = rescan(r.text, map_line_columns(r.text, last_line(r).next), r.kinds, r.count, values);
+  const int n =
+      rescan(r.text, map_line_columns(r.text, last_line(r).next), r.kinds, r.count, values);
   for (int i = 0; i < n; ++i) {
     const ScannedValue& v = values[i];
     if (v.status != 0 || r.kinds[i] != ValueKind::kInteger || !v.written_as_real || v.start < 0)

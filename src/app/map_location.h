@@ -28,8 +28,8 @@ enum class ValueKind : std::uint8_t { kText, kInteger, kReal };
 // and the line buffer still holds the last one.
 struct MapReading {
   char path[260] = {};         // the file's full path
-  std::int32_t unit = 0;  // the unit the map is read on; 0: line, length and next say
-  std::int64_t line = 0;  // the line read last (1-based), 0 before the first
+  std::int32_t unit = 0;       // the unit the map is read on; 0: line, length and next say
+  std::int64_t line = 0;       // the line read last (1-based), 0 before the first
   std::int64_t length = 0;     // its length
   char next = ' ';             // its 81st column (blank when it has no more)
   bool parsing = false;        // the line is read; its values are being taken

@@ -88,8 +88,8 @@ std::string_view for__handled_reason(char* out, std::size_t cap) {
   if (handled_reason == 0 || cap == 0) return {};
   plat::error_text(handled_reason, out, cap);
   std::size_t n = std::strlen(out);
-  while (n > 0 && (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' ||
-                   out[n - 1] == '.'))
+  while (n > 0 &&
+         (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '.'))
     --n;
   return {out, n};
 }

@@ -78,9 +78,9 @@ struct Operator {
   const char* name;
 };
 constexpr Operator kOperators[] = {
-    {"cl", "operator()"}, {"ix", "operator[]"}, {"eq", "operator=="}, {"ne", "operator!="},
-    {"aS", "operator="},  {"lt", "operator<"},  {"gt", "operator>"},  {"ls", "operator<<"},
-    {"rs", "operator>>"}, {"pl", "operator+"},  {"mi", "operator-"},  {"ml", "operator*"},
+    {"cl", "operator()"}, {"ix", "operator[]"},   {"eq", "operator=="},      {"ne", "operator!="},
+    {"aS", "operator="},  {"lt", "operator<"},    {"gt", "operator>"},       {"ls", "operator<<"},
+    {"rs", "operator>>"}, {"pl", "operator+"},    {"mi", "operator-"},       {"ml", "operator*"},
     {"dv", "operator/"},  {"nw", "operator new"}, {"dl", "operator delete"},
 };
 

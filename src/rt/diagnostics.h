@@ -46,8 +46,7 @@ void for__issue_diagnostic_args(msg::Id id, std::span<const FormatArg> args);
 // the diagnostic line and before the traceback, outside exception handling;
 // it must neither allocate nor raise a diagnostic. One writer per process,
 // null for none.
-using ContextWriter = std::size_t (*)(msg::Id id, char* text, std::size_t length,
-                                      std::size_t cap);
+using ContextWriter = std::size_t (*)(msg::Id id, char* text, std::size_t length, std::size_t cap);
 void for__set_context_writer(ContextWriter writer);
 
 // Text that goes where diagnostics go (FORT0, FOR_DIAGNOSTIC_LOG_FILE,

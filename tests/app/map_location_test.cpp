@@ -87,22 +87,20 @@ TEST(MapLocation, GridLines) {
       {"conversion error after a comma", "1.0,  'a', 2.0", msg::kInputConversion,
        where + "mapconv:     1.0,  'a', 2.0\nmapconv:           ^\n"},
       {"short line", "1.0 2.0", msg::kEndOfFile,
-       where +
-           "mapconv:     1.0 2.0\nmapconv:            ^\n"
-           "mapconv: the line ends after 2 of the 3 values it must hold\n"},
+       where + "mapconv:     1.0 2.0\nmapconv:            ^\n"
+               "mapconv: the line ends after 2 of the 3 values it must hold\n"},
       {"blank line", "  ", msg::kEndOfFile,
        where + "mapconv: the line is blank; it must hold 3 values\n"},
       {"value cut at column 80", std::string("1.0 2.0") + std::string(71, ' ') + "3.25",
        msg::kEndOfFile,
-       where + "mapconv:     1.0 2.0" + std::string(71, ' ') + "3.\nmapconv:     " +
-           std::string(78, ' ') +
+       where + "mapconv:     1.0 2.0" + std::string(71, ' ') +
+           "3.\nmapconv:     " + std::string(78, ' ') +
            "^\nmapconv: the value at column 79 runs past column 80: only the first 80 columns "
            "of a line are read\n"},
       {"value beyond column 80", std::string("1.0 2.0") + std::string(78, ' ') + "3.0",
        msg::kEndOfFile,
-       where +
-           "mapconv:     1.0 2.0\nmapconv:            ^\n"
-           "mapconv: the line is 88 columns long: only the first 80 columns are read\n",
+       where + "mapconv:     1.0 2.0\nmapconv:            ^\n"
+               "mapconv: the line is 88 columns long: only the first 80 columns are read\n",
        5, 88},
       {"control and other bytes escaped", "1.0\t\x01x\xC3\xA9 2.0", msg::kListSyntax,
        where + "mapconv:     1.0\\t\\x01x\\xC3\\xA9 2.0\nmapconv:          ^\n"},

@@ -38,8 +38,9 @@ TEST_F(DiagnosticE2e, UnreadableValues) {
   const std::string m = "mapconv:     ";
   const Case cases[] = {
       {11, "1.0 2.0", 24,
-       p1 + m + "1.0 2.0\n" + m + "       ^\nmapconv: the line ends after 2 of the 3 values it "
-                                   "must hold\n"},
+       p1 + m + "1.0 2.0\n" + m +
+           "       ^\nmapconv: the line ends after 2 of the 3 values it "
+           "must hold\n"},
       {12, "1.0", 24,
        ", grid point (2, 1, 1):\n" + m + "1.0\n" + m +
            "   ^\nmapconv: the line ends after 1 of the 3 values it must hold\n"},

@@ -53,7 +53,9 @@ TEST_F(MapLocationE2e, LocationLinesGoWhereTheDiagnosticGoes) {
   };
   const Case cases[] = {
       {"standard error", {"FOR_DISABLE_STACK_TRACE=true"}, lines, ""},
-      {"log file too", {"FOR_DISABLE_STACK_TRACE=true", "FOR_DIAGNOSTIC_LOG_FILE=" + log}, lines,
+      {"log file too",
+       {"FOR_DISABLE_STACK_TRACE=true", "FOR_DIAGNOSTIC_LOG_FILE=" + log},
+       lines,
        lines},
       {"log file only",
        {"FOR_DISABLE_STACK_TRACE=true", "FOR_DIAGNOSTIC_LOG_FILE=" + log,

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <cstdio>
 #include <cstdlib>
 
@@ -21,8 +20,7 @@ class StatusE2e : public ConverterTest {
  protected:
   // A reported failure: the message on the console, exit status 0, the
   // reason on the error stream, no output file.
-  void expect_reported(const ProgramResult& r, const std::string& message,
-                       const std::string& why) {
+  void expect_reported(const ProgramResult& r, const std::string& message, const std::string& why) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, console_message(message));
     EXPECT_EQ(mask_reasons(r.err), why);
@@ -80,8 +78,8 @@ TEST_F(StatusE2e, FileEndingInTheHeader) {
       const std::string missing = std::string(messages[kept]).substr(15);
       const std::string why =
           kept == 0 ? dir.file("in.map") + " is empty"
-                    : dir.file("in.map") + " ends after line " + std::to_string(kept) +
-                          "; line " + std::to_string(kept + 1) + " (" + missing + ") is missing";
+                    : dir.file("in.map") + " ends after line " + std::to_string(kept) + "; line " +
+                          std::to_string(kept + 1) + " (" + missing + ") is missing";
       expect_reported(convert(join_lines(text)), messages[kept], "mapconv: " + why + "\n");
     }
   }
@@ -141,12 +139,11 @@ TEST_F(StatusE2e, CapacityExceeded) {
     lines[9] = c.counts;
     const ProgramResult r = convert(join_lines(lines));
     // Counts below 1 leave the field empty, and say so.
-    const std::string empty = c.counts[0] == '-' ? "mapconv: warning: line 10 of " +
-                                                       dir.file("in.map") + ": NX is " +
-                                                       std::string(c.counts).substr(
-                                                           0, std::string(c.counts).find(' ')) +
-                                                       ": the field is empty\n"
-                                                 : "";
+    const std::string empty =
+        c.counts[0] == '-' ? "mapconv: warning: line 10 of " + dir.file("in.map") + ": NX is " +
+                                 std::string(c.counts).substr(0, std::string(c.counts).find(' ')) +
+                                 ": the field is empty\n"
+                           : "";
     expect_reported(r, c.message, empty);
   }
   // The console line puts the count of 101 x 101 x 101 in columns 38 to 49

@@ -22,8 +22,7 @@ TEST(Demangle, NamesAsWritten) {
       {"unscoped function", "_Z7CONVERTv", "CONVERT"},
       {"internal linkage", "_ZL6helperi", "helper"},
       {"std prefix", "_ZNSt6vectorIiSaIiEE9push_backEOi", "std::vector<...>::push_back"},
-      {"destructor",
-       "_ZNSt10unique_ptrIN5recio12_GLOBAL__N_19ChainNodeEN2rt8VmDeleteEED1Ev",
+      {"destructor", "_ZNSt10unique_ptrIN5recio12_GLOBAL__N_19ChainNodeEN2rt8VmDeleteEED1Ev",
        "std::unique_ptr<...>::~unique_ptr"},
       {"constructor", "_ZN2rt8VmBufferC2Em", "rt::VmBuffer::VmBuffer"},
       {"const member", "_ZNK5recio8FileName4viewEv", "recio::FileName::view"},
@@ -44,12 +43,9 @@ TEST(Demangle, WhatItDoesNotReadStaysAsItIs) {
     const char* symbol;
   };
   const Case cases[] = {
-      {"C name", "__libc_start_main"},
-      {"start", "_start"},
-      {"cut short", "_ZN3app7CONV"},
-      {"length beyond the text", "_ZN3app99CONVERTEv"},
-      {"unknown component", "_ZN3app?EEv"},
-      {"substitution as prefix", "_ZNS_3fooEv"},
+      {"C name", "__libc_start_main"},      {"start", "_start"},
+      {"cut short", "_ZN3app7CONV"},        {"length beyond the text", "_ZN3app99CONVERTEv"},
+      {"unknown component", "_ZN3app?EEv"}, {"substitution as prefix", "_ZNS_3fooEv"},
   };
   for (const Case& c : cases) {
     char out[128];
