@@ -1,7 +1,7 @@
 // The lines that say where in a map file something is wrong. The failing
 // value is found again by running the list-directed scanner over the line
-// once more, item by item, only when a diagnostic is due: reading a line
-// costs no more than a few stores.
+// once more, item by item, only when a diagnostic is due; the line number
+// and length come from the input unit. So reading a line costs nothing here.
 #include "app/map_location.h"
 
 #include <algorithm>
@@ -56,7 +56,7 @@ struct ScannedValue {
 // how many items were scanned (up to and including a failing one).
 int rescan(const char* text, std::int32_t columns, const ValueKind* kinds, int count,
            ScannedValue* values) {
-  static recio::ListScanState state;  // its token buffer is large for a stack
+  recio::ListScanState state;
   recio::list_scan_begin(state, text, columns, recio::kFlagsNoBranch);
   char text_item[8];
   std::int32_t int_item = 0;
@@ -149,8 +149,9 @@ std::size_t context_writer(msg::Id id, char* text, std::size_t length, std::size
   return write_map_location(reading, id, text, length, cap);
 }
 
-void note_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void note_line(const char* format, ...) {
+// One line "mapconv: <text>\n" where diagnostics go; a text that does not
+// fit is cut.
+[[gnu::format(printf, 1, 2)]] void note_line(const char* format, ...) {
   char text[512];
   std::size_t n = std::strlen(kPrefix);
   std::memcpy(text, kPrefix, n);
