@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 namespace {
@@ -132,6 +133,73 @@ TEST(MapLocation, NothingOrOnlyTheLineWhenNoTextIsAtHand) {
   r.names = "angle";
   const std::size_t n = app::write_map_location(r, msg::kNoMemory, out, 0, sizeof out);
   EXPECT_EQ(std::string(out, n), "mapconv: line 4 of /maps/in.map (angle), while reading it\n");
+}
+
+}  // namespace
+
+namespace {
+
+// The reasons and warnings as they reach standard error, line ends as written.
+template <typename Write>
+std::string noted(Write write) {
+  testing::internal::CaptureStderr();
+  write();
+  std::string text = testing::internal::GetCapturedStderr();
+  std::erase(text, '\r');  // a text-mode stream's CR before each LF
+  return text;
+}
+
+TEST(MapLocation, ReasonsAndWarnings) {
+  MapReading r;
+  std::strcpy(r.path, "/maps/in.map");
+  r.names = "angle";
+  const std::string line4 = "mapconv: line 4 (angle) of /maps/in.map cannot be read: ";
+  struct Case {
+    const char* name;
+    std::function<void()> write;
+    std::string expected;
+  };
+  const std::string blank(80, ' ');
+  const std::string real_count = std::string("2 1 1.5E+00") + std::string(69, ' ');
+  const Case cases[] = {
+      {"empty file", [&] { app::explain_header_failure(r, -1, 0); },
+       "mapconv: /maps/in.map is empty\n"},
+      {"file ends in the header", [&] { app::explain_header_failure(r, -1, 3); },
+       "mapconv: /maps/in.map ends after line 3; line 4 (angle) is missing\n"},
+      {"line too long", [&] { app::explain_header_failure(r, 22, 3); },
+       line4 + "the line is too long to be read\n"},
+      {"file ends in the field", [&] { app::explain_field_failure(r, -1, 15, 3, 2, 1); },
+       "mapconv: NX*NY*NZ = 3*2*1 asks for 6 grid lines; /maps/in.map ends after 5 of them (its "
+       "last line is line 15)\n"},
+      {"grid line too long", [&] { app::explain_field_failure(r, 22, 12, 3, 2, 1); },
+       "mapconv: line 13 of /maps/in.map (grid line 3 of 6) cannot be read: the line is too long "
+       "to be read\n"},
+      {"empty name", [] { app::explain_open_failure("   ", 29); },
+       "mapconv: the input file name is empty\n"},
+      {"zero count", [&] { app::warn_empty_counts(r, 2, 0, -1); },
+       "mapconv: warning: line 10 of /maps/in.map: NY is 0: the field is empty\n"},
+      {"counts of at least 1", [&] { app::warn_empty_counts(r, 1, 1, 1); }, ""},
+      {"data after the field", [&] { app::warn_data_after_field(r, 17, 12); },
+       "mapconv: warning: line 17 of /maps/in.map holds data after the last grid point (line "
+       "12): the counts on line 10 may be wrong\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(noted(c.write), c.expected) << c.name;
+
+  // The first integer written with a point or exponent names its item.
+  constexpr ValueKind kInts3[3] = {ValueKind::kInteger, ValueKind::kInteger, ValueKind::kInteger};
+  r.kinds = kInts3;
+  r.count = 3;
+  r.names = "N~X/Y/Z";
+  r.line = 10;
+  r.text = real_count.c_str();
+  bool warned = false;
+  EXPECT_EQ(noted([&] { warned = app::warn_integer_written_as_real(r); }),
+            "mapconv: warning: line 10 of /maps/in.map: NZ is written as 1.5E+00, which is read "
+            "as an integer cut toward zero: is a header line missing or shifted?\n");
+  EXPECT_TRUE(warned);
+  r.text = blank.c_str();
+  EXPECT_EQ(noted([&] { warned = app::warn_integer_written_as_real(r); }), "");
+  EXPECT_FALSE(warned);
 }
 
 }  // namespace
