@@ -299,10 +299,6 @@ std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std:
   return length;
 }
 
-void map_note(std::string_view text) {
-  note_line("%.*s", static_cast<int>(text.size()), text.data());
-}
-
 void explain_open_failure(std::string_view name, int status) {
   while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
   while (!name.empty() && name.front() == ' ') name.remove_prefix(1);

@@ -77,9 +77,6 @@ MapRecord map_record(std::int32_t unit);
 std::size_t write_map_location(const MapReading& r, msg::Id id, char* text, std::size_t length,
                                std::size_t cap);
 
-// One line "mapconv: <text>\n" where diagnostics go.
-void map_note(std::string_view text);
-
 // The reasons before a result message. `status` is what the failed
 // statement returned (-1 at end of file); `lines` how many lines had been
 // read.
