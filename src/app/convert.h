@@ -6,10 +6,13 @@
 
 #include <cstdint>
 
+#include "app/capacity.h"
+
 namespace app {
 
-// Capacity of the field array in single-precision values.
-inline constexpr std::int32_t MXS = 3000000;
+// Capacity of the field array in single-precision values: 3,000,000 unless
+// the build sets MAPCONV_MXS.
+inline constexpr std::int32_t MXS = kConfiguredCapacity;
 
 // File names are used whole up to this length: the limit of a name given to
 // OPEN. The front end refuses longer ones.

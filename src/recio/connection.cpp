@@ -97,6 +97,7 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
 }
 
 msg::Id map_open_error(const plat::OpenResult& r, UnitBlock* u) {
+  u->reason = r.error;
   switch (r.kind) {
     case plat::OpenError::kFileNotFound:
     case plat::OpenError::kPathNotFound:

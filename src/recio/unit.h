@@ -121,6 +121,9 @@ struct UnitBlock {
   plat::Handle handle = plat::kInvalidHandle;
   bool standard_handle = false;  // a console handle: never closed
   int os_error = 0;              // saved platform error of the last failed call
+  // The platform error behind a failure that has a message of its own (so no
+  // operating-system error line): kept for a caller that handles the failure.
+  int reason = 0;
 
   AccessCode access{};
   FormCode form{};

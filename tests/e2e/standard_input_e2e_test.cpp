@@ -73,7 +73,9 @@ TEST_F(StandardInputE2e, FilePositionEndsAfterTheLastLineTaken) {
        join_lines(bad_lines) + after,
        59,
        "",
-       severe(59, "list-directed I/O syntax error, unit -5, file Internal List-Directed Read"),
+       severe(59, "list-directed I/O syntax error, unit -5, file Internal List-Directed Read") +
+           "mapconv: line 11 of CONIN$, grid point (1, 1, 1):\nmapconv:     1.0 abc "
+           "0.0\nmapconv:         ^\n",
        bad_lines[11] + "\n" + after},
       {"console event",
        {},
