@@ -1,0 +1,37 @@
+// The canonical text of a map, as mapdump writes it: the ten header lines
+// and one line per grid point, every line at most 80 columns, in a form that
+// the converter reads back to the same header and values bit for bit.
+//
+// Reals are written in the shortest form that reads back exactly (a -0.0,
+// which a text without a significant digit cannot give, as an underflow:
+// -1e-50), right-aligned in columns of 16; integers in columns of 12. Title
+// and date are the line itself, trailing blanks dropped where that reads the
+// same; axis labels are quoted with apostrophes (doubled inside), and a label
+// of eight NUL bytes (never assigned) is a null value.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "app/map_header.h"
+
+namespace app {
+
+// Width of a real's column: the longest shortest form (-1.1754942e-38) and a
+// blank before it.
+inline constexpr std::size_t kRealColumn = 16;
+
+// Writes v in the shortest form that reads back to the same bits; v must be
+// finite. Returns the number of characters (at most 15).
+std::size_t format_real(float v, char* out);
+
+// Appends the ten header lines to *text, each ended by LF. False, with *why
+// naming the field and the reason, when a field cannot be written so that it
+// reads back: a NaN or infinity, a line end inside a text, a text ending in
+// a carriage return.
+bool append_header_lines(const MapHeader& h, std::string* text, std::string* why);
+
+// Appends the line of one grid point (three finite components), ended by LF.
+void append_point_line(const float* components, std::string* text);
+
+}  // namespace app
