@@ -20,13 +20,17 @@ bool append_verbatim(const char* name, const char* bytes, std::size_t size, std:
     *why = std::string(name) + " holds a line end (byte 10) at column " + std::to_string(lf + 1);
     return false;
   }
-  if (whole.back() == '\r') {
-    *why = std::string(name) + " ends in a carriage return (byte 13), which a line end takes";
-    return false;
-  }
   std::string_view line = whole.substr(0, whole.find_last_not_of(' ') + 1);
   if ((!line.empty() && line.back() == '\r') || line == "\x1a") line = whole;
+  const bool ends_in_cr = !line.empty() && line.back() == '\r';
+  // A CR that would end the line goes with the line end; a blank after it
+  // keeps it, where the line has room for one.
+  if (ends_in_cr && line.size() >= 80) {
+    *why = std::string(name) + " ends in a carriage return (byte 13) at column 80";
+    return false;
+  }
   text->append(line);
+  if (ends_in_cr) text->push_back(' ');
   text->push_back('\n');
   return true;
 }

@@ -36,6 +36,7 @@ constexpr std::int32_t kMapUnit = 21;
 constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 constexpr std::uint32_t kTitleLength = 80;
 constexpr std::size_t kFlushAt = 1 << 20;
+constexpr char kCannotHold[] = ": the text cannot hold it";
 
 constexpr char kUsage[] =
     "Usage: mapdump [-s] [-c REPRESENTATION] [-o OUTPUT] MAP\n"
@@ -253,8 +254,9 @@ class Presenter {
 
   bool header(const MapHeader& h, std::string* why) {
     header_ = h;
-    if (o_.summary) return true;
-    return append_header_lines(h, &out_->buffer(), why);
+    if (o_.summary || append_header_lines(h, &out_->buffer(), why)) return true;
+    *why += kCannotHold;
+    return false;
   }
 
   // Point p (0-based, file order) of the map.
@@ -278,7 +280,7 @@ class Presenter {
       const std::int64_t nx = header_.NX, ny = header_.NY;
       *why = "grid point (" + std::to_string(p % nx + 1) + ", " + std::to_string(p / nx % ny + 1) +
              ", " + std::to_string(p / (nx * ny) + 1) + "), component " + std::to_string(m + 1) +
-             ", is " + (std::isnan(v[m]) ? "NaN" : "infinite");
+             ", is " + (std::isnan(v[m]) ? "NaN" : "infinite") + kCannotHold;
       return false;
     }
     append_point_line(v, &out_->buffer());
@@ -602,14 +604,14 @@ int read_text_map(const Options& o, Presenter* show, const std::string& not_bina
   const MapHeader& h = last_map_header();
   std::string why;
   if (!show->header(h, &why)) {
-    say(o.map + ": " + why + ": the text cannot hold it");
+    say(o.map + ": " + why);
     return kDumpInvalidMap;
   }
   const bool has_points = h.NX >= 1 && h.NY >= 1 && h.NZ >= 1;
   *points = has_points ? std::int64_t{h.NX} * h.NY * h.NZ : 0;
   for (std::int64_t p = 0; p < *points; ++p) {
     if (!show->point(field + 3 * p, p, &why)) {
-      say(o.map + ": " + why + ": the text cannot hold it");
+      say(o.map + ": " + why);
       return kDumpInvalidMap;
     }
   }
@@ -680,10 +682,7 @@ int dump(const Options& o) {
         place.end_of_file >= 0 ? std::to_string(place.end_of_file) + " bytes" : condition_text(r);
     why = "record 1 (TITLE) at byte offset 0: expected a length field, found " + found;
   }
-  if (whole && !show.header(h, &why)) {
-    why += ": the text cannot hold it";
-    whole = false;
-  }
+  if (whole && !show.header(h, &why)) whole = false;
   if (whole && !read_planes(&in, h, &show, &points, &end_offset, &why)) whole = false;
   if (whole) whole = in.expect_end_of_file(end_offset);
   close_map();
