@@ -69,13 +69,13 @@ bool append_reals(std::initializer_list<std::pair<const char*, float>> values, s
       return false;
     }
   }
-  for (const auto& value : values) {
-    char digits[kRealColumn];
-    const std::size_t n = format_real(value.second, digits);
-    text->append(kRealColumn - n, ' ');
-    text->append(digits, n);
-  }
-  text->push_back('\n');
+  char line[3 * kRealColumn + 1];
+  std::size_t n = 0;
+  std::size_t i = 0;
+  for (const auto& value : values)
+    n += format_real_column(value.second, ++i == values.size(), line + n);
+  line[n++] = '\n';
+  text->append(line, n);
   return true;
 }
 
@@ -111,18 +111,21 @@ bool append_header_lines(const MapHeader& h, std::string* text, std::string* why
   return true;
 }
 
-void append_point_line(const float* components, std::string* text) {
-  char line[3 * kRealColumn + 1];
-  std::size_t at = 0;
-  for (int m = 0; m < 3; ++m) {
-    char digits[kRealColumn];
-    const std::size_t n = format_real(components[m], digits);
-    std::memset(line + at, ' ', kRealColumn - n);
-    std::memcpy(line + at + kRealColumn - n, digits, n);
-    at += kRealColumn;
-  }
-  line[at++] = '\n';
-  text->append(line, at);
+std::size_t format_real_column(float v, bool last, char* out) {
+  std::size_t n = 0;
+  if (!std::signbit(v)) out[n++] = ' ';  // the sign's place
+  n += format_real(v, out + n);
+  if (last) return n;
+  std::memset(out + n, ' ', kRealColumn - n);
+  return kRealColumn;
+}
+
+std::size_t format_point_line(const float* components, char* out) {
+  std::size_t n = format_real_column(components[0], false, out);
+  n += format_real_column(components[1], false, out + n);
+  n += format_real_column(components[2], true, out + n);
+  out[n++] = '\n';
+  return n;
 }
 
 }  // namespace app

@@ -4,7 +4,8 @@
 //
 // Reals are written in the shortest form that reads back exactly (a -0.0,
 // which a text without a significant digit cannot give, as an underflow:
-// -1e-50), right-aligned in columns of 16; integers in columns of 12. Title
+// -1e-50), in columns of 16 that start with the sign's place (a blank for a
+// value without a minus sign); integers right-aligned in columns of 12. Title
 // and date are the line itself, trailing blanks dropped where that reads the
 // same; axis labels are quoted with apostrophes (doubled inside), and a label
 // of eight NUL bytes (never assigned) is a null value.
@@ -17,9 +18,11 @@
 
 namespace app {
 
-// Width of a real's column: the longest shortest form (-1.1754942e-38) and a
-// blank before it.
+// Width of a real's column: the longest shortest form (-1.1754942e-38) and
+// blanks after it.
 inline constexpr std::size_t kRealColumn = 16;
+// Longest line of a grid point: two columns, the last value, the line end.
+inline constexpr std::size_t kPointLineMax = 3 * kRealColumn + 1;
 
 // Writes v in the shortest form that reads back to the same bits; v must be
 // finite. Returns the number of characters (at most 15).
@@ -31,7 +34,13 @@ std::size_t format_real(float v, char* out);
 // a carriage return.
 bool append_header_lines(const MapHeader& h, std::string* text, std::string* why);
 
-// Appends the line of one grid point (three finite components), ended by LF.
-void append_point_line(const float* components, std::string* text);
+// A finite real in its column: the sign's place and the shortest form, blank
+// padded to kRealColumn unless it is the last of its line. Returns the
+// characters written.
+std::size_t format_real_column(float v, bool last, char* out);
+
+// Writes the line of one grid point (three finite components), ended by LF;
+// returns its length (at most kPointLineMax).
+std::size_t format_point_line(const float* components, char* out);
 
 }  // namespace app

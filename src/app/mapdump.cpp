@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -35,7 +36,7 @@ using recio::IoControlBlock;
 constexpr std::int32_t kMapUnit = 21;
 constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 constexpr std::uint32_t kTitleLength = 80;
-constexpr std::size_t kFlushAt = 1 << 20;
+constexpr std::size_t kFlushAt = 64 * 1024;
 constexpr char kCannotHold[] = ": the text cannot hold it";
 
 constexpr char kUsage[] =
@@ -163,6 +164,8 @@ class TextOut {
       if (!std::filesystem::exists(candidate, ec) && !ec) temp_ = candidate;
     }
     if (!temp_.empty()) file_ = std::fopen(temp_.c_str(), "wb");
+    // The text gathers in buffer_ and goes out in large writes of its own.
+    if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
     if (file_ == nullptr) {
       say("cannot create " + output + (temp_.empty() ? "" : " (as " + temp_ + ")") + ": " +
           std::strerror(errno));
@@ -172,22 +175,30 @@ class TextOut {
     return true;
   }
 
-  std::string& buffer() { return text_; }
-  bool started() const { return written_ || !text_.empty(); }
+  void put(std::string_view text) {
+    if (used_ + text.size() > kBufferSize) flush();
+    if (text.size() > kBufferSize) {
+      write(text.data(), text.size());
+      return;
+    }
+    std::memcpy(buffer_.get() + used_, text.data(), text.size());
+    used_ += text.size();
+  }
+  // Room for one grid point's line at the end of the text.
+  char* line_room() { return buffer_.get() + used_; }
+  // The line written there is part of the text; a full buffer is written out.
+  bool commit_line(std::size_t n) {
+    used_ += n;
+    return used_ < kFlushAt || flush();
+  }
+
+  bool started() const { return written_ || used_ != 0; }
   bool to_standard_output() const { return file_ == stdout; }
 
-  // Writes what has gathered once it is large.
-  bool flush_if_large() { return text_.size() < kFlushAt || flush(); }
-
   bool flush() {
-    if (file_ == nullptr || failed_) return false;
-    if (!text_.empty() && std::fwrite(text_.data(), 1, text_.size(), file_) != text_.size()) {
-      fail_write();
-      return false;
-    }
-    written_ = written_ || !text_.empty();
-    text_.clear();
-    return true;
+    const bool ok = write(buffer_.get(), used_);
+    used_ = 0;
+    return ok;
   }
 
   // The text is whole: flushed, closed and given its name.
@@ -234,8 +245,22 @@ class TextOut {
     failed_ = true;
   }
 
+  bool write(const char* bytes, std::size_t n) {
+    if (file_ == nullptr || failed_) return false;
+    if (n != 0 && std::fwrite(bytes, 1, n, file_) != n) {
+      fail_write();
+      return false;
+    }
+    written_ = written_ || n != 0;
+    return true;
+  }
+
+  // Room for the text written at once, and a line beyond it.
+  static constexpr std::size_t kBufferSize = kFlushAt + kPointLineMax;
+  std::unique_ptr<char[]> buffer_ = std::make_unique<char[]>(kBufferSize);
+  std::size_t used_ = 0;
   std::FILE* file_ = nullptr;
-  std::string final_, temp_, text_;
+  std::string final_, temp_;
   bool written_ = false, failed_ = false;
 };
 
@@ -254,9 +279,14 @@ class Presenter {
 
   bool header(const MapHeader& h, std::string* why) {
     header_ = h;
-    if (o_.summary || append_header_lines(h, &out_->buffer(), why)) return true;
-    *why += kCannotHold;
-    return false;
+    if (o_.summary) return true;
+    std::string text;
+    if (!append_header_lines(h, &text, why)) {
+      *why += kCannotHold;
+      return false;
+    }
+    out_->put(text);
+    return true;
   }
 
   // Point p (0-based, file order) of the map.
@@ -283,12 +313,11 @@ class Presenter {
              ", is " + (std::isnan(v[m]) ? "NaN" : "infinite") + kCannotHold;
       return false;
     }
-    append_point_line(v, &out_->buffer());
-    return out_->flush_if_large();
+    return out_->commit_line(format_point_line(v, out_->line_room()));
   }
 
   void summary(const std::string& representation, std::int64_t points) {
-    std::string& t = out_->buffer();
+    std::string t;
     auto text = [&](const char* name, const char* bytes, std::size_t n) {
       std::string_view v(bytes, n);
       const bool unset = v.find_first_not_of('\0') == std::string_view::npos;
@@ -352,6 +381,7 @@ class Presenter {
                     static_cast<long long>(f.not_finite));
       t += line;
     }
+    out_->put(t);
   }
 
  private:
@@ -585,8 +615,7 @@ float field[MXS];
 
 // A text map, read by CONVERT as the converter reads it (its failures and
 // diagnostics are the converter's); the unformatted records go nowhere.
-int read_text_map(const Options& o, Presenter* show, const std::string& not_binary,
-                  std::int64_t* points) {
+int read_text_map(const Options& o, const std::string& not_binary) {
   char input[kNameLength], output[kNameLength], message[kMessageLength];
   if (!padded_name(o.map, input)) {
     say(o.map + ": the name is longer than " + std::to_string(kNameLength) + " characters");
@@ -595,27 +624,31 @@ int read_text_map(const Options& o, Presenter* show, const std::string& not_bina
   padded_name("NUL", output);
   std::int32_t status = 0;
   CONVERT(input, kNameLength, output, kNameLength, field, &MXS, message, kMessageLength, &status);
-  if (status != 0) {
-    std::string_view text(message, kMessageLength);
-    text = text.substr(0, text.find_last_not_of(' ') + 1);
-    say(o.map + ": not a map: " + not_binary + ", and as a text map: " + std::string(text));
-    return kDumpInvalidMap;
-  }
+  if (status == 0) return kDumpDone;
+  std::string_view text(message, kMessageLength);
+  text = text.substr(0, text.find_last_not_of(' ') + 1);
+  say(o.map + ": not a map: " + not_binary + ", and as a text map: " + std::string(text));
+  return kDumpInvalidMap;
+}
+
+// The map CONVERT read, shown.
+bool show_text_map(Presenter* show, std::int64_t* points, std::string* why) {
   const MapHeader& h = last_map_header();
-  std::string why;
-  if (!show->header(h, &why)) {
-    say(o.map + ": " + why);
-    return kDumpInvalidMap;
-  }
+  if (!show->header(h, why)) return false;
   const bool has_points = h.NX >= 1 && h.NY >= 1 && h.NZ >= 1;
   *points = has_points ? std::int64_t{h.NX} * h.NY * h.NZ : 0;
-  for (std::int64_t p = 0; p < *points; ++p) {
-    if (!show->point(field + 3 * p, p, &why)) {
-      say(o.map + ": " + why);
-      return kDumpInvalidMap;
-    }
-  }
-  return kDumpDone;
+  for (std::int64_t p = 0; p < *points; ++p)
+    if (!show->point(field + 3 * p, p, why)) return false;
+  return true;
+}
+
+// The map cannot be shown whole: what standard output already holds is said
+// to be incomplete, an output file is not left behind.
+int failed(const Options& o, const std::string& why, TextOut* out) {
+  const bool partial = out->to_standard_output() && !o.summary && out->flush() && out->started();
+  say(o.map + ": " + why + (partial ? " (the text written before this is incomplete)" : ""));
+  out->abandon();
+  return kDumpInvalidMap;
 }
 
 int dump(const Options& o) {
@@ -660,9 +693,11 @@ int dump(const Options& o) {
     const std::string not_binary =
         r == 0 ? "its first length field is " + std::to_string(place.leading) + ", not 80"
                : "it is shorter than a length field";
-    std::int64_t points = 0;
-    if (int status = read_text_map(o, &show, not_binary, &points)) return status;
+    if (int status = read_text_map(o, not_binary)) return status;
     if (!out.open(o.output)) return kDumpFileError;
+    std::string why;
+    std::int64_t points = 0;
+    if (!show_text_map(&show, &points, &why)) return failed(o, why, &out);
     if (o.summary) show.summary("text (a formatted map file)", points);
     return out.finish() ? kDumpDone : kDumpFileError;
   }
@@ -686,12 +721,7 @@ int dump(const Options& o) {
   if (whole && !read_planes(&in, h, &show, &points, &end_offset, &why)) whole = false;
   if (whole) whole = in.expect_end_of_file(end_offset);
   close_map();
-  if (!whole) {
-    const bool partial = out.to_standard_output() && !o.summary && out.flush() && out.started();
-    say(o.map + ": " + why + (partial ? " (the text written before this is incomplete)" : ""));
-    out.abandon();
-    return kDumpInvalidMap;
-  }
+  if (!whole) return failed(o, why, &out);
   if (o.summary) show.summary(representation, points);
   return out.finish() ? kDumpDone : kDumpFileError;
 }
