@@ -181,7 +181,7 @@ msg::Id end_record(UnitBlock* u) {
 [[gnu::always_inline]] inline int read_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc,
                                              IoArgs args) {
   Item item;
-  if (element_call(desc, args, &item) && !u->convert && buffered(u) >= 4 &&
+  if (element_call(desc, args, &item) && item.length == 4 && !u->convert && buffered(u) >= 4 &&
       u->read_taken + 4 <= u->read_place.leading) [[likely]] {
     std::memcpy(item.addr, u->buffer.data() + u->ahead_begin, 4);
     u->ahead_begin += 4;

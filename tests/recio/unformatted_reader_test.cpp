@@ -278,6 +278,37 @@ TEST(Reader, SkipsWhatTheItemsLeaveAndPlacesTheNextRecord) {
   EXPECT_EQ(close_unit(), 0);
 }
 
+// The loop call carries values of any size, not only 4-byte ones.
+TEST(Reader, EightByteValuesInTheLoopCall) {
+  ScratchDir dir;
+  const std::string file = dir.file("doubles.unf");
+  constexpr auto kDoubleMore =
+      recio::item_descriptor({{recio::kTypeReal8, recio::kPassSizeAddr}}, recio::Terminator::kMore);
+  for (const char* convert : {"", "BIG_ENDIAN", "TYRG"}) {
+    SCOPED_TRACE(convert);
+    double values[] = {1.5, -2.25, 1e300};
+    for (bool reading : {false, true}) {
+      ASSERT_EQ(open_unit(file, convert), 0);
+      const StartCall start = reading ? recio::for_read_seq : recio::for_write_seq;
+      const ItemCall xmit = reading ? recio::for_read_seq_xmit : recio::for_write_seq_xmit;
+      double back[3] = {};
+      double* at = reading ? back : values;
+      IoControlBlock cb{};
+      ASSERT_EQ(start(&cb, kUnit, kCheck, kMore, {}), 0);
+      for (int i = 0; i < 3; ++i) {
+        const IoArg a[] = {IoArg::val(8), IoArg::address(at + i)};
+        ASSERT_EQ(xmit(&cb, kDoubleMore, recio::IoArgs(a)), 0);
+      }
+      ASSERT_EQ(xmit(&cb, kEnd, {}), 0);
+      if (reading) {
+        EXPECT_EQ(back[0], values[0]);
+        EXPECT_EQ(back[1], values[1]);
+      }
+      ASSERT_EQ(close_unit(), 0);
+    }
+  }
+}
+
 TEST(Reader, RefusesAFormattedUnit) {
   ScratchDir dir;
   const std::string file = dir.file("text.map");
