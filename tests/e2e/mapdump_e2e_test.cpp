@@ -154,14 +154,15 @@ TEST_F(MapdumpE2e, TheExampleComesBackByteForByte) {
 }
 
 TEST_F(MapdumpE2e, EdgeMapsComeBackByteForByte) {
+  SKIP_UNDER_WINE("a program start takes seconds there; the example and a random map run");
   for (const auto& [name, map] : edge_maps()) {
     expect_round_trip(unformatted_map(map), false, name);
-    if (!kUnderWine) expect_round_trip(unformatted_map(map, true), true, name);
+    expect_round_trip(unformatted_map(map, true), true, name);
   }
 }
 
 TEST_F(MapdumpE2e, RandomMapsComeBackByteForByte) {
-  const std::uint32_t maps = kUnderWine ? 3 : 40;
+  const std::uint32_t maps = kUnderWine ? 1 : 40;
   for (std::uint32_t seed = 1; seed <= maps; ++seed) {
     const MapValues map = random_map(seed);
     expect_round_trip(unformatted_map(map, seed % 2 == 0), seed % 2 == 0,
