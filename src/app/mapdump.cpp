@@ -59,7 +59,8 @@ constexpr char kUsage[] =
     "  --version          show the version and exit\n"
     "\n"
     "Exit status: 0 done, 1 not a map or not one that text can hold,\n"
-    "2 usage error, 3 a file that cannot be opened, read or written.\n"
+    "2 usage error (FORT_CONVERT21 naming no representation too), 3 a file\n"
+    "that cannot be opened, read or written.\n"
     "The manual (man mapdump) describes the text and every message.\n";
 
 struct Options {
@@ -652,15 +653,17 @@ int failed(const Options& o, const std::string& why, TextOut* out) {
 }
 
 int dump(const Options& o) {
+  // The variable, when set, overrides the option at OPEN.
   const char* environment = std::getenv("FORT_CONVERT21");
-  std::string representation = o.representation;
-  if (representation.empty() && environment != nullptr) representation = upper(environment);
+  std::string representation = environment != nullptr ? upper(environment) : o.representation;
   TextOut out;
   Presenter show(o, &out);
 
   if (int r = open_map(o.map, o.representation)) {
-    say(o.map + ": cannot open it: " + condition_text(r));
-    return kDumpFileError;
+    const bool variable = r == msg::number(msg::kInconsistentOpen) && environment != nullptr;
+    say(o.map + ": cannot open it: " + condition_text(r) +
+        (variable ? " (FORT_CONVERT21 names no representation)" : ""));
+    return variable ? kDumpUsage : kDumpFileError;
   }
   // The first length field tells an unformatted map, and its byte order.
   IoControlBlock first{};

@@ -424,6 +424,15 @@ TEST_F(MapdumpE2e, ARepresentationIsChosenByName) {
   EXPECT_EQ(byte_difference(read_file(dir.file("ibm.unf")), read_file(dir.file("again.unf"))), "");
   EXPECT_NE(dump({"-s", "-c", "IBM", "ibm.unf"}).out.find("representation  IBM\n"),
             std::string::npos);
+  // The variable, as for mapconv, overrides the option.
+  EXPECT_NE(
+      dump({"-s", "ibm.unf"}, {"LC_ALL=C", "FORT_CONVERT21=ibm"}).out.find("representation  IBM\n"),
+      std::string::npos);
+  const ProgramResult unknown = dump({"ibm.unf"}, {"LC_ALL=C", "FORT_CONVERT21=VAX"});
+  EXPECT_EQ(unknown.exit_status, 2);
+  EXPECT_EQ(unknown.err,
+            "mapdump: ibm.unf: cannot open it: inconsistent OPEN/CLOSE parameters "
+            "(FORT_CONVERT21 names no representation)\n");
 }
 
 }  // namespace
