@@ -9,8 +9,6 @@
 // Input: byte 0 the representation, byte 1 the number of read sizes, the
 // sizes, a byte with the number of items per statement, one byte per item,
 // then the file.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -50,7 +48,7 @@ long scripted_read(int, char* buffer, std::size_t count, int*) {
   return static_cast<long>(n);
 }
 
-char empty_file[64];
+const char* empty_file = nullptr;
 
 int open_unit(const char* representation) {
   constexpr std::uint8_t plain[] = {0x38,
@@ -118,13 +116,7 @@ struct Plan {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::quiet_run_time();
-  const char* dir = std::getenv("TMPDIR");
-  std::snprintf(empty_file, sizeof empty_file, "%s/mapconv-fuzz-XXXXXX",
-                dir != nullptr && std::strlen(dir) < 40 ? dir : "/tmp");
-  const int fd = ::mkstemp(empty_file);
-  if (fd < 0) fuzz::fail("no temporary file");
-  ::close(fd);
-  std::atexit([] { ::unlink(empty_file); });
+  empty_file = fuzz::empty_scratch_file();
   recio::for__set_read_input_seam(scripted_read);
   return 0;
 }

@@ -484,14 +484,19 @@ constexpr Routine kReadRoutines[][2] = {
 };
 static_assert(std::size(kReadRoutines) == std::size(kWriteRoutines));
 
+// The routine of a table for (format code, 4- or 8-byte real).
+Routine routine_in(const Routine (&table)[std::size(kWriteRoutines)][2], std::uint8_t code,
+                   std::int32_t size) {
+  if (code >= std::size(table) || (size != 4 && size != 8)) return nullptr;
+  return table[code][size == 8 ? 1 : 0];
+}
+
 Routine read_routine(std::uint8_t code, std::int32_t size) {
-  if (code >= std::size(kReadRoutines) || (size != 4 && size != 8)) return nullptr;
-  return kReadRoutines[code][size == 8 ? 1 : 0];
+  return routine_in(kReadRoutines, code, size);
 }
 
 Routine write_routine(std::uint8_t code, std::int32_t size) {
-  if (code >= std::size(kWriteRoutines) || (size != 4 && size != 8)) return nullptr;
-  return kWriteRoutines[code][size == 8 ? 1 : 0];
+  return routine_in(kWriteRoutines, code, size);
 }
 
 enum class ItemClass : std::uint8_t { kText, kInteger, kReal, kOther };
