@@ -31,8 +31,10 @@ std::size_t buffered(const UnitBlock* u) {
 // error saved.
 msg::Id fill(UnitBlock* u, std::size_t want) {
   if (buffered(u) >= want) return 0;
-  // The larger block only saves calls: without memory for it, read on in less.
-  if (u->buffer.size() < kReadBlock && !u->buffer.resize(kReadBlock)) {
+  if (u->buffer.size() < kReadBlock) {
+    // The larger block only saves calls: without memory for it, read on in less.
+    const bool grown = u->buffer.resize(kReadBlock);
+    static_cast<void>(grown);
   }
   char* base = u->buffer.data();
   const std::size_t pending = buffered(u);
