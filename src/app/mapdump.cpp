@@ -499,6 +499,8 @@ class RecordReader {
     return true;
   }
   bool end() { return item(kEnd, {}); }
+  // The last failure was the platform's read, not the map's contents.
+  bool read_failed() const { return read_failed_; }
 
   // After the last record the file must end.
   bool expect_end_of_file(std::int64_t offset) {
@@ -534,7 +536,11 @@ class RecordReader {
   bool failed_statement(int status, const recio::RecordPlace& place) {
     switch (status) {
       case 39:
-        if (place.end_of_file < 0) break;
+        // Not the end of the file but the platform's read: the file, not the map.
+        if (place.end_of_file < 0) {
+          read_failed_ = true;
+          break;
+        }
         if (place.leading < 0)
           return fail(place, "expected a record of " + bytes(expected_) + ", found " +
                                  bytes(place.end_of_file - place.offset) +
@@ -552,6 +558,7 @@ class RecordReader {
   }
 
   std::string* why_;
+  bool read_failed_ = false;
   IoControlBlock cb_{};
   int number_ = 0;
   std::string what_;
@@ -645,11 +652,11 @@ bool show_text_map(Presenter* show, std::int64_t* points, std::string* why) {
 
 // The map cannot be shown whole: what standard output already holds is said
 // to be incomplete, an output file is not left behind.
-int failed(const Options& o, const std::string& why, TextOut* out) {
+int failed(const Options& o, const std::string& why, TextOut* out, int status = kDumpInvalidMap) {
   const bool partial = out->to_standard_output() && !o.summary && out->flush() && out->started();
   say(o.map + ": " + why + (partial ? " (the text written before this is incomplete)" : ""));
   out->abandon();
-  return kDumpInvalidMap;
+  return status;
 }
 
 int dump(const Options& o) {
@@ -673,6 +680,11 @@ int dump(const Options& o) {
     close_map();
     say(o.map + ": the file is empty: no map");
     return kDumpInvalidMap;
+  }
+  if (r != 0 && place.end_of_file < 0) {
+    close_map();
+    say(o.map + ": cannot read it: " + condition_text(r));
+    return kDumpFileError;
   }
   if (r == 0 && place.leading != kTitleLength && representation.empty() &&
       reversed(static_cast<std::uint32_t>(place.leading)) == kTitleLength) {
@@ -724,7 +736,7 @@ int dump(const Options& o) {
   if (whole && !read_planes(&in, h, &show, &points, &end_offset, &why)) whole = false;
   if (whole) whole = in.expect_end_of_file(end_offset);
   close_map();
-  if (!whole) return failed(o, why, &out);
+  if (!whole) return failed(o, why, &out, in.read_failed() ? kDumpFileError : kDumpInvalidMap);
   if (o.summary) show.summary(representation, points);
   return out.finish() ? kDumpDone : kDumpFileError;
 }

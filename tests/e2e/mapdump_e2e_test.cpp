@@ -404,6 +404,8 @@ TEST_F(MapdumpE2e, UsageAndInformation) {
       {{"--help"}, 0, "Usage: mapdump [-s]", ""},
       {{"--version"}, 0, "mapdump " MAPCONV_VERSION "\n", ""},
       {{"missing.unf"}, 3, "", "mapdump: missing.unf: cannot open it: file not found\n"},
+      // A file the platform cannot read from its start.
+      {{"/proc/self/mem"}, 3, "", "mapdump: /proc/self/mem: cannot read it: error during read\n"},
   };
   for (const Case& c : cases) {
     const ProgramResult r = dump(c.args);
