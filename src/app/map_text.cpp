@@ -48,6 +48,11 @@ bool append_labels(const MapHeader& h, std::string* text, std::string* why) {
     }
     // Never assigned: a null value leaves it so.
     if (std::memcmp(labels[i], kUnset, 8) == 0) continue;
+    // The converter's list-directed scan ends at a NUL byte, quoted or not.
+    if (const std::size_t nul = label.find('\0'); nul != std::string_view::npos) {
+      *why = std::string(names[i]) + " holds a NUL byte at column " + std::to_string(nul + 1);
+      return false;
+    }
     text->push_back('\'');
     for (char c : label.substr(0, label.find_last_not_of(' ') + 1)) {
       if (c == '\'') text->push_back('\'');

@@ -30,8 +30,8 @@ std::size_t format_real(float v, char* out);
 
 // Appends the ten header lines to *text, each ended by LF. False, with *why
 // naming the field and the reason, when a field cannot be written so that it
-// reads back: a NaN or infinity, a line end inside a text, a text ending in
-// a carriage return.
+// reads back: a NaN or infinity, a line end inside a text, a title ending in
+// a carriage return at column 80, a label with a NUL byte among others.
 bool append_header_lines(const MapHeader& h, std::string* text, std::string* why);
 
 // A finite real in its column: the sign's place and the shortest form, blank

@@ -86,6 +86,8 @@ const HeaderCase kHeaders[] = {
      "TITLE ends in a carriage return (byte 13) at column 80"},
     {"label with a line end", [](app::MapHeader* h) { h->AXC[0] = '\n'; }, "",
      "AXC holds a line end (byte 10)"},
+    {"label with a NUL byte", [](app::MapHeader* h) { h->AXA[2] = '\0'; }, "",
+     "AXA holds a NUL byte at column 3"},
     {"NaN spacing", [](app::MapHeader* h) { h->DY = NAN; }, "", "DY is NaN"},
     {"infinite origin", [](app::MapHeader* h) { h->ZMIN = -INFINITY; }, "", "ZMIN is infinite"},
 };
