@@ -10,6 +10,7 @@
 #include <span>
 
 #include "app/descriptors.h"
+#include "app/map_header.h"
 #include "app/map_location.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
@@ -35,18 +36,6 @@ constexpr std::int64_t kBlankNull = 2;
 __extension__ typedef __int128 WideCount;
 
 // The map header, in static storage: zero bits until read.
-struct MapHeader {
-  char TITLE[80];
-  char DATE[18];
-  char AXA[8], AXB[8], AXC[8];
-  float ANGLE;
-  float XMIN, YMIN, ZMIN;
-  std::int32_t ISA, ISB, ISC;
-  std::int32_t IMA, IMB, IMC;
-  std::int32_t IDA, IDB, IDC;
-  float DX, DY, DZ;
-  std::int32_t NX, NY, NZ;
-};
 MapHeader header;
 char line[kLineLength];
 // The unit's record behind the line buffer: its length and 81st column.
@@ -396,6 +385,10 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
 
   *status = 0;
   close_unit(kOutputUnit);
+}
+
+const MapHeader& last_map_header() {
+  return header;
 }
 
 void reset_convert_storage() {

@@ -29,6 +29,11 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
              std::int32_t output_length, float* field, const std::int32_t* capacity, char* message,
              std::int32_t message_length, std::int32_t* status);
 
+struct MapHeader;
+// The header CONVERT read last; with the field it filled, the whole map that
+// a reader of the text map other than the converter needs.
+const MapHeader& last_map_header();
+
 // Puts CONVERT's static map header and line buffer back to their contents at
 // program start (all zero bits), so that a harness running many conversions
 // in one process sees each one as the first. The program never calls it.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "recio/io_api.h"
 #include "recio/list_input.h"
 #include "rt/memory.h"
 
@@ -20,6 +21,7 @@ enum class StatementKind : std::uint8_t {
   kOpen,
   kClose,
   kWriteUnformatted,
+  kReadUnformatted,
   kWriteFormatted,
   kWriteList,
   kReadFormatted,
@@ -164,6 +166,13 @@ struct UnitBlock {
   std::int64_t direct_count = 0;
   std::int64_t rec_file_pos = 0;
   bool segment_continued = false;  // segmented: the next segment is not the first
+
+  // Unformatted reading: bytes taken since the connection (the offset of the
+  // read-ahead's first byte), the data taken of the current record, and
+  // where the last record read stands.
+  std::int64_t read_offset = 0;
+  std::int64_t read_taken = 0;
+  RecordPlace read_place;
 
   // Formatted writing.
   std::size_t high_water = 0;
