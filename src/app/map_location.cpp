@@ -20,7 +20,9 @@
 namespace app {
 namespace {
 
-constexpr char kPrefix[] = "mapconv: ";
+// The program's name, as every line starts with it; set once by a program
+// other than the converter before it reads a map.
+const char* kPrefix = "mapconv: ";
 
 MapReading reading;
 
@@ -195,6 +197,10 @@ const char* read_failure_reason(int status, char* reason, std::size_t cap) {
 
 MapReading& map_reading() {
   return reading;
+}
+
+void map_messages_prefix(const char* prefix) {
+  kPrefix = prefix;
 }
 
 void map_reading_begin(std::int32_t unit, const char* text) {

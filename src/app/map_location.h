@@ -3,8 +3,8 @@
 // the line number, the file, the grid point and the line's text with a
 // marker under the failing value (the run-time calls them as its context
 // writer); before a result message, why the step failed; and warnings for
-// maps that convert but are probably wrong. Every line starts with
-// "mapconv: " and goes where the run-time's diagnostics go. One map is read
+// maps that convert but are probably wrong. Every line starts with the
+// program's name ("mapconv: ") and goes where the run-time's diagnostics go. One map is read
 // at a time; nothing here allocates.
 #pragma once
 
@@ -42,6 +42,10 @@ struct MapReading {
   bool grid = false;  // the grid lines are being read: line 11 is grid point (1, 1, 1)
   std::int32_t nx = 0, ny = 0;
 };
+
+// Every line starts with `prefix` ("mapconv: " unless a program says
+// otherwise, as mapdump does); a literal, kept by address.
+void map_messages_prefix(const char* prefix);
 
 // The state the program's reading of a map updates.
 MapReading& map_reading();

@@ -17,6 +17,7 @@
 #include "app/convert.h"
 #include "app/descriptors.h"
 #include "app/map_header.h"
+#include "app/map_location.h"
 #include "app/map_text.h"
 #include "app/version.h"
 #include "recio/foreign.h"
@@ -630,6 +631,7 @@ int read_text_map(const Options& o, const std::string& not_binary) {
     return kDumpFileError;
   }
   padded_name("NUL", output);
+  map_messages_prefix("mapdump: ");
   std::int32_t status = 0;
   CONVERT(input, kNameLength, output, kNameLength, field, &MXS, message, kMessageLength, &status);
   if (status == 0) return kDumpDone;

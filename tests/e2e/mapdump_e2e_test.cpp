@@ -244,6 +244,7 @@ struct Malformed {
   std::string bytes;
   std::vector<std::string> args;  // before the map
   std::string message;            // after "mapdump: bad.unf: "
+  std::string text_reason = {};   // a text map's reason, after "mapdump: <full path> "
 };
 
 std::vector<Malformed> malformed_files() {
@@ -307,11 +308,13 @@ std::vector<Malformed> malformed_files() {
        "just some words\nand no map at all\n",
        {},
        "not a map: its first length field is 1953723754, not 80, and as a text map: Reading "
-       "error: AX~A/B/C"},
+       "error: AX~A/B/C",
+       "ends after line 2; line 3 (AX~A/B/C) is missing"},
       {"three bytes",
        "abc",
        {},
-       "not a map: it is shorter than a length field, and as a text map: Reading error: DATE"},
+       "not a map: it is shorter than a length field, and as a text map: Reading error: DATE",
+       "ends after line 1; line 2 (DATE) is missing"},
   };
 }
 
@@ -329,7 +332,11 @@ TEST_F(MapdumpE2e, EachMalformedFileHasItsOwnMessage) {
       // On standard output the text before the failure stays, said to be incomplete.
       const std::string partial =
           r.out.empty() ? "" : " (the text written before this is incomplete)";
-      EXPECT_EQ(r.err, "mapdump: bad.unf: " + c.message + partial + "\n");
+      // A text map's failure is explained as the converter explains it.
+      const std::string reason =
+          c.text_reason.empty() ? ""
+                                : "mapdump: " + dir.file("bad.unf") + " " + c.text_reason + "\n";
+      EXPECT_EQ(r.err, reason + "mapdump: bad.unf: " + c.message + partial + "\n");
       if (to_file) {
         EXPECT_EQ(r.out, "");
         EXPECT_FALSE(file_exists(dir.file("out.txt")));
