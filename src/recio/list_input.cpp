@@ -3,10 +3,10 @@
 #include "recio/list_input.h"
 
 #include <array>
-#include <bit>
 #include <cstring>
 
 #include "recio/numeric.h"
+#include "recio/numeric_exact_path.h"
 
 namespace recio {
 namespace {
@@ -101,119 +101,31 @@ msg::Id collect_quoted(ListScanState& s, const char* p, const char* end) {
   return 0;
 }
 
-// Appends the run of decimal digits at q to m (m = m * 10^n + digits) and
-// returns the first character after it. Eight characters are tested and
-// converted at a time while the record has them (a padded record always
-// does); the tail goes one by one.
+// The decimal syntax of the conversions, ended by the record's end or a
+// separator (not '*': "r*" is a repeat count), with at least one mantissa
+// digit. False when the text has another shape; the general scan decides
+// then (and converts the same text to the same value).
 template <bool kPadded>
-[[gnu::always_inline]] inline const char* take_digits(const char* q, const char* end,
-                                                      std::uint64_t* m) {
-  static constexpr std::uint64_t kPow10[9] = {1,      10,      100,      1000,     10000,
-                                              100000, 1000000, 10000000, 100000000};
-  std::uint64_t v = *m;
-  while (kPadded || end - q >= 8) {
-    std::uint64_t x;
-    std::memcpy(&x, q, 8);
-    x ^= 0x3030303030303030u;  // digits become 0..9
-    // High bit of each byte that is not a digit (a carry only ever spills
-    // into bytes after a non-digit, which do not count).
-    const std::uint64_t bad = ((x + 0x7676767676767676u) | x) & 0x8080808080808080u;
-    const int n = bad == 0 ? 8 : std::countr_zero(bad) / 8;
-    if (n == 0) break;
-    // The n digits, first one most significant, as an eight-digit number
-    // with leading zeros.
-    x <<= 8 * (8 - n);
-    x = x * 10 + (x >> 8);
-    x = (((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-         (((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-        32;
-    v = v * kPow10[n] + x;
-    q += n;
-    if (n < 8) {
-      *m = v;
-      return q;
-    }
-  }
-  for (unsigned d; q < end && (d = static_cast<unsigned char>(*q) - 0x30u) <= 9; ++q)
-    v = v * 10 + d;
-  *m = v;
-  return q;
-}
-
-// A plain number as scanned: where its text ends, and its value.
-struct PlainNumber {
-  const char* end;
-  std::uint64_t digits;
-  std::int32_t exponent;  // decimal exponent of digits
-  bool negative, point, exponent_letter;
-};
-
-// The common shape of a number: [sign] digits [. digits] [letter [sign]
-// digits], ended by a separator or the record's end; its value is taken on
-// the way. False when the text has another shape (the general scan decides
-// then). In a padded record the NUL bytes after it stop every loop, so the
-// loops need no bound checks. Inlined: the value stays in registers.
-template <bool kPadded>
-[[gnu::always_inline]] inline bool scan_plain_number(const char* const start, const char* end,
-                                                     PlainNumber* n) {
-  auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
-  auto in = [end](const char* q) { return kPadded || q < end; };
-  const char* q = start;
-  bool negative = false;
-  if (in(q) && (*q == '+' || *q == '-')) negative = *q++ == '-';
-  std::uint64_t m = 0;
-  const char* const digits_start = q;
-  // The integer part is short in map values: one character at a time.
-  for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q) m = m * 10 + d;
-  int fraction = 0;
-  bool point = false;
-  if (in(q) && *q == '.') {
-    point = true;
-    const char* const f = ++q;
-    q = take_digits<kPadded>(q, end, &m);
-    fraction = static_cast<int>(q - f);
-  }
-  const auto digits = static_cast<int>(q - digits_start) - (point ? 1 : 0);
-  if (digits <= 0 || digits > 19) return false;
-  bool exponent = false;
-  int e = 0;
-  if (in(q) && (cls(*q) & kExpLetter)) {
-    exponent = true;
-    ++q;
-    bool e_negative = false;
-    if (in(q) && (*q == '+' || *q == '-')) e_negative = *q++ == '-';
-    const char* const e_start = q;
-    unsigned d0, d1;
-    if ((kPadded || end - q >= 3) && (d0 = digit(q[0])) <= 9 && (d1 = digit(q[1])) <= 9 &&
-        digit(q[2]) > 9) {
-      e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
-      q += 2;
-    } else {
-      // Capped while accumulating: an exponent may have any number of digits.
-      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q)
-        e = e < 100000 ? e * 10 + static_cast<int>(d) : e;
-      if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
-    }
-    if (e_negative) e = -e;
-  }
-  // A digit run stops at the padding, so q never passes end.
-  if (q != end && (!(cls(*q) & kNumEnd) || *q == '*')) return false;
-  *n = PlainNumber{q, m, e - fraction, negative, point, exponent};
-  return true;
+[[gnu::always_inline]] inline bool scan_plain_number(const char* start, const char* end,
+                                                     ParsedDecimal* n) {
+  scan_decimal<BlankRule::kEnds, kPadded>(start, end, n);
+  // A scan stops at the padding, so n->end never passes end.
+  const char* const q = n->end;
+  return n->count > 0 && (q == end || ((cls(*q) & kNumEnd) && *q != '*'));
 }
 
 // Makes a scanned plain number the current value.
-inline void keep_plain_number(ListScanState& s, const char* start, const PlainNumber& n) {
+inline void keep_plain_number(ListScanState& s, const char* start, const ParsedDecimal& n) {
   s.marks.numeric = true;
   s.marks.point = n.point;
+  // "15+3" is integer syntax (and no integer): an exponent by a bare sign
+  // is not an exponent letter.
   s.marks.integer_syntax = !n.point && !n.exponent_letter;
   s.token = start;
   s.token_length = static_cast<std::int32_t>(n.end - start);
   s.pos = static_cast<std::int32_t>(n.end - s.record);
   s.plain_number = true;
-  s.number_negative = n.negative;
-  s.number_digits = n.digits;
-  s.number_exponent = n.exponent;
+  s.number = n;
 }
 
 // Number text: digits, signs, one point, one exponent letter (not first).
@@ -221,7 +133,7 @@ inline void keep_plain_number(ListScanState& s, const char* start, const PlainNu
 msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
   const char* const start = p;
   s.plain_number = false;
-  PlainNumber n;
+  ParsedDecimal n;
   if (s.padded ? scan_plain_number<true>(p, end, &n) : scan_plain_number<false>(p, end, &n)) {
     keep_plain_number(s, start, n);
     return 0;
@@ -427,14 +339,23 @@ msg::Id assign_real(ListScanState& s, const Item& item) {
     int st;
     if (single) {
       float f = 0.0f;
-      st = s.plain_number && exact_single_from_decimal(s.number_digits, s.number_exponent,
-                                                       s.number_negative, &f)
-               ? kCvtOk
-               : cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
+      if (s.plain_number) {
+        int range;
+        f = single_from_decimal(s.number, &range);
+        st = range == kRangeOverflow ? kCvtFailed : kCvtOk;
+      } else {
+        st = cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
+      }
       std::memcpy(item.addr, &f, sizeof f);
     } else {
       double d = 0.0;
-      st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &d);
+      if (s.plain_number) {
+        int range;
+        d = double_from_decimal(s.number, &range);
+        st = range == kRangeOverflow ? kCvtFailed : kCvtOk;
+      } else {
+        st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &d);
+      }
       std::memcpy(item.addr, &d, sizeof d);
     }
     if (st != kCvtOk) return msg::kInputConversion;
@@ -526,29 +447,37 @@ msg::Id assign(ListScanState& s, const Item& item) {
   }
 }
 
+// A plain number in a padded record whose value the exact path decides. Out
+// of line and scanned again: the short path then keeps its scan in registers.
+[[gnu::noinline]] float exact_single_at(const char* p, const char* end, int* range) {
+  ParsedDecimal n;
+  scan_decimal<BlankRule::kEnds, true>(p, end, &n);
+  return exact_single(n, range);
+}
+
 // A 4-byte real given as blanks and a plain number in a padded record (a
 // field value): the value is decided here (*rc), the general steps would give
-// the same result. False when the text is anything else.
+// the same result. False when the text is anything else (nothing changed).
 [[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, const Item& item,
                                                    msg::Id* rc) {
   const char* const end = s.record + s.record_length;
   const char* p = s.record + s.pos;
-  while (cls(*p) & kSkip) ++p;  // the NUL after the record ends the blanks: no digit
-  PlainNumber n;
-  if (!((cls(*p) & kDigit) || *p == '-' || *p == '+') || !scan_plain_number<true>(p, end, &n))
-    return false;
-  s.marks = ListMarks{};
-  float f;
-  if (!exact_single_from_decimal(n.digits, n.exponent, n.negative, &f)) {
-    keep_plain_number(s, p, n);
-    const msg::Id id = assign(s, item);
-    *rc = id != 0 ? fail(s, id) : 0;
-    return true;
-  }
+  while (cls(*p) & kSkip) ++p;  // the NUL after the record ends the blanks
+  ParsedDecimal n;
+  if (!scan_plain_number<true>(p, end, &n)) return false;
+  s.marks.first_value = false;  // the other marks are cleared before each scan
   // Decided here: the next item needs only the position, no token.
   s.pos = static_cast<std::int32_t>(n.end - s.record);
-  std::memcpy(item.addr, &f, sizeof f);
-  *rc = 0;
+  float f;
+  if (n.short_form() && fast_single(n.digits, n.exponent, n.negative, &f)) {
+    std::memcpy(item.addr, &f, sizeof f);
+    *rc = 0;
+    return true;
+  }
+  int range;
+  f = exact_single_at(p, end, &range);
+  std::memcpy(item.addr, &f, sizeof f);  // infinity after an overflow
+  *rc = range == kRangeOverflow ? fail(s, msg::kInputConversion) : 0;
   return true;
 }
 

@@ -14,6 +14,7 @@
 
 #include "recio/descriptor.h"
 #include "recio/io_api.h"
+#include "recio/numeric_scan.h"
 #include "rt/messages.h"
 
 namespace recio {
@@ -52,13 +53,11 @@ struct ListScanState {
   bool undelimited_allowed = false;
   bool padded = false;  // the record is followed by kListRecordPadding NUL bytes
   ListMarks marks;
-  // A plain decimal number (sign, at most 19 digits with one point, an
-  // exponent) is also kept as its digits and decimal exponent, taken while
-  // the value is scanned, so the common real needs no second pass.
+  // A number of the decimal syntax, ended by a separator, is also kept as
+  // the decimal scanned while the value was cut out, so a real item needs no
+  // second pass over its text.
   bool plain_number = false;
-  bool number_negative = false;
-  std::int32_t number_exponent = 0;
-  std::uint64_t number_digits = 0;
+  ParsedDecimal number;
   char token_buffer[kListTokenBufferSize];  // quoted values (doubled quotes undone)
 };
 

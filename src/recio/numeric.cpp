@@ -113,7 +113,9 @@ msg::Id convert_character(const CvtRequest& req, const char* text, std::int32_t 
 }  // namespace
 
 msg::Id cvt_status_message(int status) {
-  return (status == 0 || status == 10 || status == 12) ? msg::Id{0} : msg::kInputConversion;
+  return (status == kCvtOk || status == kCvtSuccess10 || status == kCvtSuccess12)
+             ? msg::Id{0}
+             : msg::kInputConversion;
 }
 
 msg::Id for__cvt_value(const CvtRequest& req, const char* text, std::int32_t len,
