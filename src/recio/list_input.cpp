@@ -16,6 +16,7 @@ enum CharClass : std::uint8_t {
   kSkip = 0x01,        // blank, tab, newline: skipped between values
   kNumPlain = 0x02,    // digit or sign: always part of a number
   kNumEnd = 0x04,      // ends a number: blank, tab, comma, slash, ')', '*'
+  kValueEnd = 0x80,    // ends a number that is a value: kNumEnd but '*'
   kExpLetter = 0x08,   // D E Q, either case
   kLogicalEnd = 0x10,  // blank, tab, newline, comma, slash, ')'
   kUndelimEnd = 0x20,  // blank, tab, newline, comma, slash, NUL
@@ -29,6 +30,7 @@ constexpr std::array<std::uint8_t, 256> make_classes() {
   t['+'] |= kNumPlain;
   t['-'] |= kNumPlain;
   for (unsigned char c : {' ', '\t', ',', '/', ')', '*'}) t[c] |= kNumEnd;
+  for (unsigned char c : {' ', '\t', ',', '/', ')'}) t[c] |= kValueEnd;
   for (unsigned char c : {'D', 'E', 'Q', 'd', 'e', 'q'}) t[c] |= kExpLetter;
   for (unsigned char c : {' ', '\t', '\n', ',', '/', ')'}) t[c] |= kLogicalEnd;
   for (unsigned char c : {' ', '\t', '\n', ',', '/', '\0'}) t[c] |= kUndelimEnd;
@@ -111,7 +113,7 @@ template <bool kPadded>
   scan_decimal<BlankRule::kEnds, kPadded>(start, end, n);
   // A scan stops at the padding, so n->end never passes end.
   const char* const q = n->end;
-  return n->count > 0 && (q == end || ((cls(*q) & kNumEnd) && *q != '*'));
+  return n->count > 0 && (q == end || (cls(*q) & kValueEnd));
 }
 
 // Makes a scanned plain number the current value.
@@ -447,37 +449,26 @@ msg::Id assign(ListScanState& s, const Item& item) {
   }
 }
 
-// A plain number in a padded record whose value the exact path decides. Out
-// of line and scanned again: the short path then keeps its scan in registers.
-[[gnu::noinline]] float exact_single_at(const char* p, const char* end, int* range) {
+// The short path of a 4-byte real item in a padded record (a field value):
+// blanks, a number of the common shape (the scan's straight path) ended by a
+// separator, and a value the fast path decides. True when it stored the
+// value; false when it changed nothing, and the general steps (which would
+// store the same value) take the item. Few live values: no saved registers.
+[[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, float* dest) {
+  const char* const record = s.record;
+  const char* p = record + s.pos;
+  while (*p == ' ') ++p;
   ParsedDecimal n;
-  scan_decimal<BlankRule::kEnds, true>(p, end, &n);
-  return exact_single(n, range);
-}
-
-// A 4-byte real given as blanks and a plain number in a padded record (a
-// field value): the value is decided here (*rc), the general steps would give
-// the same result. False when the text is anything else (nothing changed).
-[[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, const Item& item,
-                                                   msg::Id* rc) {
-  const char* const end = s.record + s.record_length;
-  const char* p = s.record + s.pos;
-  while (cls(*p) & kSkip) ++p;  // the NUL after the record ends the blanks
-  ParsedDecimal n;
-  if (!scan_plain_number<true>(p, end, &n)) return false;
-  s.marks.first_value = false;  // the other marks are cleared before each scan
-  // Decided here: the next item needs only the position, no token.
-  s.pos = static_cast<std::int32_t>(n.end - s.record);
   float f;
-  if (n.short_form() && fast_single(n.digits, n.exponent, n.negative, &f)) {
-    std::memcpy(item.addr, &f, sizeof f);
-    *rc = 0;
-    return true;
-  }
-  int range;
-  f = exact_single_at(p, end, &range);
-  std::memcpy(item.addr, &f, sizeof f);  // infinity after an overflow
-  *rc = range == kRangeOverflow ? fail(s, msg::kInputConversion) : 0;
+  // 1 <= count <= 19 (short_form: no huge exponent on this path).
+  if (!scan_straight(p, &n) ||
+      static_cast<std::uint32_t>(n.count - 1) >= std::uint32_t{kExactMantissaDigits} ||
+      !((cls(*n.end) & kValueEnd) || n.end == record + s.record_length) ||
+      !fast_single(n.digits, n.exponent, n.negative, &f))
+    return false;
+  s.marks.first_value = false;  // the other marks are cleared before each scan
+  s.pos = static_cast<std::int32_t>(n.end - record);
+  std::memcpy(dest, &f, sizeof f);
   return true;
 }
 
@@ -503,15 +494,32 @@ msg::Id assign(ListScanState& s, const Item& item) {
   return rc != 0 ? fail(s, rc) : 0;
 }
 
-}  // namespace
-
-msg::Id list_read_item(ListScanState& s, const Item& item) {
+// Everything but the short path of a 4-byte real item.
+[[gnu::noinline]] msg::Id read_real4_general(ListScanState& s, float* dest) {
   if (s.status != 0) return s.status;
   if (s.marks.slash) return 0;
-  msg::Id rc;
-  if (s.padded && s.repeat <= 0 && item.type == kTypeReal4 && item.addr != nullptr &&
-      read_plain_real(s, item, &rc))
-    return rc;
+  Item item;
+  item.type = kTypeReal4;
+  item.mode = kPassSizeAddr;
+  item.addr = dest;
+  item.length = 4;
+  return read_value(s, item);
+}
+
+}  // namespace
+
+msg::Id list_read_real4(ListScanState& s, float* dest) {
+  if (s.status == 0 && !s.marks.slash && s.padded && s.repeat <= 0 && read_plain_real(s, dest))
+      [[likely]]
+    return 0;
+  return read_real4_general(s, dest);
+}
+
+msg::Id list_read_item(ListScanState& s, const Item& item) {
+  if (item.type == kTypeReal4 && item.addr != nullptr)
+    return list_read_real4(s, static_cast<float*>(item.addr));
+  if (s.status != 0) return s.status;
+  if (s.marks.slash) return 0;
   return read_value(s, item);
 }
 

@@ -86,5 +86,8 @@ inline void list_scan_begin(ListScanState& s, const char* record, std::int32_t l
 // 1, 2, 4 and 8 bytes, reals of 4 and 8 bytes. Any other type is
 // msg::kFormatMismatch.
 msg::Id list_read_item(ListScanState& s, const Item& item);
+// list_read_item for a 4-byte real item at dest (a field value), without an
+// item to decode.
+msg::Id list_read_real4(ListScanState& s, float* dest);
 
 }  // namespace recio

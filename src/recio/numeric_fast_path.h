@@ -30,19 +30,22 @@ inline bool near_float_midpoint(double d) {
 [[gnu::always_inline]] inline bool fast_single(std::uint64_t digits, std::int64_t q, bool negative,
                                                float* out) {
   using L = RealLimits<float>;
-  // One unsigned comparison for kFastMinQ <= q <= kFastMaxQ.
-  if (digits > kExactDoubleMantissa ||
-      static_cast<std::uint64_t>(q - L::kFastMinQ) > std::uint64_t(L::kFastMaxQ - L::kFastMinQ))
-    return false;
+  // kMin <= q <= kMax with one unsigned comparison.
+  const auto within = [q](std::int64_t min, std::int64_t max) {
+    return static_cast<std::uint64_t>(q - min) <= static_cast<std::uint64_t>(max - min);
+  };
+  if (digits == 0) {
+    *out = 0.0f;
+    return true;
+  }
+  if (digits > kExactDoubleMantissa || !within(L::kFastMinQ, L::kFastMaxQ)) return false;
   const double d = static_cast<double>(digits) * power_of_ten(q);
   float v;
   // Below the normal range the float's unit is coarser and the midpoint rule
   // does not hold; from the overflow midpoint up the exact path reports it.
-  if (!near_float_midpoint(d) && d >= L::kFastMin && d < L::kOverflowMidpoint) [[likely]] {
+  if (!near_float_midpoint(d) && (within(L::kNormalMinQ, L::kNormalMaxQ) ||
+                                  (d >= L::kFastMin && d < L::kOverflowMidpoint))) [[likely]] {
     v = static_cast<float>(d);
-  } else if (digits == 0) {
-    *out = 0.0f;
-    return true;
   } else if (digits <= (std::uint64_t{1} << 24) && q >= -10 && q <= 10) {
     // Both operands are exact floats (10^10 = 2^10 x 5^10 and 5^10 < 2^24),
     // so one float operation rounds correctly, near a midpoint too.

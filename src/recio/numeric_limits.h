@@ -27,6 +27,11 @@ struct RealLimits<float> {
   // 2^53 x 10^-54 = 9.0e-39 is already below 2^-126, and 10^39 above 2^128.
   static constexpr std::int64_t kFastMinQ = -53;
   static constexpr std::int64_t kFastMaxQ = 38;
+  // Exponents whose results are normal whatever the digits (1 .. 2^53):
+  // 10^-37 is above 2^-126 = 1.2e-38, and 2^53 x 10^22 = 9.0e37 below the
+  // overflow midpoint, 3.4e38. No range test is needed for them.
+  static constexpr std::int64_t kNormalMinQ = -37;
+  static constexpr std::int64_t kNormalMaxQ = 22;
 };
 
 template <>

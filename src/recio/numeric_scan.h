@@ -80,43 +80,108 @@ inline unsigned digit_of(char c) {
 inline constexpr std::uint64_t kScale[9] = {1,      10,      100,      1000,     10000,
                                             100000, 1000000, 10000000, 100000000};
 
-// The rest of a run longer than eight digits; out of line, it is rare.
+// A digit run taken: the accumulated digits and the first character after
+// the run. Returned in two registers.
+struct DigitRun {
+  std::uint64_t m;
+  const char* end;
+};
+
+// The rest of a run longer than eight digits, appended to m; out of line,
+// it is rare.
 template <bool kPadded>
-[[gnu::noinline]] inline const char* long_digit_run(const char* q, const char* end,
-                                                    std::uint64_t* m) {
-  std::uint64_t v = *m;
-  while (kPadded || end - q >= 8) {
+[[gnu::noinline]] inline DigitRun long_digit_run(const char* q, const char* end, std::uint64_t m) {
+  for (;;) {
+    if (!kPadded && end - q < 8) {
+      for (unsigned d; q < end && (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
+      return {m, q};
+    }
     int n;
     const std::uint64_t x = eight_digits(q, &n);
-    v = v * kScale[n] + x;
+    m = m * kScale[n] + x;
     q += n;
-    if (n < 8) {
-      *m = v;
-      return q;
-    }
+    if (n < 8) return {m, q};
   }
-  for (unsigned d; q < end && (d = digit_of(*q)) <= 9; ++q) v = v * 10 + d;
-  *m = v;
-  return q;
 }
 
-// m = m x 10^n + (the run of n digits at q); returns the first character
-// after the run. Eight characters at a time while eight are readable: the
-// fraction of a map value is one such step.
+// m x 10^n + (the run of n digits at q). Eight characters at a time while
+// eight are readable: the fraction of a map value is one such step.
 template <bool kPadded>
-[[gnu::always_inline]] inline const char* digit_run(const char* q, const char* end,
-                                                    std::uint64_t* m) {
+[[gnu::always_inline]] inline DigitRun digit_run(const char* q, const char* end, std::uint64_t m) {
   if (kPadded || end - q >= 8) {
     int n;
     const std::uint64_t x = eight_digits(q, &n);
-    *m = *m * kScale[n] + x;
-    if (n < 8) return q + n;
-    q += 8;
+    m = m * kScale[n] + x;
+    q += n;
+    if (n < 8) return {m, q};
   }
   return long_digit_run<kPadded>(q, end, m);
 }
 
 }  // namespace scan_detail
+
+// The common shape on a straight path, for a padded text in which a blank
+// ends the value: [sign] digits, optionally a point and at most seven
+// digits, optionally an exponent letter, a sign and two digits (the exponent
+// as one four-byte word). False when the text has another shape (nothing is
+// written then) and the general loops take it; they give the same result
+// unless a digit follows (out->end), which the caller must check.
+[[gnu::always_inline]] inline bool scan_straight(const char* text, ParsedDecimal* out) {
+  using scan_detail::digit_of;
+  const char* q = text;
+  const bool negative = *q == '-';
+  q += negative || *q == '+';
+  const char* const mantissa = q;
+  std::uint64_t m = digit_of(*q);
+  if (m <= 9 && q[1] == '.') {
+    ++q;  // one digit before the point, the usual case
+  } else {
+    m = 0;
+    for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
+  }
+  const auto n0 = static_cast<std::int32_t>(q - mantissa);
+  int n1 = 0;
+  const bool point = *q == '.';
+  if (point) {
+    const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
+    if (n1 == 8) return false;
+    m = m * scan_detail::kScale[n1] + f;
+    q += 1 + n1;
+  }
+  const char* const mantissa_end = q;
+  std::uint32_t w;
+  std::memcpy(&w, q, 4);
+  const unsigned lower = (w | 0x20u) & 0xFFu;
+  const bool letter = lower == 'e' || lower == 'd' || lower == 'q';
+  std::int64_t e = 0;
+  bool exponent_negative = false;
+  if (letter) {
+    // A sign and two digits (a third one is the caller's to see).
+    const unsigned sign = (w >> 8) & 0xFFu;
+    const std::uint32_t digits = (w >> 16) ^ 0x3030u;  // the two digits as 0..9
+    if ((sign != '+' && sign != '-') || (((digits + 0x7676u) | digits) & 0x8080u) != 0)
+      return false;
+    exponent_negative = sign == '-';
+    e = static_cast<std::int64_t>((digits & 0xFFu) * 10 + (digits >> 8));
+    e = exponent_negative ? -e : e;
+    q += 4;
+  } else if (*q == '+' || *q == '-') {
+    return false;  // an exponent by a bare sign
+  }
+  out->digits = m;
+  out->exponent = e - n1;
+  out->count = n0 + n1;
+  out->mantissa = mantissa;
+  out->mantissa_end = mantissa_end;
+  out->end = q;
+  out->negative = negative;
+  out->point = point;
+  out->exponent_part = letter;
+  out->exponent_letter = letter;
+  out->exponent_huge = false;
+  out->exponent_negative = exponent_negative;
+  return true;
+}
 
 // Scans one value starting at its sign or first digit (leading white space
 // is the caller's). kPadded: the text is followed by NUL bytes that may be
@@ -126,6 +191,8 @@ template <BlankRule kBlanks, bool kPadded>
 [[gnu::always_inline]] inline void scan_decimal(const char* text, const char* end,
                                                 ParsedDecimal* out) {
   using scan_detail::digit_of;
+  if (kPadded && kBlanks == BlankRule::kEnds && scan_straight(text, out) && digit_of(*out->end) > 9)
+    return;
   const auto in = [end](const char* q) { return kPadded || q < end; };
   const char* q = text;
   bool negative = false;
@@ -147,7 +214,9 @@ template <BlankRule kBlanks, bool kPadded>
     } else {
       break;
     }
-    q = scan_detail::digit_run<kPadded>(q, end, &m);
+    const scan_detail::DigitRun run = scan_detail::digit_run<kPadded>(q, end, m);
+    m = run.m;
+    q = run.end;
   }
   const char* const mantissa_end = q;
   const auto fraction = point != nullptr ? static_cast<std::int32_t>(mantissa_end - point - 1) : 0;
@@ -170,21 +239,14 @@ template <BlankRule kBlanks, bool kPadded>
       ++q;
     }
     if (exponent_part) {
-      unsigned d0, d1;
-      if (kPadded && kBlanks == BlankRule::kEnds && (d0 = digit_of(q[0])) <= 9 &&
-          (d1 = digit_of(q[1])) <= 9 && digit_of(q[2]) > 9) {
-        ev = d0 * 10 + d1;  // the usual two digits, straight
-        q += 2;
-      } else {
-        for (; in(q); ++q) {
-          unsigned d = digit_of(*q);
-          if (d > 9) {
-            if (kBlanks != BlankRule::kZero || *q != ' ') break;
-            d = 0;
-          }
-          ev = ev * 10 + d;
-          ev = ev < kHugeExponent ? ev : kHugeExponent;  // five significant digits stay huge
+      for (; in(q); ++q) {
+        unsigned d = digit_of(*q);
+        if (d > 9) {
+          if (kBlanks != BlankRule::kZero || *q != ' ') break;
+          d = 0;
         }
+        ev = ev * 10 + d;
+        ev = ev < kHugeExponent ? ev : kHugeExponent;  // five significant digits stay huge
       }
     }
   }
