@@ -3,6 +3,7 @@
 #include "recio/list_input.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 #include "recio/numeric.h"
@@ -53,6 +54,7 @@ inline bool is_real(std::uint8_t type) {
 
 msg::Id fail(ListScanState& s, msg::Id id) {
   s.status = id;
+  s.short_path = false;
   return id;
 }
 
@@ -457,7 +459,18 @@ msg::Id assign(ListScanState& s, const Item& item) {
 [[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, float* dest) {
   const char* const record = s.record;
   const char* p = record + s.pos;
-  while (*p == ' ') ++p;
+  // Blanks, eight at a time: the first byte that is not a blank ends them
+  // (the NUL bytes after the record at the latest).
+  for (;;) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    w ^= 0x2020202020202020u;
+    if (w != 0) {
+      p += std::countr_zero(w) / 8;
+      break;
+    }
+    p += 8;
+  }
   ParsedDecimal n;
   float f;
   // 1 <= count <= 19 (short_form: no huge exponent on this path).
@@ -473,8 +486,8 @@ msg::Id assign(ListScanState& s, const Item& item) {
 }
 
 // Steps 2 to 5 of an item: the pending repeated value, or a fresh scan, then
-// the assignment. Kept out of line so that the short path stays small.
-[[gnu::noinline]] msg::Id read_value(ListScanState& s, const Item& item) {
+// the assignment.
+msg::Id read_value_steps(ListScanState& s, const Item& item) {
   if (s.repeat > 0) {
     --s.repeat;
   } else {
@@ -494,6 +507,13 @@ msg::Id assign(ListScanState& s, const Item& item) {
   return rc != 0 ? fail(s, rc) : 0;
 }
 
+// An item the general way; out of line, so that the short path stays small.
+[[gnu::noinline]] msg::Id read_value(ListScanState& s, const Item& item) {
+  const msg::Id rc = read_value_steps(s, item);
+  s.short_path = s.padded && s.status == 0 && !s.marks.slash && s.repeat <= 0;
+  return rc;
+}
+
 // Everything but the short path of a 4-byte real item.
 [[gnu::noinline]] msg::Id read_real4_general(ListScanState& s, float* dest) {
   if (s.status != 0) return s.status;
@@ -509,8 +529,7 @@ msg::Id assign(ListScanState& s, const Item& item) {
 }  // namespace
 
 msg::Id list_read_real4(ListScanState& s, float* dest) {
-  if (s.status == 0 && !s.marks.slash && s.padded && s.repeat <= 0 && read_plain_real(s, dest))
-      [[likely]]
+  if (s.short_path && read_plain_real(s, dest)) [[likely]]
     return 0;
   return read_real4_general(s, dest);
 }

@@ -52,6 +52,10 @@ struct ListScanState {
   msg::Id status = 0;       // first error of the statement
   bool undelimited_allowed = false;
   bool padded = false;  // the record is followed by kListRecordPadding NUL bytes
+  // padded, no error, no slash and no repeated value pending: a 4-byte real
+  // item may take the short path. Kept up to date by every step that changes
+  // one of them, so that the short path tests one byte.
+  bool short_path = false;
   ListMarks marks;
   // A number of the decimal syntax, ended by a separator, is also kept as
   // the decimal scanned while the value was cut out, so a real item needs no
@@ -70,6 +74,7 @@ inline void list_scan_begin(ListScanState& s, const char* record, std::int32_t l
                             std::uint32_t flag_word, bool padded = false) {
   s.record = record;
   s.padded = padded;
+  s.short_path = padded;
   s.record_length = record != nullptr && length > 0 ? length : 0;
   s.pos = 0;
   s.records_left = 1;
