@@ -59,10 +59,11 @@ msg::Id fail(ListScanState& s, msg::Id id) {
 }
 
 // A comma found where a value is expected is a null value, not a separator,
-// when it opens the statement, follows a comma (directly, after blanks and
-// tabs, or after a passed separator), or directly follows r* or a newline.
+// when it opens the statement (nothing taken yet: every value and separator
+// taken moves s.pos), follows a comma (directly, after blanks and tabs, or
+// after a passed separator), or directly follows r* or a newline.
 bool comma_is_null(const ListScanState& s, const char* p) {
-  if (s.marks.first_value || s.marks.comma_passed) return true;
+  if (s.pos == 0 || s.marks.comma_passed) return true;
   const char* const rec = s.record;
   if (p == rec) return false;
   const char before = p[-1];
@@ -207,7 +208,6 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
     if (skip) {
       while (p < end && (cls(*p) & kSkip)) ++p;
       if (p == end) {
-        s.records_left = 0;
         return msg::kEndOfFile;
       }
     }
@@ -466,7 +466,7 @@ msg::Id assign(ListScanState& s, const Item& item) {
     std::memcpy(&w, p, 8);
     w ^= 0x2020202020202020u;
     if (w != 0) {
-      p += std::countr_zero(w) / 8;
+      p += static_cast<unsigned>(std::countr_zero(w)) / 8;
       break;
     }
     p += 8;
@@ -479,7 +479,6 @@ msg::Id assign(ListScanState& s, const Item& item) {
       !((cls(*n.end) & kValueEnd) || n.end == record + s.record_length) ||
       !fast_single(n.digits, n.exponent, n.negative, &f))
     return false;
-  s.marks.first_value = false;  // the other marks are cleared before each scan
   s.pos = static_cast<std::int32_t>(n.end - record);
   std::memcpy(dest, &f, sizeof f);
   return true;
@@ -491,9 +490,7 @@ msg::Id read_value_steps(ListScanState& s, const Item& item) {
   if (s.repeat > 0) {
     --s.repeat;
   } else {
-    const bool first = s.marks.first_value;
     s.marks = ListMarks{};
-    s.marks.first_value = first;
     const bool char_item = item.type == kTypeChar && s.undelimited_allowed;
     msg::Id rc = scan_value(s, item.type, char_item, true);
     if (rc == 0 && s.marks.numeric && !s.plain_number && s.token[s.token_length - 1] == '*') {
@@ -503,7 +500,6 @@ msg::Id read_value_steps(ListScanState& s, const Item& item) {
     if (s.marks.slash) return 0;
   }
   const msg::Id rc = assign(s, item);
-  s.marks.first_value = false;
   return rc != 0 ? fail(s, rc) : 0;
 }
 

@@ -37,16 +37,16 @@ struct ListMarks {
   bool point = false;           // numeric with a decimal point
   bool pair_open = false;       // inside "(re, im)"
   bool comma_passed = false;    // a separator comma was passed since the last value
-  bool first_value = false;     // nothing has been read in this statement yet
   bool repeated = false;        // the value came with a repeat count r*
 };
 
 struct ListScanState {
   const char* record = nullptr;
   std::int32_t record_length = 0;
-  std::int32_t pos = 0;           // next character to look at
-  std::int32_t records_left = 0;  // including the current one
-  const char* token = nullptr;    // value text: into the record, or token_buffer
+  std::int32_t pos = 0;  // next character to look at
+  // The current value's text, into the record or token_buffer; set by every
+  // scan before it is read.
+  const char* token = nullptr;
   std::int32_t token_length = 0;
   std::int32_t repeat = 0;  // further uses of the pending value
   msg::Id status = 0;       // first error of the statement
@@ -77,14 +77,10 @@ inline void list_scan_begin(ListScanState& s, const char* record, std::int32_t l
   s.short_path = padded;
   s.record_length = record != nullptr && length > 0 ? length : 0;
   s.pos = 0;
-  s.records_left = 1;
-  s.token = nullptr;
-  s.token_length = 0;
   s.repeat = 0;
   s.status = 0;
   s.undelimited_allowed = (flag_word & kFlagUndelimited) != 0;
   s.marks = ListMarks{};
-  s.marks.first_value = true;
 }
 
 // Item types: character (length = declared length), integers and logicals of

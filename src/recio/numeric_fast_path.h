@@ -34,17 +34,16 @@ inline bool near_float_midpoint(double d) {
   const auto within = [q](std::int64_t min, std::int64_t max) {
     return static_cast<std::uint64_t>(q - min) <= static_cast<std::uint64_t>(max - min);
   };
-  if (digits == 0) {
-    *out = 0.0f;
-    return true;
-  }
-  if (digits > kExactDoubleMantissa || !within(L::kFastMinQ, L::kFastMaxQ)) return false;
+  if (digits > kExactDoubleMantissa) return false;
+  // Exponents with a normal result whatever the digits need no range test.
+  const bool normal = within(L::kNormalMinQ, L::kNormalMaxQ);
+  if (!normal && !within(L::kFastMinQ, L::kFastMaxQ)) return false;
   const double d = static_cast<double>(digits) * power_of_ten(q);
-  float v;
   // Below the normal range the float's unit is coarser and the midpoint rule
   // does not hold; from the overflow midpoint up the exact path reports it.
-  if (!near_float_midpoint(d) && (within(L::kNormalMinQ, L::kNormalMaxQ) ||
-                                  (d >= L::kFastMin && d < L::kOverflowMidpoint))) [[likely]] {
+  if (!normal && (d < L::kFastMin || d >= L::kOverflowMidpoint)) return false;
+  float v;
+  if (!near_float_midpoint(d)) [[likely]] {
     v = static_cast<float>(d);
   } else if (digits <= (std::uint64_t{1} << 24) && q >= -10 && q <= 10) {
     // Both operands are exact floats (10^10 = 2^10 x 5^10 and 5^10 < 2^24),
@@ -54,7 +53,8 @@ inline bool near_float_midpoint(double d) {
   } else {
     return false;
   }
-  *out = negative ? -v : v;
+  // Zero digits give +0.0 (d is 0, which no midpoint is near): no sign.
+  *out = negative && digits != 0 ? -v : v;
   return true;
 }
 

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -55,7 +56,7 @@ inline unsigned digit_of(char c) {
 
 // Up to eight digits at q as a number: *n gets how many (0..8). The bytes
 // after them are read but do not count.
-[[gnu::always_inline]] inline std::uint64_t eight_digits(const char* q, int* n) {
+[[gnu::always_inline]] inline std::uint64_t eight_digits(const char* q, std::size_t* n) {
   std::uint64_t x;
   std::memcpy(&x, q, 8);
   x ^= 0x3030303030303030u;  // the digits become the bytes 0..9
@@ -63,7 +64,7 @@ inline unsigned digit_of(char c) {
   // from 10 up, and a byte above 0x7F has it already. A carry only spills
   // into bytes after a non-digit, which do not count.
   const std::uint64_t bad = ((x + 0x7676767676767676u) | x) & 0x8080808080808080u;
-  const int k = bad == 0 ? 8 : std::countr_zero(bad) / 8;
+  const std::size_t k = bad == 0 ? 8 : static_cast<unsigned>(std::countr_zero(bad)) / 8;
   *n = k;
   if (k == 0) return 0;
   // The k digits (the first one most significant; memory order is little
@@ -96,7 +97,7 @@ template <bool kPadded>
       for (unsigned d; q < end && (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
       return {m, q};
     }
-    int n;
+    std::size_t n;
     const std::uint64_t x = eight_digits(q, &n);
     m = m * kScale[n] + x;
     q += n;
@@ -109,7 +110,7 @@ template <bool kPadded>
 template <bool kPadded>
 [[gnu::always_inline]] inline DigitRun digit_run(const char* q, const char* end, std::uint64_t m) {
   if (kPadded || end - q >= 8) {
-    int n;
+    std::size_t n;
     const std::uint64_t x = eight_digits(q, &n);
     m = m * kScale[n] + x;
     q += n;
@@ -140,7 +141,7 @@ template <bool kPadded>
     for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
   }
   const auto n0 = static_cast<std::int32_t>(q - mantissa);
-  int n1 = 0;
+  std::size_t n1 = 0;
   const bool point = *q == '.';
   if (point) {
     const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
@@ -169,8 +170,8 @@ template <bool kPadded>
     return false;  // an exponent by a bare sign
   }
   out->digits = m;
-  out->exponent = e - n1;
-  out->count = n0 + n1;
+  out->exponent = e - static_cast<std::int64_t>(n1);
+  out->count = n0 + static_cast<std::int32_t>(n1);
   out->mantissa = mantissa;
   out->mantissa_end = mantissa_end;
   out->end = q;
