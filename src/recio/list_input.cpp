@@ -5,6 +5,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "recio/numeric.h"
 #include "recio/numeric_exact_path.h"
@@ -207,9 +208,7 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
   for (;;) {
     if (skip) {
       while (p < end && (cls(*p) & kSkip)) ++p;
-      if (p == end) {
-        return msg::kEndOfFile;
-      }
+      if (p == end) return msg::kEndOfFile;
     }
     skip = true;
     if (*p == ',') {
@@ -335,33 +334,37 @@ msg::Id swallow_imaginary_part(ListScanState& s) {
   return 0;
 }
 
+// A number's value into a 4- or 8-byte real (infinity after an overflow):
+// from the decimal scanned while the value was cut out, or by converting its
+// text. Returns the conversion's status.
+template <typename T>
+int store_real(const ListScanState& s, void* addr) {
+  constexpr bool kSingle = std::is_same_v<T, float>;
+  T v = 0;
+  int st;
+  if (s.plain_number) {
+    int range;
+    if constexpr (kSingle) {
+      v = single_from_decimal(s.number, &range);
+    } else {
+      v = double_from_decimal(s.number, &range);
+    }
+    st = range == kRangeOverflow ? kCvtFailed : kCvtOk;
+  } else if constexpr (kSingle) {
+    // d = 0: an explicit point is always honoured, and without one no
+    // implied decimal digits apply.
+    st = cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &v);
+  } else {
+    st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &v);
+  }
+  std::memcpy(addr, &v, sizeof v);
+  return st;
+}
+
 msg::Id assign_real(ListScanState& s, const Item& item) {
   const bool single = item.type == kTypeReal4;
   if (s.marks.numeric) {
-    // d = 0: an explicit point is always honoured, and without one no
-    // implied decimal digits apply.
-    int st;
-    if (single) {
-      float f = 0.0f;
-      if (s.plain_number) {
-        int range;
-        f = single_from_decimal(s.number, &range);
-        st = range == kRangeOverflow ? kCvtFailed : kCvtOk;
-      } else {
-        st = cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
-      }
-      std::memcpy(item.addr, &f, sizeof f);
-    } else {
-      double d = 0.0;
-      if (s.plain_number) {
-        int range;
-        d = double_from_decimal(s.number, &range);
-        st = range == kRangeOverflow ? kCvtFailed : kCvtOk;
-      } else {
-        st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &d);
-      }
-      std::memcpy(item.addr, &d, sizeof d);
-    }
+    const int st = single ? store_real<float>(s, item.addr) : store_real<double>(s, item.addr);
     if (st != kCvtOk) return msg::kInputConversion;
     if (s.marks.pair_open) return swallow_imaginary_part(s);
     return 0;
@@ -455,7 +458,8 @@ msg::Id assign(ListScanState& s, const Item& item) {
 // blanks, a number of the common shape (the scan's straight path) ended by a
 // separator, and a value the fast path decides. True when it stored the
 // value; false when it changed nothing, and the general steps (which would
-// store the same value) take the item. Few live values: no saved registers.
+// store the same value) take the item. Inlined into list_read_real4, which
+// hands everything else to the general steps out of line.
 [[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, float* dest) {
   const char* const record = s.record;
   const char* p = record + s.pos;

@@ -1,7 +1,8 @@
 // Numeric text conversion: the common value converter
 // for__cvt_value and the list-directed reader's real-to-integer truncation.
 // The text routines themselves live in numeric_integer.cpp and
-// numeric_real.cpp.
+// numeric_real.cpp (text to real in stages: numeric_scan.h, numeric_fast_path.h,
+// numeric_exact_path.h).
 #include "recio/numeric.h"
 
 #include <cstdint>
