@@ -5,6 +5,8 @@
 // path's (RealLimits<float>); the double fast path uses 10^0 .. 10^22.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "recio/numeric_limits.h"
@@ -25,6 +27,16 @@ inline constexpr double kPow10[kPow10Max - kPow10Min + 1] = {
     1e19,  1e20,  1e21,  1e22,  1e23,  1e24,  1e25,  1e26,  1e27,  1e28,  1e29,  1e30,
     1e31,  1e32,  1e33,  1e34,  1e35,  1e36,  1e37,  1e38,
 };
+
+// 10^0 .. 10^8 as integers, for appending a run of up to eight digits to a
+// mantissa: the same entries, exact in a double, converted once.
+inline constexpr auto kPow10Integer = [] {
+  std::array<std::uint64_t, 9> t{};
+  for (std::size_t i = 0; i < t.size(); ++i)
+    t[i] = static_cast<std::uint64_t>(kPow10[static_cast<std::int64_t>(i) - kPow10Min]);
+  return t;
+}();
+static_assert(kPow10Integer[0] == 1 && kPow10Integer[8] == 100000000);
 
 // 10^q for kPow10Min <= q <= kPow10Max.
 inline double power_of_ten(std::int64_t q) {

@@ -16,6 +16,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "recio/numeric_pow10.h"
+
 namespace recio {
 
 // Mantissa digits that always fit the 64-bit accumulator exactly
@@ -50,6 +52,9 @@ enum class BlankRule : bool { kZero, kEnds };
 
 namespace scan_detail {
 
+// Eight characters are read as one word, the first in the low byte.
+static_assert(std::endian::native == std::endian::little);
+
 inline unsigned digit_of(char c) {
   return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
 }
@@ -78,9 +83,6 @@ inline unsigned digit_of(char c) {
          32;
 }
 
-inline constexpr std::uint64_t kScale[9] = {1,      10,      100,      1000,     10000,
-                                            100000, 1000000, 10000000, 100000000};
-
 // A digit run taken: the accumulated digits and the first character after
 // the run. Returned in two registers.
 struct DigitRun {
@@ -99,7 +101,7 @@ template <bool kPadded>
     }
     std::size_t n;
     const std::uint64_t x = eight_digits(q, &n);
-    m = m * kScale[n] + x;
+    m = m * kPow10Integer[n] + x;
     q += n;
     if (n < 8) return {m, q};
   }
@@ -112,7 +114,7 @@ template <bool kPadded>
   if (kPadded || end - q >= 8) {
     std::size_t n;
     const std::uint64_t x = eight_digits(q, &n);
-    m = m * kScale[n] + x;
+    m = m * kPow10Integer[n] + x;
     q += n;
     if (n < 8) return {m, q};
   }
@@ -146,7 +148,7 @@ template <bool kPadded>
   if (point) {
     const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
     if (n1 == 8) return false;
-    m = m * scan_detail::kScale[n1] + f;
+    m = m * kPow10Integer[n1] + f;
     q += 1 + n1;
   }
   const char* const mantissa_end = q;
