@@ -39,11 +39,17 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
 int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   UnitBlock* u = statement_unit(cb);
   if (u == nullptr) return no_statement();
-  // The calls of a field line: one element each, then the bare end. The
-  // descriptor walk would do the same.
+  // The calls of a field line: one 4-byte real element each, then the bare
+  // end. The descriptor walk would do the same.
+  if (desc.size() == 4 && desc[0] == kTypeReal4 && desc[1] == kPassSizeAddr &&
+      desc[2] == kTypeMore && args.size() == 2 && args[0].value == 4 && args[1].addr != nullptr) {
+    if (const msg::Id id = list_read_real4(u->list_scan, static_cast<float*>(args[1].addr)))
+      return fail_statement(cb, kUnitRelease, id, u);
+    return 0;
+  }
   Item item;
   if (element_call(desc, args, &item)) {
-    if (msg::Id id = list_read_item(u->list_scan, item))
+    if (const msg::Id id = list_read_item(u->list_scan, item))
       return fail_statement(cb, kUnitRelease, id, u);
     return 0;
   }

@@ -5,8 +5,10 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <type_traits>
 
 #include "recio/numeric.h"
+#include "recio/numeric_exact_path.h"
 
 namespace recio {
 namespace {
@@ -16,6 +18,7 @@ enum CharClass : std::uint8_t {
   kSkip = 0x01,        // blank, tab, newline: skipped between values
   kNumPlain = 0x02,    // digit or sign: always part of a number
   kNumEnd = 0x04,      // ends a number: blank, tab, comma, slash, ')', '*'
+  kValueEnd = 0x80,    // ends a number that is a value: kNumEnd but '*'
   kExpLetter = 0x08,   // D E Q, either case
   kLogicalEnd = 0x10,  // blank, tab, newline, comma, slash, ')'
   kUndelimEnd = 0x20,  // blank, tab, newline, comma, slash, NUL
@@ -29,6 +32,7 @@ constexpr std::array<std::uint8_t, 256> make_classes() {
   t['+'] |= kNumPlain;
   t['-'] |= kNumPlain;
   for (unsigned char c : {' ', '\t', ',', '/', ')', '*'}) t[c] |= kNumEnd;
+  for (unsigned char c : {' ', '\t', ',', '/', ')'}) t[c] |= kValueEnd;
   for (unsigned char c : {'D', 'E', 'Q', 'd', 'e', 'q'}) t[c] |= kExpLetter;
   for (unsigned char c : {' ', '\t', '\n', ',', '/', ')'}) t[c] |= kLogicalEnd;
   for (unsigned char c : {' ', '\t', '\n', ',', '/', '\0'}) t[c] |= kUndelimEnd;
@@ -51,14 +55,16 @@ inline bool is_real(std::uint8_t type) {
 
 msg::Id fail(ListScanState& s, msg::Id id) {
   s.status = id;
+  s.short_path = false;
   return id;
 }
 
 // A comma found where a value is expected is a null value, not a separator,
-// when it opens the statement, follows a comma (directly, after blanks and
-// tabs, or after a passed separator), or directly follows r* or a newline.
+// when it opens the statement (nothing taken yet: every value and separator
+// taken moves s.pos), follows a comma (directly, after blanks and tabs, or
+// after a passed separator), or directly follows r* or a newline.
 bool comma_is_null(const ListScanState& s, const char* p) {
-  if (s.marks.first_value || s.marks.comma_passed) return true;
+  if (s.pos == 0 || s.marks.comma_passed) return true;
   const char* const rec = s.record;
   if (p == rec) return false;
   const char before = p[-1];
@@ -101,119 +107,31 @@ msg::Id collect_quoted(ListScanState& s, const char* p, const char* end) {
   return 0;
 }
 
-// Appends the run of decimal digits at q to m (m = m * 10^n + digits) and
-// returns the first character after it. Eight characters are tested and
-// converted at a time while the record has them (a padded record always
-// does); the tail goes one by one.
+// The decimal syntax of the conversions, ended by the record's end or a
+// separator (not '*': "r*" is a repeat count), with at least one mantissa
+// digit. False when the text has another shape; the general scan decides
+// then (and converts the same text to the same value).
 template <bool kPadded>
-[[gnu::always_inline]] inline const char* take_digits(const char* q, const char* end,
-                                                      std::uint64_t* m) {
-  static constexpr std::uint64_t kPow10[9] = {1,      10,      100,      1000,     10000,
-                                              100000, 1000000, 10000000, 100000000};
-  std::uint64_t v = *m;
-  while (kPadded || end - q >= 8) {
-    std::uint64_t x;
-    std::memcpy(&x, q, 8);
-    x ^= 0x3030303030303030u;  // digits become 0..9
-    // High bit of each byte that is not a digit (a carry only ever spills
-    // into bytes after a non-digit, which do not count).
-    const std::uint64_t bad = ((x + 0x7676767676767676u) | x) & 0x8080808080808080u;
-    const int n = bad == 0 ? 8 : std::countr_zero(bad) / 8;
-    if (n == 0) break;
-    // The n digits, first one most significant, as an eight-digit number
-    // with leading zeros.
-    x <<= 8 * (8 - n);
-    x = x * 10 + (x >> 8);
-    x = (((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-         (((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-        32;
-    v = v * kPow10[n] + x;
-    q += n;
-    if (n < 8) {
-      *m = v;
-      return q;
-    }
-  }
-  for (unsigned d; q < end && (d = static_cast<unsigned char>(*q) - 0x30u) <= 9; ++q)
-    v = v * 10 + d;
-  *m = v;
-  return q;
-}
-
-// A plain number as scanned: where its text ends, and its value.
-struct PlainNumber {
-  const char* end;
-  std::uint64_t digits;
-  std::int32_t exponent;  // decimal exponent of digits
-  bool negative, point, exponent_letter;
-};
-
-// The common shape of a number: [sign] digits [. digits] [letter [sign]
-// digits], ended by a separator or the record's end; its value is taken on
-// the way. False when the text has another shape (the general scan decides
-// then). In a padded record the NUL bytes after it stop every loop, so the
-// loops need no bound checks. Inlined: the value stays in registers.
-template <bool kPadded>
-[[gnu::always_inline]] inline bool scan_plain_number(const char* const start, const char* end,
-                                                     PlainNumber* n) {
-  auto digit = [](char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; };
-  auto in = [end](const char* q) { return kPadded || q < end; };
-  const char* q = start;
-  bool negative = false;
-  if (in(q) && (*q == '+' || *q == '-')) negative = *q++ == '-';
-  std::uint64_t m = 0;
-  const char* const digits_start = q;
-  // The integer part is short in map values: one character at a time.
-  for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q) m = m * 10 + d;
-  int fraction = 0;
-  bool point = false;
-  if (in(q) && *q == '.') {
-    point = true;
-    const char* const f = ++q;
-    q = take_digits<kPadded>(q, end, &m);
-    fraction = static_cast<int>(q - f);
-  }
-  const auto digits = static_cast<int>(q - digits_start) - (point ? 1 : 0);
-  if (digits <= 0 || digits > 19) return false;
-  bool exponent = false;
-  int e = 0;
-  if (in(q) && (cls(*q) & kExpLetter)) {
-    exponent = true;
-    ++q;
-    bool e_negative = false;
-    if (in(q) && (*q == '+' || *q == '-')) e_negative = *q++ == '-';
-    const char* const e_start = q;
-    unsigned d0, d1;
-    if ((kPadded || end - q >= 3) && (d0 = digit(q[0])) <= 9 && (d1 = digit(q[1])) <= 9 &&
-        digit(q[2]) > 9) {
-      e = static_cast<int>(d0 * 10 + d1);  // the usual two exponent digits
-      q += 2;
-    } else {
-      // Capped while accumulating: an exponent may have any number of digits.
-      for (unsigned d; in(q) && (d = digit(*q)) <= 9; ++q)
-        e = e < 100000 ? e * 10 + static_cast<int>(d) : e;
-      if (q - e_start > 4) e = 99999;  // far beyond any short path; the full conversion decides
-    }
-    if (e_negative) e = -e;
-  }
-  // A digit run stops at the padding, so q never passes end.
-  if (q != end && (!(cls(*q) & kNumEnd) || *q == '*')) return false;
-  *n = PlainNumber{q, m, e - fraction, negative, point, exponent};
-  return true;
+[[gnu::always_inline]] inline bool scan_plain_number(const char* start, const char* end,
+                                                     ParsedDecimal* n) {
+  scan_decimal<BlankRule::kEnds, kPadded>(start, end, n);
+  // A scan stops at the padding, so n->end never passes end.
+  const char* const q = n->end;
+  return n->count > 0 && (q == end || (cls(*q) & kValueEnd));
 }
 
 // Makes a scanned plain number the current value.
-inline void keep_plain_number(ListScanState& s, const char* start, const PlainNumber& n) {
+inline void keep_plain_number(ListScanState& s, const char* start, const ParsedDecimal& n) {
   s.marks.numeric = true;
   s.marks.point = n.point;
+  // "15+3" is integer syntax (and no integer): an exponent by a bare sign
+  // is not an exponent letter.
   s.marks.integer_syntax = !n.point && !n.exponent_letter;
   s.token = start;
   s.token_length = static_cast<std::int32_t>(n.end - start);
   s.pos = static_cast<std::int32_t>(n.end - s.record);
   s.plain_number = true;
-  s.number_negative = n.negative;
-  s.number_digits = n.digits;
-  s.number_exponent = n.exponent;
+  s.number = n;
 }
 
 // Number text: digits, signs, one point, one exponent letter (not first).
@@ -221,7 +139,7 @@ inline void keep_plain_number(ListScanState& s, const char* start, const PlainNu
 msg::Id collect_numeric(ListScanState& s, const char* p, const char* end) {
   const char* const start = p;
   s.plain_number = false;
-  PlainNumber n;
+  ParsedDecimal n;
   if (s.padded ? scan_plain_number<true>(p, end, &n) : scan_plain_number<false>(p, end, &n)) {
     keep_plain_number(s, start, n);
     return 0;
@@ -290,10 +208,7 @@ msg::Id collect_logical(ListScanState& s, const char* p, const char* end) {
   for (;;) {
     if (skip) {
       while (p < end && (cls(*p) & kSkip)) ++p;
-      if (p == end) {
-        s.records_left = 0;
-        return msg::kEndOfFile;
-      }
+      if (p == end) return msg::kEndOfFile;
     }
     skip = true;
     if (*p == ',') {
@@ -419,24 +334,37 @@ msg::Id swallow_imaginary_part(ListScanState& s) {
   return 0;
 }
 
+// A number's value into a 4- or 8-byte real (infinity after an overflow):
+// from the decimal scanned while the value was cut out, or by converting its
+// text. Returns the conversion's status.
+template <typename T>
+int store_real(const ListScanState& s, void* addr) {
+  constexpr bool kSingle = std::is_same_v<T, float>;
+  T v = 0;
+  int st;
+  if (s.plain_number) {
+    int range;
+    if constexpr (kSingle) {
+      v = single_from_decimal(s.number, &range);
+    } else {
+      v = double_from_decimal(s.number, &range);
+    }
+    st = range == kRangeOverflow ? kCvtFailed : kCvtOk;
+  } else if constexpr (kSingle) {
+    // d = 0: an explicit point is always honoured, and without one no
+    // implied decimal digits apply.
+    st = cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &v);
+  } else {
+    st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &v);
+  }
+  std::memcpy(addr, &v, sizeof v);
+  return st;
+}
+
 msg::Id assign_real(ListScanState& s, const Item& item) {
   const bool single = item.type == kTypeReal4;
   if (s.marks.numeric) {
-    // d = 0: an explicit point is always honoured, and without one no
-    // implied decimal digits apply.
-    int st;
-    if (single) {
-      float f = 0.0f;
-      st = s.plain_number && exact_single_from_decimal(s.number_digits, s.number_exponent,
-                                                       s.number_negative, &f)
-               ? kCvtOk
-               : cvt_text_to_ieee_s(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &f);
-      std::memcpy(item.addr, &f, sizeof f);
-    } else {
-      double d = 0.0;
-      st = cvt_text_to_ieee_t(s.token, s.token_length, 0, 0, kOptBlanksAreZeros, &d);
-      std::memcpy(item.addr, &d, sizeof d);
-    }
+    const int st = single ? store_real<float>(s, item.addr) : store_real<double>(s, item.addr);
     if (st != kCvtOk) return msg::kInputConversion;
     if (s.marks.pair_open) return swallow_imaginary_part(s);
     return 0;
@@ -526,41 +454,47 @@ msg::Id assign(ListScanState& s, const Item& item) {
   }
 }
 
-// A 4-byte real given as blanks and a plain number in a padded record (a
-// field value): the value is decided here (*rc), the general steps would give
-// the same result. False when the text is anything else.
-[[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, const Item& item,
-                                                   msg::Id* rc) {
-  const char* const end = s.record + s.record_length;
-  const char* p = s.record + s.pos;
-  while (cls(*p) & kSkip) ++p;  // the NUL after the record ends the blanks: no digit
-  PlainNumber n;
-  if (!((cls(*p) & kDigit) || *p == '-' || *p == '+') || !scan_plain_number<true>(p, end, &n))
-    return false;
-  s.marks = ListMarks{};
-  float f;
-  if (!exact_single_from_decimal(n.digits, n.exponent, n.negative, &f)) {
-    keep_plain_number(s, p, n);
-    const msg::Id id = assign(s, item);
-    *rc = id != 0 ? fail(s, id) : 0;
-    return true;
+// The short path of a 4-byte real item in a padded record (a field value):
+// blanks, a number of the common shape (the scan's straight path) ended by a
+// separator, and a value the fast path decides. True when it stored the
+// value; false when it changed nothing, and the general steps (which would
+// store the same value) take the item. Inlined into list_read_real4, which
+// hands everything else to the general steps out of line.
+[[gnu::always_inline]] inline bool read_plain_real(ListScanState& s, float* dest) {
+  const char* const record = s.record;
+  const char* p = record + s.pos;
+  // Blanks, eight at a time: the first byte that is not a blank ends them
+  // (the NUL bytes after the record at the latest).
+  for (;;) {
+    std::uint64_t w;
+    std::memcpy(&w, p, 8);
+    w ^= 0x2020202020202020u;
+    if (w != 0) {
+      p += static_cast<unsigned>(std::countr_zero(w)) / 8;
+      break;
+    }
+    p += 8;
   }
-  // Decided here: the next item needs only the position, no token.
-  s.pos = static_cast<std::int32_t>(n.end - s.record);
-  std::memcpy(item.addr, &f, sizeof f);
-  *rc = 0;
+  ParsedDecimal n;
+  float f;
+  // 1 <= count <= 19 (short_form: no huge exponent on this path).
+  if (!scan_straight(p, &n) ||
+      static_cast<std::uint32_t>(n.count - 1) >= std::uint32_t{kExactMantissaDigits} ||
+      !((cls(*n.end) & kValueEnd) || n.end == record + s.record_length) ||
+      !fast_single(n.digits, n.exponent, n.negative, &f))
+    return false;
+  s.pos = static_cast<std::int32_t>(n.end - record);
+  std::memcpy(dest, &f, sizeof f);
   return true;
 }
 
 // Steps 2 to 5 of an item: the pending repeated value, or a fresh scan, then
-// the assignment. Kept out of line so that the short path stays small.
-[[gnu::noinline]] msg::Id read_value(ListScanState& s, const Item& item) {
+// the assignment.
+msg::Id read_value_steps(ListScanState& s, const Item& item) {
   if (s.repeat > 0) {
     --s.repeat;
   } else {
-    const bool first = s.marks.first_value;
     s.marks = ListMarks{};
-    s.marks.first_value = first;
     const bool char_item = item.type == kTypeChar && s.undelimited_allowed;
     msg::Id rc = scan_value(s, item.type, char_item, true);
     if (rc == 0 && s.marks.numeric && !s.plain_number && s.token[s.token_length - 1] == '*') {
@@ -570,19 +504,41 @@ msg::Id assign(ListScanState& s, const Item& item) {
     if (s.marks.slash) return 0;
   }
   const msg::Id rc = assign(s, item);
-  s.marks.first_value = false;
   return rc != 0 ? fail(s, rc) : 0;
+}
+
+// An item the general way; out of line, so that the short path stays small.
+[[gnu::noinline]] msg::Id read_value(ListScanState& s, const Item& item) {
+  const msg::Id rc = read_value_steps(s, item);
+  s.short_path = s.padded && s.status == 0 && !s.marks.slash && s.repeat <= 0;
+  return rc;
+}
+
+// Everything but the short path of a 4-byte real item.
+[[gnu::noinline]] msg::Id read_real4_general(ListScanState& s, float* dest) {
+  if (s.status != 0) return s.status;
+  if (s.marks.slash) return 0;
+  Item item;
+  item.type = kTypeReal4;
+  item.mode = kPassSizeAddr;
+  item.addr = dest;
+  item.length = 4;
+  return read_value(s, item);
 }
 
 }  // namespace
 
+msg::Id list_read_real4(ListScanState& s, float* dest) {
+  if (s.short_path && read_plain_real(s, dest)) [[likely]]
+    return 0;
+  return read_real4_general(s, dest);
+}
+
 msg::Id list_read_item(ListScanState& s, const Item& item) {
+  if (item.type == kTypeReal4 && item.addr != nullptr)
+    return list_read_real4(s, static_cast<float*>(item.addr));
   if (s.status != 0) return s.status;
   if (s.marks.slash) return 0;
-  msg::Id rc;
-  if (s.padded && s.repeat <= 0 && item.type == kTypeReal4 && item.addr != nullptr &&
-      read_plain_real(s, item, &rc))
-    return rc;
   return read_value(s, item);
 }
 

@@ -14,6 +14,7 @@
 
 #include "recio/descriptor.h"
 #include "recio/io_api.h"
+#include "recio/numeric_scan.h"
 #include "rt/messages.h"
 
 namespace recio {
@@ -36,29 +37,31 @@ struct ListMarks {
   bool point = false;           // numeric with a decimal point
   bool pair_open = false;       // inside "(re, im)"
   bool comma_passed = false;    // a separator comma was passed since the last value
-  bool first_value = false;     // nothing has been read in this statement yet
   bool repeated = false;        // the value came with a repeat count r*
 };
 
 struct ListScanState {
   const char* record = nullptr;
   std::int32_t record_length = 0;
-  std::int32_t pos = 0;           // next character to look at
-  std::int32_t records_left = 0;  // including the current one
-  const char* token = nullptr;    // value text: into the record, or token_buffer
+  std::int32_t pos = 0;  // next character to look at
+  // The current value's text, into the record or token_buffer; set by every
+  // scan before it is read.
+  const char* token = nullptr;
   std::int32_t token_length = 0;
   std::int32_t repeat = 0;  // further uses of the pending value
   msg::Id status = 0;       // first error of the statement
   bool undelimited_allowed = false;
   bool padded = false;  // the record is followed by kListRecordPadding NUL bytes
+  // padded, no error, no slash and no repeated value pending: a 4-byte real
+  // item may take the short path. Kept up to date by every step that changes
+  // one of them, so that the short path tests one byte.
+  bool short_path = false;
   ListMarks marks;
-  // A plain decimal number (sign, at most 19 digits with one point, an
-  // exponent) is also kept as its digits and decimal exponent, taken while
-  // the value is scanned, so the common real needs no second pass.
+  // A number of the decimal syntax, ended by a separator, is also kept as
+  // the decimal scanned while the value was cut out, so a real item needs no
+  // second pass over its text.
   bool plain_number = false;
-  bool number_negative = false;
-  std::int32_t number_exponent = 0;
-  std::uint64_t number_digits = 0;
+  ParsedDecimal number;
   char token_buffer[kListTokenBufferSize];  // quoted values (doubled quotes undone)
 };
 
@@ -71,21 +74,21 @@ inline void list_scan_begin(ListScanState& s, const char* record, std::int32_t l
                             std::uint32_t flag_word, bool padded = false) {
   s.record = record;
   s.padded = padded;
+  s.short_path = padded;
   s.record_length = record != nullptr && length > 0 ? length : 0;
   s.pos = 0;
-  s.records_left = 1;
-  s.token = nullptr;
-  s.token_length = 0;
   s.repeat = 0;
   s.status = 0;
   s.undelimited_allowed = (flag_word & kFlagUndelimited) != 0;
   s.marks = ListMarks{};
-  s.marks.first_value = true;
 }
 
 // Item types: character (length = declared length), integers and logicals of
 // 1, 2, 4 and 8 bytes, reals of 4 and 8 bytes. Any other type is
 // msg::kFormatMismatch.
 msg::Id list_read_item(ListScanState& s, const Item& item);
+// list_read_item for a 4-byte real item at dest (a field value), without an
+// item to decode.
+msg::Id list_read_real4(ListScanState& s, float* dest);
 
 }  // namespace recio

@@ -1,7 +1,8 @@
 // Numeric text conversion: the common value converter
 // for__cvt_value and the list-directed reader's real-to-integer truncation.
 // The text routines themselves live in numeric_integer.cpp and
-// numeric_real.cpp.
+// numeric_real.cpp (text to real in stages: numeric_scan.h, numeric_fast_path.h,
+// numeric_exact_path.h).
 #include "recio/numeric.h"
 
 #include <cstdint>
@@ -113,7 +114,9 @@ msg::Id convert_character(const CvtRequest& req, const char* text, std::int32_t 
 }  // namespace
 
 msg::Id cvt_status_message(int status) {
-  return (status == 0 || status == 10 || status == 12) ? msg::Id{0} : msg::kInputConversion;
+  return (status == kCvtOk || status == kCvtSuccess10 || status == kCvtSuccess12)
+             ? msg::Id{0}
+             : msg::kInputConversion;
 }
 
 msg::Id for__cvt_value(const CvtRequest& req, const char* text, std::int32_t len,

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 
 #include "rt/messages.h"
 
@@ -22,6 +21,10 @@ enum CvtStatus : int {
   kCvtBadRadix = 5,
   kCvtNegLength = 6,  // negative length (or negative width/digits for output)
   kCvtRange = 8,      // value out of range
+  // Two more success codes of this family of conversions: for__cvt_value lets
+  // them pass like 0. No routine here returns them.
+  kCvtSuccess10 = 10,
+  kCvtSuccess12 = 12,
 };
 
 // Option bits of the text-to-number routines.
@@ -43,8 +46,9 @@ inline constexpr std::uint32_t kIntegerOptionsAllowed = kOptIgnoreTabs | kOptIgn
 // The options the real conversions always join to the caller's. The real
 // routines implement exactly the rules this word selects (after the leading
 // white space and sign, a blank is the digit 0, in the exponent too; exponent
-// letters E D Q in either case; an exponent introduced by a bare sign; ...),
-// whatever the caller passes: the options argument is otherwise ignored.
+// letters E D Q in either case; an exponent introduced by a bare sign; ...)
+// and no other bit changes them, so the real routines take an options word
+// only to keep their calling convention and do not read it.
 inline constexpr std::uint32_t kRealCoreOptions = 0x0400A0E0;
 
 // Range status reported by cvtas_a_to_s / cvtas_a_to_t.
@@ -99,50 +103,6 @@ int cvt_text_to_ieee_t(const char* text, std::int32_t len, int scale, int d, std
 // negative length status 6 with 0 stored. Options are accepted and ignored.
 int cvt_text_to_boolean(const char* text, std::int32_t len, std::uint32_t options,
                         std::int32_t* dest);
-
-// The single nearest to m x 10^q (ties to even) when a short path can decide
-// it; false when another method must. m == 0 gives +0.0: a number without a
-// significant digit is never -0.0.
-//  - m <= 2^24, |q| <= 10: both operands are exact floats, so one float
-//    operation rounds correctly;
-//  - m <= 2^53, |q| <= 22: m times the double nearest to 10^q. Both roundings
-//    together leave the product within 2 units of its last place of the exact
-//    value, so when the product lies at least 4 units away from every
-//    midpoint between two floats, the exact value lies on the same side of
-//    each, and rounding the product to float is correct. (In the normal float
-//    range a midpoint has the low 29 significand bits 1000...0.) Closer cases
-//    and values outside the normal float range go to the full conversion.
-inline bool exact_single_from_decimal(std::uint64_t m, int q, bool negative, float* out) {
-  static constexpr float kPow10f[11] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
-                                        1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
-  // 10^-22 .. 10^22, each the nearest double (exact from 10^0 on).
-  static constexpr double kPow10[45] = {
-      1e-22, 1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11,
-      1e-10, 1e-9,  1e-8,  1e-7,  1e-6,  1e-5,  1e-4,  1e-3,  1e-2,  1e-1,  1e0,   1e1,
-      1e2,   1e3,   1e4,   1e5,   1e6,   1e7,   1e8,   1e9,   1e10,  1e11,  1e12,  1e13,
-      1e14,  1e15,  1e16,  1e17,  1e18,  1e19,  1e20,  1e21,  1e22};
-  if (m == 0) {
-    *out = 0.0f;
-    return true;
-  }
-  float v;
-  if (m <= (std::uint64_t{1} << 24) && q >= -10 && q <= 10) {
-    const float f = static_cast<float>(m);
-    v = q < 0 ? f / kPow10f[-q] : f * kPow10f[q];
-  } else if (m <= (std::uint64_t{1} << 53) && q >= -22 && q <= 22) {
-    // A multiplication: a division here would be the slowest step of a line.
-    const double r = static_cast<double>(m) * kPow10[q + 22];
-    std::uint64_t bits;
-    std::memcpy(&bits, &r, sizeof bits);
-    const auto low = static_cast<std::uint32_t>(bits & 0x1FFFFFFFu);
-    if (low - (0x10000000u - 3u) <= 6u || r < 0x1p-126 || r > 0x1.fffffep127) return false;
-    v = static_cast<float>(r);
-  } else {
-    return false;
-  }
-  *out = negative ? -v : v;
-  return true;
-}
 
 // Writes exactly w characters into out (no terminator). w = 0: nothing, 0;
 // w < 0 or m < 0: status 6; options > 16: status 4 (options 0..16 have no
