@@ -116,10 +116,9 @@ EventDisposition event_disposition(int event) {
 
 bool start_console_events(ConsoleEventHandler handler) {
   if (event_handler != nullptr) return true;
-  if (::pipe2(wake_pipe, O_CLOEXEC) != 0) {
-    wake_pipe[0] = wake_pipe[1] = -1;
-    return false;
-  }
+  // Without descriptors for the pipe the events still work: an input wait
+  // is then the read itself, where the units may be taken all the same.
+  if (::pipe2(wake_pipe, O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
   ::sigemptyset(&event_set);
   for (const int sig : kEventSignals) {
     struct sigaction sa;

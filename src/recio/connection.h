@@ -27,4 +27,10 @@ msg::Id for__close_default(UnitBlock* u, bool free_block);
 // inconsistent.
 msg::Id for__close_without_release(UnitBlock* u);
 
+// Ends the replacement a unit writes (nothing when it writes in place), its
+// handle closed already: with `commit` the replacement takes the file's name,
+// otherwise it is removed and the file stays as it was. A failed rename
+// removes it too; msg::kCloseError when either step fails.
+msg::Id for__end_replacement(UnitBlock* u, bool commit);
+
 }  // namespace recio

@@ -76,6 +76,7 @@ msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end, std::size_t ma
 }  // namespace
 
 long for__read_input(int handle, char* buffer, std::size_t count, int* error) {
+  rt::BlockingCall blocking;
   if (read_input_seam != nullptr) return read_input_seam(handle, buffer, count, error);
   return plat::read_bytes(handle, buffer, count, error);
 }
@@ -88,6 +89,7 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
   if (u->lf_entry != nullptr && u->lf_entry->lf_owed) {
     static constexpr char kLf = '\n';
     int err = 0;
+    rt::BlockingCall blocking;
     plat::write_bytes(plat::std_handle(plat::StdStream::kOutput), &kLf, 1, &err);
     u->lf_entry->lf_owed = false;
   }

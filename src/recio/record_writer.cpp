@@ -16,6 +16,7 @@
 #include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "rt/diagnostics.h"
+#include "rt/handover.h"
 
 namespace recio {
 namespace {
@@ -261,6 +262,8 @@ msg::Id finish_direct(UnitBlock* u) {
 
 int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
   int err = 0;
+  // A pipe nobody reads or a FIFO may hold the write without limit.
+  rt::BlockingCall blocking;
   if (!plat::write_bytes(u->handle, bytes, count, &err)) {
     u->os_error = err;
     return -1;

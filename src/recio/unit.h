@@ -143,6 +143,14 @@ struct UnitBlock {
   std::int64_t record_count = 0;
   bool closed_by_termination = false;
 
+  // Output that replaces a regular file whole: written under replace_temp,
+  // which takes the name replace_target when the program closes the unit;
+  // any other end removes it and leaves the old file as it was.
+  bool replacing = false;
+  bool replace_existing = false;  // the file existed at OPEN
+  FileName replace_temp;
+  FileName replace_target;
+
   // Record buffer. Positions are offsets into buffer, so growth may move it.
   rt::VmBuffer buffer;
   std::size_t rec_start = 0;

@@ -3,7 +3,8 @@
 //
 //   mapconv_inject REPORT [KIND CALLS ERROR]... -- ARGS...
 //
-// KIND is alloc, open, read, write, seek, seteof or close; CALLS the calls to
+// KIND is alloc, open, read, write, seek, seteof, close, rename (the
+// replacement taking the output's name) or remove (a file removed); CALLS the calls to
 // fail, counted from 1: "N", "N-M" or "N+" (N and every later one); ERROR the
 // errno the operation reports (ignored for alloc). At exit the number of
 // calls of each kind goes to REPORT, one "KIND COUNT" line each, so that a
@@ -29,6 +30,7 @@ constexpr Kind kKinds[] = {
     {"open", plat::Operation::kOpen},           {"read", plat::Operation::kRead},
     {"write", plat::Operation::kWrite},         {"seek", plat::Operation::kSeek},
     {"seteof", plat::Operation::kSetEndOfFile}, {"close", plat::Operation::kClose},
+    {"rename", plat::Operation::kRename},       {"remove", plat::Operation::kRemove},
 };
 
 const char* report_path = nullptr;

@@ -327,19 +327,25 @@ TEST(Open, DeviceNames) {
   };
   const Case cases[] = {
       {"NUL", 0, recio::kDeviceNull, false},
-      {"nul.dat", 0, recio::kDeviceNull, false},
       {"Nul", 0, recio::kDeviceNull, false},
       {"CON", 0, recio::kDeviceConsoleOut, true},
-      {"con.txt", 0, recio::kDeviceConsoleOut, true},
-      {"CONOUT$.bin", 0, recio::kDeviceFile, false},
-      {"user.dat", 0, recio::kDeviceFile, false},
       {"PRN", 42, 0, false},
       {"LPT1", 42, 0, false},
       {"lpt4", 42, 0, false},
       {"COM1", 42, 0, false},
-      {"com3.x", 42, 0, false},
       {"AUX", 42, 0, false},
       {"LINE", 42, 0, false},
+      // Only the whole name is a device here: with an extension, a file.
+      {"nul.dat", 0, recio::kDeviceFile, false},
+      {"nul.unf", 0, recio::kDeviceFile, false},
+      {"con.txt", 0, recio::kDeviceFile, false},
+      {"CONOUT$.bin", 0, recio::kDeviceFile, false},
+      {"user.dat", 0, recio::kDeviceFile, false},
+      {"com2.dat", 0, recio::kDeviceFile, false},
+      {"com3.x", 0, recio::kDeviceFile, false},
+      {"aux.unf", 0, recio::kDeviceFile, false},
+      {"LPT1.out", 0, recio::kDeviceFile, false},
+      {"prn.", 0, recio::kDeviceFile, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -393,12 +399,10 @@ TEST(Open, DeviceNamesInPaths) {
     std::string_view device;
   };
   const Case cases[] = {
-      {"nul.d/out", recio::kDeviceFile, ""},
-      {"con.d/out", recio::kDeviceFile, ""},
-      {"/tmp/con.d/out.unf", recio::kDeviceFile, ""},
-      {"maps/nul", recio::kDeviceNull, "nul"},
-      {"a.b/CON.txt", recio::kDeviceConsoleOut, "CON"},
-      {"x/CONOUT$.bin", recio::kDeviceFile, ""},
+      {"nul.d/out", recio::kDeviceFile, ""},          {"con.d/out", recio::kDeviceFile, ""},
+      {"/tmp/con.d/out.unf", recio::kDeviceFile, ""}, {"maps/nul", recio::kDeviceNull, "nul"},
+      {"a.b/CON", recio::kDeviceConsoleOut, "CON"},   {"x/CONOUT$.bin", recio::kDeviceFile, ""},
+      {"x/Err", recio::kDeviceError, "Err"},          {"x/user", recio::kDeviceUser, "user"},
   };
   for (const Case& c : cases) {
     std::string_view device;
@@ -726,6 +730,8 @@ TEST(Open, PlatformFailuresAtOpen) {
     plat::Operation op;  // the operation made to fail, with errno `error`
     int error;
     int expected;
+    // Unformatted output replaces a file whole and never cuts the old one.
+    std::string_view form = "unformatted";
   };
   constexpr plat::Operation kNone = plat::Operation::kClose;  // error 0: nothing fails
   const Case cases[] = {
@@ -733,12 +739,13 @@ TEST(Open, PlatformFailuresAtOpen) {
       {"NotAFileOrDevice", socket_path, "unknown", kNone, 0, 42},
       {"OtherOpenError", "old.dat", "unknown", plat::Operation::kOpen, EIO, 30},
       {"TooManyOpenFiles", "old.dat", "unknown", plat::Operation::kOpen, EMFILE, 30},
-      {"ReplaceCannotCut", "old.dat", "replace", plat::Operation::kSetEndOfFile, EIO, 30},
+      {"ReplaceCannotCut", "old.dat", "replace", plat::Operation::kSetEndOfFile, EIO, 30,
+       "formatted"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.error != 0) plat::inject_failure(c.op, 1, 1, c.error);
-    const int r = open_file(37, c.file, c.status);
+    const int r = open_file(37, c.file, c.status, c.form);
     plat::inject_failure(c.op, 0, 0, 0);
     EXPECT_EQ(r, c.expected);
     const UnitBlock* u = recio::for__find_lub(37);
