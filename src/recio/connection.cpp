@@ -20,6 +20,9 @@
 namespace recio {
 namespace {
 
+// See for__console_diverted.
+bool console_diverted = false;
+
 // The connection decided from the keywords and their defaults.
 struct Connection {
   AccessCode access;
@@ -155,9 +158,9 @@ struct OpenedFile {
 void open_console_default(const UnitBlock* u, const FileName& name, OpenedFile* f) {
   f->standard = true;
   f->device = u->unit == 5 ? kDeviceConsoleIn : kDeviceConsoleOut;
-  f->handle = plat::std_handle(u->unit == 5   ? plat::StdStream::kInput
-                               : u->unit == 6 ? plat::StdStream::kOutput
-                                              : plat::StdStream::kError);
+  f->handle = plat::std_handle(u->unit == 5                        ? plat::StdStream::kInput
+                               : u->unit == 6 && !console_diverted ? plat::StdStream::kOutput
+                                                                   : plat::StdStream::kError);
   f->stored_name = name;
 }
 
@@ -381,6 +384,24 @@ msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& r
   return 0;
 }
 
+// Unformatted records on standard output: the console output units move
+// to standard error, those connected already included, so that no console
+// record lands among the records.
+void divert_console_if_shared(const UnitBlock* u, NameSource source, const OpenedFile& f) {
+  if (source == NameSource::kConsole || u->form == kFormFormatted || f.device == kDeviceNull)
+    return;
+  const plat::Handle out = plat::std_handle(plat::StdStream::kOutput);
+  const bool shared = f.standard ? f.handle == out : plat::same_file(u->file_name.c_str(), out);
+  if (!shared) return;
+  console_diverted = true;
+  LubCursor cursor;
+  while (UnitBlock* other = for__get_next_lub(&cursor)) {
+    if (other != u && other->connected && other->standard_handle && other->handle == out &&
+        other->form == kFormFormatted)
+      other->handle = plat::std_handle(plat::StdStream::kError);
+  }
+}
+
 // Performs the connection of an unconnected unit.
 msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   Connection c{};
@@ -419,6 +440,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   if (c.form == kFormFormatted && (f.device == kDeviceConsoleIn || f.device == kDeviceConsoleOut)) {
     u->lf_entry = for__add_to_lf_table(u->file_name, type == plat::FileType::kCharacter);
   }
+  divert_console_if_shared(u, source, f);
   u->connected = true;
   u->record_count = 0;
   rt::for__declare_exit_handler(for__close_all_units);
@@ -452,6 +474,14 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
 }
 
 }  // namespace
+
+bool for__console_diverted() {
+  return console_diverted;
+}
+
+void for__end_console_diversion() {
+  console_diverted = false;
+}
 
 msg::Id for__open_default(UnitBlock* u, std::uint8_t access, std::uint8_t status,
                           std::uint8_t form) {

@@ -45,6 +45,7 @@ void for__close_all_units(bool after_exception) {
     }
     if (!after_exception) for__deallocate_lub(unit);
   }
+  for__end_console_diversion();
 }
 
 }  // namespace recio

@@ -33,6 +33,9 @@ struct ProgramRun {
   // When set, standard input is this descriptor instead (`input` unused): the
   // child shares its file position with the caller.
   int input_fd = -1;
+  // When set, standard output is this descriptor (ProgramResult::out stays
+  // empty): a file, or a pipe the test holds.
+  int output_fd = -1;
   std::string cwd;  // empty: the test's own working directory
   // The whole environment of the child (NAME=VALUE). A fixed, small one keeps
   // the run-time's environment switches of the test's caller out of the run.
@@ -160,7 +163,8 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   if (pid < 0) detail::fail("fork");
   if (pid == 0) {
     if (::dup2(run.input_fd >= 0 ? run.input_fd : in.read_end.get(), 0) < 0 ||
-        ::dup2(out.write_end.get(), 1) < 0 || ::dup2(err.write_end.get(), 2) < 0)
+        ::dup2(run.output_fd >= 0 ? run.output_fd : out.write_end.get(), 1) < 0 ||
+        ::dup2(err.write_end.get(), 2) < 0)
       ::_exit(126);
     for (const int fd : run.closed) ::close(fd);
     if (!run.cwd.empty() && ::chdir(run.cwd.c_str()) != 0) ::_exit(126);

@@ -389,6 +389,10 @@ TEST(Open, DeviceNames) {
   }
   // Nothing but the ordinary files ever appeared in the working directory.
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  // Records went to standard output by the name CON: the console moved to
+  // standard error for the rest of the run, which ends here.
+  EXPECT_TRUE(recio::for__console_diverted());
+  recio::for__end_console_diversion();
 }
 
 // Only the last component of a path names a device.
