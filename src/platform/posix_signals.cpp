@@ -62,6 +62,7 @@ namespace {
 constexpr int kEventSignals[] = {SIGINT, SIGQUIT, SIGHUP};  // indexed by event
 
 ConsoleEventHandler event_handler = nullptr;
+constexpr std::size_t kEventThreadStack = 512 * 1024;
 sigset_t event_set;
 
 // The input waits watch this pipe besides their handle; one byte written to
@@ -135,6 +136,9 @@ bool start_console_events(ConsoleEventHandler handler) {
   pthread_attr_t attr;
   ::pthread_attr_init(&attr);
   ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  // The handler needs little stack (its buffers are the run-time's own); the
+  // default of several MiB would count against an address-space limit.
+  ::pthread_attr_setstacksize(&attr, kEventThreadStack);
   pthread_t thread;
   const int rc = ::pthread_create(&thread, &attr, event_thread, nullptr);
   ::pthread_attr_destroy(&attr);

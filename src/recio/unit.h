@@ -157,8 +157,11 @@ struct UnitBlock {
   std::size_t cur = 0;
   std::size_t area_end = 0;
 
-  // Reading: the current record and the bytes read beyond it.
+  // Reading: the current record and the bytes read beyond it. A record
+  // longer than its statement can use is kept only up to what it can use:
+  // rec_beyond counts the bytes of it that were not kept.
   std::size_t rec_end = 0;
+  std::size_t rec_beyond = 0;
   std::size_t ahead_begin = 0;
   std::size_t ahead_end = 0;
 

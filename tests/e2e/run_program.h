@@ -62,6 +62,7 @@ struct ProgramResult {
   std::string out;
   std::string err;
   std::string err_bytes;  // standard error exactly as received (see under_wine.h)
+  long max_rss_kib = 0;   // the child's peak resident memory
 };
 
 namespace detail {
@@ -246,9 +247,11 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   in.write_end.reset();
 
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) detail::fail("waitpid");
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) detail::fail("wait4");
   }
+  result.max_rss_kib = usage.ru_maxrss;
   if (alongside.joinable()) alongside.join();
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
