@@ -99,8 +99,10 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record, std::size_t keep) {
   if (u->lf_entry != nullptr && u->lf_entry->lf_owed) {
     static constexpr char kLf = '\n';
     int err = 0;
-    rt::BlockingCall blocking;
-    plat::write_bytes(plat::std_handle(plat::StdStream::kOutput), &kLf, 1, &err);
+    {
+      rt::BlockingCall blocking;
+      plat::write_bytes(plat::std_handle(plat::StdStream::kOutput), &kLf, 1, &err);
+    }
     u->lf_entry->lf_owed = false;
   }
   // The record may already wait in the read-ahead.

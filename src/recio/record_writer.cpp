@@ -262,9 +262,14 @@ msg::Id finish_direct(UnitBlock* u) {
 
 int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
   int err = 0;
-  // A pipe nobody reads or a FIFO may hold the write without limit.
-  rt::BlockingCall blocking;
-  if (!plat::write_bytes(u->handle, bytes, count, &err)) {
+  bool written;
+  {
+    // A pipe nobody reads or a FIFO may hold the write without limit; the
+    // unit is touched again only after the call.
+    rt::BlockingCall blocking;
+    written = plat::write_bytes(u->handle, bytes, count, &err);
+  }
+  if (!written) {
     u->os_error = err;
     return -1;
   }

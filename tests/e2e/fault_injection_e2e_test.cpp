@@ -78,6 +78,9 @@ const Fault kFaults[] = {
     {"close", Fault::kOne, EIO, 28, true, false, false},
     {"rename", Fault::kOne, EIO, 28, true, false, false},
     {"rename", Fault::kOne, EXDEV, 28, true, false, false},
+    // A successful run removes nothing; a failed one its replacement (see
+    // ReplacementThatCannotBeRemoved).
+    {"remove", Fault::kOne, EIO, 28, false, false, false},
 };
 
 // With the names asked for on the console: its reads and the prompts.

@@ -185,6 +185,8 @@ TEST_F(OutputSafety, DiskFullKeepsTheEarlierOutput) {
 // Eight conversions of three maps to one path at once: the file is always
 // exactly one of the three outputs, never planes of two.
 TEST_F(OutputSafety, ParallelRunsToOnePathLeaveOneWholeOutput) {
+  SKIP_UNDER_WINE(
+      "Windows share modes refuse a run the file another one holds open; and 24 starts of Wine");
   std::vector<std::string> outputs;
   for (int m = 0; m < 3; ++m) {
     const std::string name = "map" + std::to_string(m) + ".map";
