@@ -326,6 +326,28 @@ TEST_F(OutputSafety, ConsoleEventsEndBlockedCalls) {
   }
 }
 
+// With descriptors for little more than the standard streams the console
+// events still work, and a conversion still converts.
+TEST_F(OutputSafety, ConsoleEventsWithFewDescriptors) {
+  SKIP_UNDER_WINE("no descriptor limit for a Windows process");
+  write_file(dir.file("in.map"), generated_map(3, 2, 2, 8));
+  const std::string converted = reference("in.map");
+  ProgramRun r = in_dir({});
+  r.open_files_limit = 4;
+  r.signal = SIGINT;
+  r.signal_after = kInputPrompt;
+  const ProgramResult interrupted = run_mapconv(r);
+  EXPECT_EQ(interrupted.exit_status, 0);
+  EXPECT_EQ(interrupted.out, kInputPrompt);
+  EXPECT_EQ(interrupted.err, kControlC);
+  write_file(dir.file("out.unf"), "old");
+  ProgramRun c = in_dir({"in.map", "out.unf"});
+  c.open_files_limit = 4;
+  const ProgramResult done = run_mapconv(c);
+  EXPECT_EQ(done.out, kDone);
+  EXPECT_EQ(read_file(dir.file("out.unf")), converted);
+}
+
 // The map on standard output by any name: standard output carries its bytes
 // alone, the result line goes to standard error.
 TEST_F(OutputSafety, MapOnStandardOutputMovesTheConsoleToStandardError) {

@@ -53,6 +53,8 @@ struct ProgramRun {
   std::vector<int> closed;  // standard descriptors the child starts without
   // Bytes of address space the child may use (0: no limit), like `ulimit -v`.
   rlim_t address_space_limit = 0;
+  // Descriptors the child may have open (0: no limit), like `ulimit -n`.
+  rlim_t open_files_limit = 0;
 };
 
 struct ProgramResult {
@@ -174,6 +176,10 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
       ::personality(ADDR_NO_RANDOMIZE);
       const rlimit limit{run.address_space_limit, run.address_space_limit};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
+    }
+    if (run.open_files_limit != 0) {
+      const rlimit limit{run.open_files_limit, run.open_files_limit};
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }
     sigset_t none;
     sigemptyset(&none);
