@@ -416,11 +416,12 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   const std::int64_t action = rq.get(kKeyAction);
   OpenedFile f;
   f.read_only = rq.given[kKeyReadonly] || action == kActionRead;
-  // Unformatted and binary units are only ever written; sequentially, from
-  // the start of the file, they replace it.
+  // An unformatted or binary unit that writes sequentially from the start
+  // of a new or unknown file replaces it. STATUS='OLD' names a file the unit
+  // may read first: it stays in place, and so does a unit for reading.
   f.may_replace = (c.form == kFormUnformatted || c.form == kFormBinary) &&
                   c.access == kAccessSequential && c.status != kStatusScratch &&
-                  rq.get(kKeyPosition) != kPositionAppend;
+                  c.status != kStatusOld && rq.get(kKeyPosition) != kPositionAppend;
   if (msg::Id id = open_target(u, c, action, name, source, &f)) return id;
 
   store_connection(u, c, rq, f);

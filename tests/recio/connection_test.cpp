@@ -866,3 +866,56 @@ TEST(Close, FailuresAreReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// Which connections write a replacement that takes the file's name at
+// CLOSE: unformatted sequential output from the start of a new, unknown or
+// replaced regular file. Everything else is written in place.
+TEST(Open, WhichConnectionsReplaceTheirFile) {
+  SKIP_ON_WINDOWS("POSIX device and path names");
+  ScratchDir dir;
+  WorkingDir cwd(dir.path());
+  struct Case {
+    const char* name;
+    std::initializer_list<Keyword> keywords;
+    bool replacing;
+  };
+  const Case cases[] = {
+      {"Unknown", {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "unformatted"}}, true},
+      {"Replace",
+       {{recio::kKeyFile, "x.unf"},
+        {recio::kKeyForm, "unformatted"},
+        {recio::kKeyStatus, "replace"}},
+       true},
+      {"Old",
+       {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "unformatted"}, {recio::kKeyStatus, "old"}},
+       false},
+      {"Formatted", {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "formatted"}}, false},
+      {"ForReading",
+       {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "unformatted"}, {recio::kKeyAction, "read"}},
+       false},
+      {"Appended",
+       {{recio::kKeyFile, "x.unf"},
+        {recio::kKeyForm, "unformatted"},
+        {recio::kKeyPosition, "append"}},
+       false},
+      {"Scratch", {{recio::kKeyForm, "unformatted"}, {recio::kKeyStatus, "scratch"}}, false},
+      {"NullDevice", {{recio::kKeyFile, "NUL"}, {recio::kKeyForm, "unformatted"}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(dir.file("x.unf"), "old");
+    ASSERT_EQ(open_unit(45, kCheck, c.keywords), 0);
+    EXPECT_EQ(recio::for__find_lub(45)->replacing, c.replacing);
+    EXPECT_EQ(close_unit(45), 0);
+    // Nothing written: the old file stays, in place or not, unless
+    // STATUS='REPLACE' emptied it, as it does in place.
+    EXPECT_EQ(read_file(dir.file("x.unf")), std::string(c.name) == "Replace" ? "" : "old");
+  }
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1u);
+}
+
+}  // namespace
