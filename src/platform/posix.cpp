@@ -364,8 +364,12 @@ OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap
   }
   // A link is followed to the file it points to, which is what gets
   // replaced; a link that points nowhere is written in place.
-  if (exists && (::stat(name, &st) != 0 || !S_ISREG(st.st_mode))) {
-    r.error = exists ? EINVAL : errno;
+  if (exists && ::stat(name, &st) != 0) {
+    r.error = errno;
+    return r;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    r.error = EINVAL;
     return r;
   }
   char resolved[PATH_MAX];
@@ -406,11 +410,11 @@ OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap
   }
   if (exists) {
     // The owner first: changing it may clear the set-user-ID bits, which the
-    // mode then restores. Either may be refused to an ordinary user.
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
-    }
-    if (::fchmod(fd, st.st_mode & 07777) != 0) {
-    }
+    // mode then restores. Either may be refused to an ordinary user, who
+    // then gets the replacement as a new file of theirs.
+    const bool owned = ::fchown(fd, st.st_uid, st.st_gid) == 0;
+    const bool moded = ::fchmod(fd, st.st_mode & 07777) == 0;
+    static_cast<void>(owned && moded);
   }
   r.handle = fd;
   r.kind = OpenError::kNone;
