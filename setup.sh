@@ -1,17 +1,18 @@
 #!/bin/sh
-# Installs what building and testing mapconv needs on Debian 12, and only
-# what is missing. Safe to run again. As root it uses apt-get directly,
+# Installs, from Debian 12's packages and only where missing, what building
+# mapconv, reading its manual pages and running its tests need; it builds and
+# runs nothing itself. Safe to run again. As root it uses apt-get directly,
 # otherwise sudo; without either it lists the packages and fails.
-#   ./setup.sh        build and run every test
-#   ./setup.sh --ci   also what the reader tests of docs/format.md run on
+#   ./setup.sh        installs what the README's commands need
+#   ./setup.sh --ci   also what CI adds: the reader tests of docs/format.md, lintian
 set -eu
 
-packages="cmake g++ make libgtest-dev dpkg-dev file groff-base"
+packages="cmake g++ make libgtest-dev dpkg-dev file groff-base man-db"
 for arg in "$@"; do
   case $arg in
-    --ci) packages="$packages gfortran python3 python3-numpy python3-scipy" ;;
+    --ci) packages="$packages gfortran python3 python3-numpy python3-scipy lintian" ;;
     -h | --help)
-      sed -n '2,7s/^# \{0,1\}//p' "$0"
+      sed -n '2,8s/^# \{0,1\}//p' "$0"
       exit 0
       ;;
     *)

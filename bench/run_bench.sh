@@ -20,6 +20,11 @@
 # each converter and mapconv's top functions (inclusive and self, per line). The counts
 # are deterministic, unlike wall times on a shared machine.
 #
+# mapdump (build/mapdump) is timed paired with mapconv, in the same rounds: it turns
+# mapconv's output of the benchmark map back into text (-o), which must convert to the
+# same bytes again; reported are its median times, its peak memory and its ratio to
+# mapconv's conversion of the same map (the aim: at most 1.5).
+#
 # Zeros: the baselines read a zero written without a significant digit ("-0.0") as
 # +0.0, as mapconv does; std::from_chars alone would keep the sign. The checks include a
 # map of such zeros, so all outputs are compared byte for byte.
@@ -73,6 +78,7 @@ esac
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 mapconv=${MAPCONV:-build/mapconv}
+mapdump=${MAPDUMP:-build/mapdump}
 tools=${BENCH_TOOLS:-build-bench/bench}
 out=bench/out
 nx=100 ny=100 nz=100
@@ -90,10 +96,10 @@ fi
 names=(mapconv stream fast getline)
 declare -A prog=([mapconv]=$mapconv [stream]=$tools/baseline_stream
   [fast]=$tools/baseline_fast [getline]=$tools/baseline_getline)
-for exe in "$tools/gen_map" "${prog[@]}"; do
+for exe in "$tools/gen_map" "$mapdump" "${prog[@]}"; do
   [[ -x $exe ]] || die "$exe is missing after the build step"
 done
-label() { if [[ $1 == mapconv ]]; then echo mapconv; else echo "baseline_$1"; fi; }
+label() { if [[ $1 == mapconv || $1 == mapdump ]]; then echo "$1"; else echo "baseline_$1"; fi; }
 mkdir -p "$out"
 
 # Runs converter $1 on $2 -> $3 and insists on its success text: a converter that fails
@@ -237,7 +243,12 @@ note "generating $map"
 "$tools/gen_map" $nx $ny $nz >"$map"
 note "converting it once with each converter and comparing the outputs"
 same_as_mapconv "$map" $nx $ny
-note "all outputs are identical ($(stat -c %s "$out/$(basename "${map%.*}").mapconv.unf") bytes)"
+binary=$out/$(basename "${map%.*}").mapconv.unf
+note "all outputs are identical ($(stat -c %s "$binary") bytes)"
+note "checking that mapconv converts mapdump's text of it to the same bytes"
+"$mapdump" -o "$out/dumped.txt" "$binary" || die "mapdump failed on $binary"
+run_converter mapconv "$out/dumped.txt" "$out/dumped.unf"
+cmp "$binary" "$out/dumped.unf" || die "mapdump's text does not convert back to $binary"
 
 # --- Timing -------------------------------------------------------------------------
 if [[ $timer == time && ! -x /usr/bin/time ]]; then
@@ -262,6 +273,7 @@ mkdir -p "$scratch"
 time_once() {
   local name=$1 TIMEFORMAT='%3R %3U %3S' wall user sys rss=-
   local cmd=("${prog[$name]}" "$map" "$scratch/$name.unf")
+  [[ $name == mapdump ]] && cmd=("$mapdump" -o "$scratch/mapdump.txt" "$binary")
   [[ $timer == time ]] && cmd=(/usr/bin/time -o "$scratch/rss" -f %M "${cmd[@]}")
   { time "${cmd[@]}" >/dev/null 2>&1; } 2>"$scratch/t" || die "$name failed during timing"
   [[ $timer == time ]] && rss=$(<"$scratch/rss")
@@ -274,9 +286,11 @@ load=$(cut -d' ' -f1-3 /proc/loadavg 2>/dev/null || echo n/a)
 # One round runs every converter once, starting one further along each round, so that
 # no converter always follows the same one.
 note "timing $runs interleaved rounds with $([[ $timer == time ]] && echo /usr/bin/time || echo bash)"
+timed=("${names[@]}" mapdump)
+prog[mapdump]=$mapdump
 for ((r = 0; r < runs; r++)); do
-  for ((i = 0; i < ${#names[@]}; i++)); do
-    time_once "${names[(r + i) % ${#names[@]}]}"
+  for ((i = 0; i < ${#timed[@]}; i++)); do
+    time_once "${timed[(r + i) % ${#timed[@]}]}"
   done
 done
 
@@ -285,14 +299,14 @@ median_of() {
     END { printf "%.4f", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
 }
 declare -A median cpu peak
-for name in "${names[@]}"; do
+for name in "${timed[@]}"; do
   median[$name]=$(cut -d' ' -f1 "$scratch/$name" | median_of)
   cpu[$name]=$(cut -d' ' -f2 "$scratch/$name" | median_of)
   peak[$name]=$(awk '$3 != "-" && $3 > m { m = $3 } END { print m ? m : "-" }' "$scratch/$name")
 done
-# Median over the rounds of mapconv's wall time divided by the other's in that round.
+# Median over the rounds of $2's wall time (default mapconv) divided by $1's in that round.
 round_ratio() {
-  paste -d' ' "$scratch/mapconv" "$scratch/$1" | awk '{ print $1 / $4 }' | median_of |
+  paste -d' ' "$scratch/${2:-mapconv}" "$scratch/$1" | awk '{ print $1 / $4 }' | median_of |
     xargs printf '%.2f'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
@@ -302,7 +316,7 @@ printf '\n%d x %d x %d map (%d points, %s bytes), %d rounds, load average before
   $nx $ny $nz $((nx * ny * nz)) "$(stat -c %s "$map")" "$runs" \
   "$load"
 printf '%-18s %10s %10s %14s\n' converter 'wall (s)' 'cpu (s)' 'max RSS (MiB)'
-for name in "${names[@]}"; do
+for name in "${timed[@]}"; do
   mem=n/a
   [[ ${peak[$name]} == - ]] || mem=$(awk -v k="${peak[$name]}" 'BEGIN { printf "%.1f", k / 1024 }')
   printf '%-18s %10s %10s %14s\n' "$(label "$name")" "${median[$name]}" "${cpu[$name]}" "$mem"
@@ -315,3 +329,6 @@ for name in stream fast getline; do
     "$(ratio "${median[mapconv]}" "${median[$name]}")" "$(round_ratio "$name")" \
     "$(ratio "${cpu[mapconv]}" "${cpu[$name]}")"
 done
+printf '%-28s %6s %6s %6s   (aim: at most 1.50)\n' "mapdump / mapconv" \
+  "$(ratio "${median[mapdump]}" "${median[mapconv]}")" "$(round_ratio mapconv mapdump)" \
+  "$(ratio "${cpu[mapdump]}" "${cpu[mapconv]}")"

@@ -4,11 +4,14 @@
 // a severe condition into an exception the target catches.
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "recio/unit.h"
 #include "recio/unit_table.h"
@@ -63,6 +66,21 @@ inline void quiet_run_time() {
                            "FORT_CONVERT20", "FORT_CONVERT21"})
     ::unsetenv(name);
   rt::for__set_end_process_seam(throw_process_end);
+}
+
+// An empty scratch file for a target's unit to be connected to (its reads
+// come through the read seam), removed at exit. Made once per process.
+inline const char* empty_scratch_file() {
+  static char name[64];
+  if (name[0] != '\0') return name;
+  const char* dir = std::getenv("TMPDIR");
+  std::snprintf(name, sizeof name, "%s/mapconv-fuzz-XXXXXX",
+                dir != nullptr && std::strlen(dir) < 40 ? dir : "/tmp");
+  const int fd = ::mkstemp(name);
+  if (fd < 0) fail("no temporary file");
+  ::close(fd);
+  std::atexit([] { ::unlink(name); });
+  return name;
 }
 
 // No unit is connected or held: every statement gave its unit back and

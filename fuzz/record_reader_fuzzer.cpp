@@ -78,7 +78,7 @@ std::vector<Expected> split(std::string_view s) {
   return out;
 }
 
-char empty_file[64];
+const char* empty_file = nullptr;
 
 int open_file_unit() {
   constexpr std::uint8_t desc[] = {0x38,
@@ -124,13 +124,7 @@ int read_a(std::int32_t unit, std::uint32_t flags, char* text, std::int32_t leng
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::quiet_run_time();
-  const char* dir = std::getenv("TMPDIR");
-  std::snprintf(empty_file, sizeof empty_file, "%s/mapconv-fuzz-XXXXXX",
-                dir != nullptr && std::strlen(dir) < 40 ? dir : "/tmp");
-  const int fd = ::mkstemp(empty_file);
-  if (fd < 0) fuzz::fail("no temporary file");
-  ::close(fd);
-  std::atexit([] { ::unlink(empty_file); });
+  empty_file = fuzz::empty_scratch_file();
   recio::for__set_read_input_seam(scripted_read);
   return 0;
 }

@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all=(list_read numeric record_reader convert)
+all=(list_read numeric record_reader convert unformatted_reader)
 seconds=${1:-60}
 if (($# > 0)); then shift; fi
 targets=("$@")
@@ -33,7 +33,7 @@ for t in "${targets[@]}"; do
     convert) options+=(-max_len=4096 -dict=fuzz/list.dict) ;;
     list_read) options+=(-max_len=1024 -dict=fuzz/list.dict) ;;
     numeric) options+=(-max_len=1024 -dict=fuzz/numbers.dict) ;;
-    record_reader) options+=(-max_len=4096) ;;
+    record_reader | unformatted_reader) options+=(-max_len=4096) ;;
   esac
   mkdir -p "$scratch/corpus/$t" "$scratch/tmp"
   cp fuzz/corpus/"$t"/* "$scratch/corpus/$t/"

@@ -10,6 +10,8 @@
 #include <span>
 
 #include "app/descriptors.h"
+#include "app/map_header.h"
+#include "app/map_location.h"
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "rt/memory.h"
@@ -24,7 +26,7 @@ using recio::IoControlBlock;
 
 constexpr std::int32_t kInputUnit = 20;
 constexpr std::int32_t kOutputUnit = 21;
-constexpr std::int32_t kLineLength = 80;
+constexpr std::int32_t kLineLength = kMapColumns;
 
 constexpr std::uint32_t kNoBranch = recio::kFlagsNoBranch;
 constexpr std::uint32_t kErrBranch = recio::kFlagsErrBranch;
@@ -34,20 +36,10 @@ constexpr std::int64_t kBlankNull = 2;
 __extension__ typedef __int128 WideCount;
 
 // The map header, in static storage: zero bits until read.
-struct MapHeader {
-  char TITLE[80];
-  char DATE[18];
-  char AXA[8], AXB[8], AXC[8];
-  float ANGLE;
-  float XMIN, YMIN, ZMIN;
-  std::int32_t ISA, ISB, ISC;
-  std::int32_t IMA, IMB, IMC;
-  std::int32_t IDA, IDB, IDC;
-  float DX, DY, DZ;
-  std::int32_t NX, NY, NZ;
-};
 MapHeader header;
 char line[kLineLength];
+// The unit's record behind the line buffer: its length and 81st column.
+MapRecord input_record;
 
 // One item of a statement: its descriptor, its variable and, for a text, its
 // length (0 for a number, passed by address alone).
@@ -173,20 +165,44 @@ int read_line(char* into, std::int32_t length) {
   return recio::for_read_seq_fmt(&cb, kInputUnit, kErrBranch, kTextEnd, args, recio::kFormatA);
 }
 
-// Reads one header line; false when the line could not be read.
-bool read_header_line(const HeaderLine& h) {
+// One header line whose values are read list-directed, into the line
+// buffer. The read's result.
+int read_list_line(MapReading& r) {
+  r.parsing = false;
+  if (const int status = read_line(line, kLineLength)) return status;
+  r.parsing = true;
+  return 0;
+}
+
+ValueKind kind_of(const HeaderLine& h, std::size_t i) {
+  const Value& v = h.values[i];
+  if (v.text_length > 0) return ValueKind::kText;
+  // The first descriptor carries the record before the item.
+  return v.desc[i == 0 ? 2 : 0] == recio::kTypeInt4 ? ValueKind::kInteger : ValueKind::kReal;
+}
+
+// Reads one header line; the read's result (non-zero when the line could not
+// be read).
+int read_header_line(const HeaderLine& h, MapReading& r) {
   const Value& first = h.values[0];
-  if (h.whole_line) return read_line(static_cast<char*>(first.addr), first.text_length) == 0;
-  if (read_line(line, kLineLength) != 0) return false;
+  if (h.whole_line) return read_line(static_cast<char*>(first.addr), first.text_length);
+  static ValueKind kinds[3];
+  for (std::size_t i = 0; i < h.count; ++i) kinds[i] = kind_of(h, i);
+  r.kinds = kinds;
+  r.count = static_cast<int>(h.count);
+  if (const int status = read_list_line(r)) return status;
   IoControlBlock cb{};
-  IoArg args[4] = {IoArg::val(kLineLength), IoArg::address(line)};
+  // A value cut at column 80 is not taken: the values come from the columns
+  // before it.
+  IoArg args[4] = {IoArg::val(map_line_columns(line, input_record.column81())),
+                   IoArg::address(line)};
   const std::size_t n = 2 + value_args(first, args + 2);
   recio::for_read_int_lis(&cb, kNoBranch, first.desc, std::span<const IoArg>(args, n));
   for (std::size_t i = 1; i < h.count; ++i) {
     const std::size_t m = value_args(h.values[i], args);
     recio::for_read_int_lis_xmit(&cb, h.values[i].desc, std::span<const IoArg>(args, m));
   }
-  return true;
+  return 0;
 }
 
 // Status 7: the message asks for the capacity the field needs.
@@ -218,13 +234,29 @@ void report_capacity(WideCount needed, char* message, std::int32_t message_lengt
 }
 
 // The field lines, three values each, into the field in file order
-// (component, i, j, k); false when a line could not be read.
-bool read_field(float* field, std::int64_t points) {
+// (component, i, j, k); the failed read's result (*read: the grid lines read
+// before it), or 0.
+int read_field(float* field, std::int64_t points, MapReading& r, std::int64_t* read) {
+  static constexpr ValueKind kGridKinds[3] = {ValueKind::kReal, ValueKind::kReal, ValueKind::kReal};
+  r.kinds = kGridKinds;
+  r.count = 3;
+  r.names = {};
+  // A severe condition can only come from the values (the reads have their
+  // error branch), and the unit counts the lines: r needs nothing per line.
+  r.parsing = true;
+  r.grid = true;
   for (std::int64_t p = 0; p < points; ++p) {
-    if (read_line(line, kLineLength) != 0) return false;
+    if (const int status = read_line(line, kLineLength)) {
+      *read = p;
+      return status;
+    }
+    // A value cut at column 80 is not taken: only a longer line can have one.
+    const std::int32_t columns = input_record.length() <= kLineLength
+                                     ? kLineLength
+                                     : map_line_columns(line, input_record.column81());
     float* at = field + 3 * p;
     IoControlBlock cb{};
-    const IoArg record[] = {IoArg::val(kLineLength), IoArg::address(line)};
+    const IoArg record[] = {IoArg::val(columns), IoArg::address(line)};
     recio::for_read_int_lis(&cb, kNoBranch, kTextMore, record);
     for (int m = 0; m < 3; ++m) {
       const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
@@ -232,7 +264,23 @@ bool read_field(float* field, std::int64_t points) {
     }
     recio::for_read_int_lis_xmit(&cb, kEnd, {});
   }
-  return true;
+  return 0;
+}
+
+// Data after the last grid point (line `last`) means the counts may be
+// wrong. Looked for only in a disk file of the map's own, and the look never
+// fails the run: at most it warns.
+void look_past_field(const MapReading& r, std::int64_t last) {
+  if (!map_is_own_disk_file(kInputUnit)) return;
+  for (std::int64_t n = last + 1;; ++n) {
+    const int status = read_line(line, kLineLength);
+    const bool too_long = status == static_cast<int>(msg::number(msg::kRecordTooLong));
+    if (status != 0 && !too_long) return;
+    const char* const text = input_record.block->buffer.data() + input_record.block->rec_start;
+    const bool blank = !too_long && std::all_of(text, text + input_record.length(),
+                                                [](char c) { return c == ' ' || c == '\t'; });
+    if (!blank) return warn_data_after_field(r, n, last);
+  }
 }
 
 // One output record, one call per value.
@@ -272,13 +320,35 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
     set_message(message, message_length, text);
   };
 
-  if (open_map(kInputUnit, kErrBranch, kOpenInput, input_name, input_length, "old", "formatted") !=
-      0)
+  if (const int open = open_map(kInputUnit, kErrBranch, kOpenInput, input_name, input_length, "old",
+                                "formatted")) {
+    explain_open_failure(std::string_view(input_name, static_cast<std::size_t>(input_length)),
+                         open);
     return fail(1, "Cannot open the MAP file");
-  for (const HeaderLine& h : kHeaderLines)
-    if (!read_header_line(h)) return fail(h.status, h.message);
+  }
+  // While the map is read, a severe diagnostic says where.
+  map_reading_begin(kInputUnit, line);
+  input_record = map_record(kInputUnit);
+  struct EndReading {
+    ~EndReading() { map_reading_end(); }
+  } end_reading;
+  MapReading& r = map_reading();
+  bool warned_integer = false;
+  for (std::size_t n = 0; n < std::size(kHeaderLines); ++n) {
+    const HeaderLine& h = kHeaderLines[n];
+    r.line = static_cast<std::int64_t>(n) + 1;
+    r.names = std::string_view(h.message).substr(sizeof "Reading error: " - 1);
+    if (const int read = read_header_line(h, r)) {
+      explain_header_failure(r, read, r.line - 1);
+      return fail(h.status, h.message);
+    }
+    if (!h.whole_line && !warned_integer && r.kinds[0] == ValueKind::kInteger) {
+      warned_integer = warn_integer_written_as_real(r);  // once points at the header
+    }
+  }
 
   const std::int32_t nx = header.NX, ny = header.NY, nz = header.NZ;
+  warn_empty_counts(r, nx, ny, nz);
   // Counts of any sign and size: the product is exact in 128 bits.
   const WideCount needed = static_cast<WideCount>(3) * nx * ny * nz;
   if (needed > *capacity) {
@@ -295,7 +365,17 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
   // The field is filled front to back: its first touch is most of the cost
   // of a large map's memory.
   rt::for__advise_whole_use(field, static_cast<std::size_t>(points) * 3 * sizeof(float));
-  if (!read_field(field, points)) return fail(8, "Reading error: FIELDs");
+  r.nx = nx;
+  r.ny = ny;
+  std::int64_t grid_lines = 0;
+  if (const int read = read_field(field, points, r, &grid_lines)) {
+    explain_field_failure(r, read, 10 + grid_lines, nx, ny, nz);
+    return fail(8, "Reading error: FIELDs");
+  }
+  r.parsing = false;
+  r.grid = false;
+  look_past_field(r, 10 + points);
+  map_reading_end();
 
   close_unit(kInputUnit);
   open_map(kOutputUnit, kNoBranch, kOpenOutput, output_name, output_length, "unknown",
@@ -305,6 +385,10 @@ void CONVERT(const char* input_name, std::int32_t input_length, const char* outp
 
   *status = 0;
   close_unit(kOutputUnit);
+}
+
+const MapHeader& last_map_header() {
+  return header;
 }
 
 void reset_convert_storage() {

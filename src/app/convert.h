@@ -6,10 +6,13 @@
 
 #include <cstdint>
 
+#include "app/capacity.h"
+
 namespace app {
 
-// Capacity of the field array in single-precision values.
-inline constexpr std::int32_t MXS = 3000000;
+// Capacity of the field array in single-precision values: 3,000,000 unless
+// the build sets MAPCONV_MXS.
+inline constexpr std::int32_t MXS = kConfiguredCapacity;
 
 // File names are used whole up to this length: the limit of a name given to
 // OPEN. The front end refuses longer ones.
@@ -25,6 +28,11 @@ inline constexpr int kMessageLength = 80;
 void CONVERT(const char* input_name, std::int32_t input_length, const char* output_name,
              std::int32_t output_length, float* field, const std::int32_t* capacity, char* message,
              std::int32_t message_length, std::int32_t* status);
+
+struct MapHeader;
+// The header CONVERT read last; with the field it filled, the whole map that
+// a reader of the text map other than the converter needs.
+const MapHeader& last_map_header();
 
 // Puts CONVERT's static map header and line buffer back to their contents at
 // program start (all zero bits), so that a harness running many conversions

@@ -30,8 +30,8 @@ inline constexpr auto kRecordRealMore =
     item_descriptor({recio::kTextItem, recio::kReal4Variable}, Terminator::kMore);
 inline constexpr auto kRecordRealEnd =
     item_descriptor({recio::kTextItem, recio::kReal4Variable}, Terminator::kEnd);
-inline constexpr auto kTextCountEnd =
-    item_descriptor({recio::kTextItem, recio::kInt4Variable}, Terminator::kEnd);
+inline constexpr auto kTextCountMore =
+    item_descriptor({recio::kTextItem, recio::kInt4Variable}, Terminator::kMore);
 inline constexpr auto kIntMore = item_descriptor({recio::kInt4Variable}, Terminator::kMore);
 inline constexpr auto kIntEnd = item_descriptor({recio::kInt4Variable}, Terminator::kEnd);
 inline constexpr auto kIntValueEnd = item_descriptor({recio::kInt4Value}, Terminator::kEnd);
@@ -58,7 +58,7 @@ static_assert(kRecordTextMore == Bytes<6>{0x38, 0x04, 0x38, 0x04, 0x02, 0x00});
 static_assert(kRecordIntMore == Bytes<6>{0x38, 0x04, 0x09, 0x03, 0x02, 0x00});
 static_assert(kRecordRealMore == Bytes<6>{0x38, 0x04, 0x1A, 0x03, 0x02, 0x00});
 static_assert(kRecordRealEnd == Bytes<6>{0x38, 0x04, 0x1A, 0x03, 0x01, 0x00});
-static_assert(kTextCountEnd == Bytes<6>{0x38, 0x04, 0x09, 0x03, 0x01, 0x00});
+static_assert(kTextCountMore == Bytes<6>{0x38, 0x04, 0x09, 0x03, 0x02, 0x00});
 static_assert(kIntMore == Bytes<4>{0x09, 0x03, 0x02, 0x00});
 static_assert(kIntEnd == Bytes<4>{0x09, 0x03, 0x01, 0x00});
 static_assert(kIntValueEnd == Bytes<4>{0x09, 0x01, 0x01, 0x00});

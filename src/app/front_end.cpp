@@ -2,6 +2,7 @@
 // line or the console, runs CONVERT once and writes its result.
 #include "app/front_end.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,8 +24,10 @@ constexpr std::int32_t kConsoleIn = 5;
 constexpr std::int32_t kConsoleOut = 6;
 constexpr std::int32_t kInputUnit = 20;
 constexpr std::int32_t kOutputUnit = 21;
-using app::desc::kTextCountEnd;
+using app::desc::kEnd;
+using app::desc::kTextCountMore;
 using app::desc::kTextEnd;
+using app::desc::kTextMore;
 
 // Static storage of the front end for the whole run.
 char input_name[app::kNameLength];
@@ -43,13 +46,29 @@ void prompt(const char* text, std::int32_t length) {
 }
 
 // 0, or -1 at end of file on the console. answer_left tells whether the
-// line was longer than the name.
+// line was longer than the name; it is 0 when what follows is blanks only,
+// since trailing blanks are no part of a name.
 int read_name(char* name) {
   recio::IoControlBlock cb{};
   const IoArg args[] = {IoArg::val(app::kNameLength), IoArg::address(name),
                         IoArg::address(&answer_left)};
-  return recio::for_read_seq_fmt(&cb, kConsoleIn, recio::kFlagsEndBranch, kTextCountEnd, args,
-                                 recio::kFormatAWithRemaining);
+  const int status = recio::for_read_seq_fmt(&cb, kConsoleIn, recio::kFlagsEndBranch,
+                                             kTextCountMore, args, recio::kFormatAnswer);
+  if (status != 0) return status;
+  // The rest of the line in pieces, as many as the format's repeat allows.
+  std::int32_t left = answer_left;
+  bool blank = true;
+  static char piece[4096];
+  for (int n = 0; left > 0 && n < 0xFFFF; ++n) {
+    const IoArg more[] = {IoArg::val(sizeof piece), IoArg::address(piece)};
+    recio::for_read_seq_fmt_xmit(&cb, kTextMore, more);
+    const auto used = static_cast<std::size_t>(std::min<std::int32_t>(left, sizeof piece));
+    blank = blank && std::all_of(piece, piece + used, [](char c) { return c == ' '; });
+    left -= static_cast<std::int32_t>(used);
+  }
+  recio::for_read_seq_fmt_xmit(&cb, kEnd, {});
+  if (blank && left <= 0) answer_left = 0;
+  return 0;
 }
 
 // A name longer than the buffer would open another file than the one given:
@@ -75,7 +94,10 @@ bool obtain_name(const std::int16_t* index, std::string_view prompt_text, char* 
   rt::GETARG(index, name, app::kNameLength, &argument_status);
   if (argument_status != -1) {
     if (argument_status <= app::kNameLength) return true;
-    name_too_long(unit, whole_argument(index, argument_status));
+    // Trailing blanks are no part of a name.
+    std::string whole = whole_argument(index, argument_status);
+    if (whole.find_last_not_of(' ') + 1 <= static_cast<std::size_t>(app::kNameLength)) return true;
+    name_too_long(unit, whole);
     return false;
   }
   prompt(prompt_text.data(), static_cast<std::int32_t>(prompt_text.size()));

@@ -42,6 +42,11 @@ struct OpenResult {
 // later takes its place. Called first at start-up.
 void ensure_standard_handles();
 
+// Makes console input and output use the code page of the file and
+// command-line calls, so that a typed name opens the file it names; the
+// console's own code pages come back when the process ends.
+void agree_console_code_pages();
+
 // Opens `name` (NUL-terminated). An empty name fails as "path not found".
 // The handle is never one of the standard handles, even when they are closed.
 OpenResult open_file(const char* name, Access access, Disposition disposition);
@@ -68,6 +73,10 @@ Handle std_handle(StdStream which);
 // Working directory joined with a relative name, made canonical lexically.
 // Returns the length written (without NUL) or 0 when it does not fit in cap.
 std::size_t full_path(const char* name, char* out, std::size_t cap);
+
+// The name under which open_file opens the platform's null device: what is
+// written there is discarded, and reading it gives end of file at once.
+const char* null_device_name();
 
 // The last component of a path: what follows its last directory separator,
 // or the whole name when it has none.
@@ -297,5 +306,11 @@ inline constexpr int kOperationKinds = 8;
 void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int error);
 // Calls of `op` counted since its hook was set.
 std::uint64_t operation_calls(Operation op);
+
+// What an injected failure means, and the platform's own code for it, so
+// that a test states the meaning and each platform fails as its system
+// would (error 5 is an I/O error to one system and a refusal to another).
+enum class FailureMeaning : std::uint8_t { kIoError, kTooManyOpenFiles, kDiskFull };
+int failure_code(FailureMeaning meaning);
 
 }  // namespace plat

@@ -96,6 +96,11 @@ bool write_all(Handle h, const void* buffer, std::size_t count, int* error) {
       *error = errno;
       return false;
     }
+    // No progress without an error would repeat for ever.
+    if (n == 0) {
+      *error = EIO;
+      return false;
+    }
     p += n;
     count -= static_cast<std::size_t>(n);
   }
@@ -103,6 +108,14 @@ bool write_all(Handle h, const void* buffer, std::size_t count, int* error) {
 }
 
 }  // namespace
+
+int failure_code(FailureMeaning meaning) {
+  static constexpr int kCodes[] = {EIO, EMFILE, ENOSPC};
+  return kCodes[static_cast<int>(meaning)];
+}
+
+// A terminal passes bytes through unchanged, as the file calls take them.
+void agree_console_code_pages() {}
 
 void ensure_standard_handles() {
   for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
@@ -283,6 +296,10 @@ std::size_t full_path(const char* name, char* out, std::size_t cap) {
   std::memcpy(out, path, written);
   out[written] = '\0';
   return written;
+}
+
+const char* null_device_name() {
+  return "/dev/null";
 }
 
 std::string_view last_path_component(std::string_view name) {

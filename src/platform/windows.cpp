@@ -15,9 +15,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "platform/fault_injection.h"
 #include "platform/platform.h"
+#include "platform/windows_internal.h"
 
 namespace plat {
 namespace {
@@ -73,6 +75,12 @@ bool write_all(HANDLE h, const void* buffer, std::size_t count, int* error) {
       *error = last_error();
       return false;
     }
+    // Success without progress (a full non-blocking pipe) would repeat for
+    // ever.
+    if (written == 0) {
+      *error = ERROR_WRITE_FAULT;
+      return false;
+    }
     p += written;
     count -= written;
   }
@@ -96,6 +104,117 @@ bool write_all_fd(int fd, const char* bytes, std::size_t length) {
 }
 
 }  // namespace
+
+int narrow_units_without_best_fit(const wchar_t* units, int count, unsigned code_page, char* out,
+                                  int cap) {
+  // UTF-8 holds every character; the flag is refused for it.
+  const DWORD flags = code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* fallback = code_page == CP_UTF8 ? nullptr : "?";
+  return ::WideCharToMultiByte(code_page, flags, units, count, out, cap, fallback, nullptr);
+}
+
+std::string narrow_without_best_fit(const wchar_t* text, unsigned code_page) {
+  const int n = narrow_units_without_best_fit(text, -1, code_page, nullptr, 0);
+  if (n <= 0) return {};
+  std::string out(static_cast<std::size_t>(n), '\0');
+  narrow_units_without_best_fit(text, -1, code_page, out.data(), n);
+  out.pop_back();  // the terminator converted with the text
+  return out;
+}
+
+namespace {
+
+// Bytes of typed characters that did not fit the count of the read that
+// took them from the console; the next read gives them first. One console
+// input serves the whole process.
+struct ConsolePending {
+  char bytes[8];
+  std::size_t size = 0, at = 0;
+};
+ConsolePending console_pending;
+
+constexpr DWORD kConsoleUnits = 1024;
+
+// Typed text is taken as the console's own characters and narrowed here,
+// without look-alikes: a narrow read of the console would turn a character
+// outside the code page into a look-alike, and so a typed name into another
+// file's name.
+long read_console(HANDLE h, char* buffer, std::size_t count, int* error) {
+  if (console_pending.at < console_pending.size) {
+    const std::size_t n = std::min(count, console_pending.size - console_pending.at);
+    std::memcpy(buffer, console_pending.bytes + console_pending.at, n);
+    console_pending.at += n;
+    return static_cast<long>(n);
+  }
+  // A unit narrows to at most 3 bytes and a pair of them to 4, so all but a
+  // few bytes of a short count's character fit.
+  wchar_t wide[kConsoleUnits + 1];
+  const DWORD units = static_cast<DWORD>(std::clamp<std::size_t>(count / 3, 1, kConsoleUnits));
+  DWORD got = 0;
+  if (!::ReadConsoleW(h, wide, units, &got, nullptr)) {
+    *error = last_error();
+    return -1;
+  }
+  // The second half of a pair cut by the count belongs to this read.
+  if (got > 0 && IS_HIGH_SURROGATE(wide[got - 1])) {
+    DWORD more = 0;
+    if (::ReadConsoleW(h, wide + got, 1, &more, nullptr)) got += more;
+  }
+  // As the console's narrow read has it: Ctrl-Z first is the end of input.
+  if (got == 0 || wide[0] == 0x1A) return 0;
+  char narrow[(kConsoleUnits + 1) * 3];
+  const int n = narrow_units_without_best_fit(wide, static_cast<int>(got), ::GetACP(), narrow,
+                                              static_cast<int>(sizeof narrow));
+  if (n <= 0) {
+    *error = last_error();
+    return -1;
+  }
+  const std::size_t now = std::min(count, static_cast<std::size_t>(n));
+  std::memcpy(buffer, narrow, now);
+  console_pending.size = static_cast<std::size_t>(n) - now;
+  console_pending.at = 0;
+  std::memcpy(console_pending.bytes, narrow + now, console_pending.size);
+  return static_cast<long>(now);
+}
+
+}  // namespace
+
+bool console_input_pending() {
+  return console_pending.at < console_pending.size;
+}
+
+namespace {
+
+// The console's code pages as the process found them; 0 when it has no
+// console or they were never changed.
+UINT original_input_code_page = 0;
+UINT original_output_code_page = 0;
+
+void restore_console_code_pages() {
+  if (original_input_code_page != 0) ::SetConsoleCP(original_input_code_page);
+  if (original_output_code_page != 0) ::SetConsoleOutputCP(original_output_code_page);
+}
+
+}  // namespace
+
+void agree_console_code_pages() {
+  // A typed name goes to CreateFileA as the console delivers it, and a name
+  // in a diagnostic is shown as the file calls took it: both sides use the
+  // process's code page (UTF-8 with the manifest). The console belongs to
+  // the user's shell too, so its own settings come back at exit.
+  const UINT input = ::GetConsoleCP();
+  const UINT output = ::GetConsoleOutputCP();
+  if (input == 0 || output == 0) return;  // no console
+  const UINT active = ::GetACP();
+  if (input != active && ::SetConsoleCP(active)) original_input_code_page = input;
+  if (output != active && ::SetConsoleOutputCP(active)) original_output_code_page = output;
+  std::atexit(restore_console_code_pages);
+}
+
+int failure_code(FailureMeaning meaning) {
+  static constexpr int kCodes[] = {ERROR_IO_DEVICE, ERROR_TOO_MANY_OPEN_FILES, ERROR_DISK_FULL};
+  return kCodes[static_cast<int>(meaning)];
+}
 
 // Windows gives a closed standard handle no number that a later open could
 // take: there is nothing to hold.
@@ -128,6 +247,9 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
 
 long read_bytes(Handle h, void* buffer, std::size_t count, int* error) {
   if (faults::injected(Operation::kRead, error)) return -1;
+  DWORD mode = 0;
+  if (::GetConsoleMode(native(h), &mode))
+    return read_console(native(h), static_cast<char*>(buffer), count, error);
   DWORD n = 0;
   if (!::ReadFile(native(h), buffer, static_cast<DWORD>(std::min(count, kMaxTransfer)), &n,
                   nullptr)) {
@@ -194,6 +316,11 @@ FileType file_type(Handle h) {
 }
 
 FileType file_type_of_name(const char* name) {
+  // A named pipe is known by its name alone: opening it to ask would take
+  // one of its instances from the program that waits there.
+  static constexpr char kPipePrefixes[][10] = {"\\\\.\\pipe\\", "\\\\?\\pipe\\"};
+  for (const char* prefix : kPipePrefixes)
+    if (::_strnicmp(name, prefix, std::strlen(prefix)) == 0) return FileType::kPipe;
   const DWORD attributes = ::GetFileAttributesA(name);
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     return FileType::kOther;
@@ -215,6 +342,10 @@ std::size_t full_path(const char* name, char* out, std::size_t cap) {
   if (n == 0 || n >= kPathBuffer || n + 1 > cap) return 0;
   std::memcpy(out, path, n + 1);
   return n;
+}
+
+const char* null_device_name() {
+  return "NUL";
 }
 
 std::string_view last_path_component(std::string_view name) {
@@ -371,6 +502,7 @@ void exit_process(std::uint32_t status) {
 }
 
 void exit_process_now(std::uint32_t status) {
+  restore_console_code_pages();
   ::TerminateProcess(::GetCurrentProcess(), status);
   ::ExitProcess(status);  // not reached
 }
@@ -408,7 +540,14 @@ void write_stdout(const char* text, std::size_t length) {
 }
 
 const char* command_line() {
-  return ::GetCommandLineA();
+  // With the manifest the narrow line is UTF-8 already. A system that keeps
+  // an ANSI code page would give a character it lacks as a look-alike ("O"
+  // for "Ω") and a name would open another file: the line is narrowed again
+  // without look-alikes, such a character becoming "?", which no file name
+  // may hold, so its OPEN fails as an invalid name.
+  if (::GetACP() == CP_UTF8) return ::GetCommandLineA();
+  static const std::string narrowed = narrow_without_best_fit(::GetCommandLineW(), CP_ACP);
+  return narrowed.empty() ? ::GetCommandLineA() : narrowed.c_str();
 }
 
 bool is_lead_byte(unsigned char byte) {

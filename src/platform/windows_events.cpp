@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "platform/windows_internal.h"
 
 namespace plat {
 
@@ -122,6 +123,7 @@ bool wait_for_input(Handle h) {
   const HANDLE input = reinterpret_cast<HANDLE>(h);
   switch (::GetFileType(input)) {
     case FILE_TYPE_CHAR: {
+      if (console_input_pending()) return true;
       // A console handle is signalled while it holds input.
       const HANDLE handles[] = {wake_event, input};
       return ::WaitForMultipleObjects(2, handles, FALSE, INFINITE) != WAIT_OBJECT_0;

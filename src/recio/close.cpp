@@ -40,13 +40,8 @@ msg::Id for__close_proc(UnitBlock* u, int disposition) {
   bool delete_target = !u->replacing || u->replace_existing;
   if (u->replacing) {
     // The new contents take the name only when everything reached the file
-    // and the program closes the unit itself, or ends normally. An existing
-    // file that no record was written to (nor cut by STATUS='REPLACE') keeps
-    // its contents, as it would in place.
-    const bool untouched =
-        u->replace_existing && u->truncate_pending && u->open_status != kStatusReplace;
-    const bool commit =
-        result == 0 && disposition == kDispositionKeep && !untouched && !rt::for__run_failed();
+    // and the program closes the unit itself, or ends normally.
+    const bool commit = result == 0 && disposition == kDispositionKeep && !rt::for__run_failed();
     if (msg::Id id = for__end_replacement(u, commit); id != 0 && result == 0) result = id;
   }
   if (disposition == kDispositionDelete && delete_target && !u->standard_handle &&

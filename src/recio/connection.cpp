@@ -101,6 +101,7 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
 }
 
 msg::Id map_open_error(const plat::OpenResult& r, UnitBlock* u) {
+  u->reason = r.error;
   switch (r.kind) {
     case plat::OpenError::kFileNotFound:
     case plat::OpenError::kPathNotFound:
@@ -149,6 +150,7 @@ struct OpenedFile {
   // CLOSE (replacing set) where one can be made beside it.
   bool may_replace = false;
   bool replacing = false;
+  bool replace_deferred = false;
   bool existing = false;
   FileName temp, target;
 };
@@ -256,7 +258,7 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
                        std::string_view dev_name, OpenedFile* f) {
   const char* open_name = name.c_str();
   if (f->device == kDeviceNull) {
-    open_name = "/dev/null";
+    open_name = plat::null_device_name();
     f->stored_name = dev_name;
   } else {
     char path[260];
@@ -288,8 +290,12 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
   if (r.handle == plat::kInvalidHandle) return map_open_error(r, u);
   f->handle = r.handle;
   if (existing && !f->read_only && plat::file_type(r.handle) == plat::FileType::kDisk) {
+    // Emptied at OPEN, the file is replaced at once; otherwise the unit may
+    // read it first, and it is replaced when the unit writes from its start.
     plat::Handle opened = f->handle;
-    if (start_replacement(open_name, true, f)) {
+    if (c.status != kStatusReplace) {
+      f->replace_deferred = true;
+    } else if (start_replacement(open_name, true, f)) {
       int err = 0;
       plat::close_handle(opened, &err);  // only opened to be refused; nothing written
       return 0;
@@ -337,6 +343,7 @@ void store_connection(UnitBlock* u, const Connection& c, const OpenRequest& rq,
   u->recl_defaulted = c.recl_defaulted;
   u->read_only = f.read_only;
   u->replacing = f.replacing;
+  u->replace_deferred = f.replace_deferred;
   u->replace_existing = f.existing;
   u->replace_temp = f.temp;
   u->replace_target = f.target;
@@ -418,7 +425,8 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   f.read_only = rq.given[kKeyReadonly] || action == kActionRead;
   // An unformatted or binary unit that writes sequentially from the start
   // of a new or unknown file replaces it. STATUS='OLD' names a file the unit
-  // may read first: it stays in place, and so does a unit for reading.
+  // is meant to read first: it stays in place, and so does a unit for
+  // reading.
   f.may_replace = (c.form == kFormUnformatted || c.form == kFormBinary) &&
                   c.access == kAccessSequential && c.status != kStatusScratch &&
                   c.status != kStatusOld && rq.get(kKeyPosition) != kPositionAppend;
@@ -475,6 +483,22 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
 }
 
 }  // namespace
+
+void for__start_deferred_replacement(UnitBlock* u) {
+  u->replace_deferred = false;
+  // From its start only: after a record read the write goes on the file in
+  // place.
+  if (!u->truncate_pending || u->record_count != 0 || u->ahead_end != u->ahead_begin) return;
+  OpenedFile f;
+  if (!start_replacement(u->file_name.c_str(), true, &f)) return;
+  int err = 0;
+  plat::close_handle(u->handle, &err);  // nothing was written to it
+  u->handle = f.handle;
+  u->replacing = true;
+  u->replace_existing = true;
+  u->replace_temp = f.temp;
+  u->replace_target = f.target;
+}
 
 bool for__console_diverted() {
   return console_diverted;

@@ -35,6 +35,11 @@ msg::Id for__close_without_release(UnitBlock* u);
 bool for__console_diverted();
 void for__end_console_diversion();
 
+// The first write of a unit whose replacement waits for it: from the start
+// of the file, the unit goes on in a replacement (as an OPEN would have made
+// it); otherwise, or where none can be made, in place.
+void for__start_deferred_replacement(UnitBlock* u);
+
 // Ends the replacement a unit writes (nothing when it writes in place), its
 // handle closed already: with `commit` the replacement takes the file's name,
 // otherwise it is removed and the file stays as it was. A failed rename

@@ -472,9 +472,31 @@ constexpr Routine kWriteRoutines[][2] = {
     {cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_g},         // FGX
 };
 
+// Input routine for (format code, 4- or 8-byte real); null: moved as it is.
+constexpr Routine kReadRoutines[][2] = {
+    {nullptr, nullptr},                                           // IEEE
+    {cvt_tyr_f_to_ieee_single, cvt_tyr_g_to_ieee_double},         // TYRG
+    {cvt_tyr_f_to_ieee_single, cvt_tyr_d_to_ieee_double},         // TYRD
+    {cvt_ibm_short_to_ieee_single, cvt_ibm_long_to_ieee_double},  // IBM
+    {nullptr, cvt_cray_to_ieee_double},                           // Cray
+    {cvt_tyr_f_to_ieee_single, cvt_tyr_d_to_ieee_double},         // FDX
+    {cvt_tyr_f_to_ieee_single, cvt_tyr_g_to_ieee_double},         // FGX
+};
+static_assert(std::size(kReadRoutines) == std::size(kWriteRoutines));
+
+// The routine of a table for (format code, 4- or 8-byte real).
+Routine routine_in(const Routine (&table)[std::size(kWriteRoutines)][2], std::uint8_t code,
+                   std::int32_t size) {
+  if (code >= std::size(table) || (size != 4 && size != 8)) return nullptr;
+  return table[code][size == 8 ? 1 : 0];
+}
+
+Routine read_routine(std::uint8_t code, std::int32_t size) {
+  return routine_in(kReadRoutines, code, size);
+}
+
 Routine write_routine(std::uint8_t code, std::int32_t size) {
-  if (code >= std::size(kWriteRoutines) || (size != 4 && size != 8)) return nullptr;
-  return kWriteRoutines[code][size == 8 ? 1 : 0];
+  return routine_in(kWriteRoutines, code, size);
 }
 
 enum class ItemClass : std::uint8_t { kText, kInteger, kReal, kOther };
@@ -531,6 +553,40 @@ msg::Id for__cvt_foreign_write(const void* item, std::int32_t byte_length, std::
     }
     default:
       std::memcpy(scratch, item, n);
+      return msg::kForeignConversion;
+  }
+}
+
+msg::Id for__cvt_foreign_read(const void* raw, std::int32_t byte_length, std::uint8_t type_code,
+                              const UnitBlock& u, void* dst) {
+  if (byte_length < 0 || byte_length > 16) return msg::kArgumentError;
+  const ItemClass cls = classify(type_code);
+  if ((cls == ItemClass::kInteger || cls == ItemClass::kReal) &&
+      byte_length != type_size(type_code))
+    return msg::kArgumentError;
+  const auto n = static_cast<std::size_t>(byte_length);
+  unsigned char value[16];
+  std::memcpy(value, raw, n);
+  if (!u.convert || cls == ItemClass::kText) {
+    std::memcpy(dst, value, n);
+    return 0;
+  }
+  switch (cls) {
+    case ItemClass::kInteger:
+      if (u.big_endian) std::reverse(value, value + n);
+      std::memcpy(dst, value, n);
+      return 0;
+    case ItemClass::kReal: {
+      // The write side's steps backwards: order first, then the format.
+      if (u.big_endian && u.foreign_code == kForeignIeee) std::reverse(value, value + n);
+      if (Routine r = read_routine(u.foreign_code, byte_length)) {
+        return r(value, kForeignRoundNearest, dst) == kForeignOk ? 0 : msg::kForeignConversion;
+      }
+      std::memcpy(dst, value, n);
+      return 0;
+    }
+    default:
+      std::memcpy(dst, value, n);
       return msg::kForeignConversion;
   }
 }

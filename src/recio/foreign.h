@@ -190,6 +190,15 @@ msg::Id for__apply_foreign_env(UnitBlock* u);
 msg::Id for__cvt_foreign_write(const void* item, std::int32_t byte_length, std::uint8_t type_code,
                                const UnitBlock& u, unsigned char* scratch);
 
+// The input counterpart: the native form of one value of the given type,
+// read as raw bytes from a record, into dst (byte_length bytes): integers
+// reversed under the big-endian mark, reals through the reverse routine of
+// the unit's format. Returns 0, msg::kForeignConversion when the routine
+// failed (dst then holds its result: a NaN for a reserved operand, an
+// infinity for an overflow), or msg::kArgumentError as for output.
+msg::Id for__cvt_foreign_read(const void* raw, std::int32_t byte_length, std::uint8_t type_code,
+                              const UnitBlock& u, void* dst);
+
 // True when items of this type can be moved on this unit without conversion,
 // so that a contiguous array may be moved as one block.
 bool for__cvt_foreign_check(std::uint8_t type_code, const UnitBlock& u);

@@ -28,6 +28,10 @@ enum FormatOp : std::uint8_t {
 inline constexpr std::array<std::uint32_t, 3> kFormatA = {0x36, 0x10048, 0x37};
 // (A,Q): the text and how many characters of the record it left over.
 inline constexpr std::array<std::uint32_t, 4> kFormatAWithRemaining = {0x36, 0x10048, 0x51, 0x37};
+// (A,Q,65535A): a typed answer, how much of the line it left over, and the
+// rest of the line in as many pieces as the caller asks for.
+inline constexpr std::array<std::uint32_t, 5> kFormatAnswer = {0x36, 0x10048, 0x51, 0xFFFF0048,
+                                                               0x37};
 // (1X,A,$)
 inline constexpr std::array<std::uint32_t, 7> kFormatPrompt = {0x36,    0x0B, 1,   1,
                                                                0x10048, 0x45, 0x37};

@@ -79,6 +79,31 @@ int for_write_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, De
                   IoArgs args);
 int for_write_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args);
 
+// Unformatted sequential read: one variable record per statement, its items
+// filled from the record's data in order, foreign values converted as the
+// unit's CONVERT selection says. A record larger than the read-ahead streams
+// into the items. Conditions: end of file at a record's start
+// (msg::kEndOfFile, -1 under the end branch), a file that ends inside a
+// record (kReadError), items that ask for more than the record holds
+// (kTooMuchData), a trailing length unlike the leading one
+// (kInconsistentRecl), a record type other than variable
+// (kInconsistentRecordType). Items not asked for are skipped.
+int for_read_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
+                 IoArgs args);
+int for_read_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args);
+
+// Where the last unformatted record read on a unit stands, so that a program
+// can say which record failed and why. Offsets count the bytes read since
+// the unit was connected; -1 marks what the file did not hold.
+struct RecordPlace {
+  std::int64_t offset = -1;       // where the record's leading length begins
+  std::int64_t leading = -1;      // its leading length (-1: the file ended inside it)
+  std::int64_t trailing = -1;     // its trailing length, once read
+  std::int64_t end_of_file = -1;  // where the file ended inside the record
+};
+// 0, or msg::kInvalidUnit's number when the unit has no block.
+int for_inquire_record_place(std::int32_t unit, RecordPlace* out);
+
 // Formatted sequential read under a compiled format: one record per statement.
 int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
                      IoArgs args, std::span<const std::uint32_t> format);

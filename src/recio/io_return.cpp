@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "recio/connection.h"
 #include "recio/io_api.h"
 #include "recio/unit_table.h"
@@ -15,6 +16,9 @@ namespace recio {
 namespace {
 
 constexpr std::size_t kMaxShownName = 259;
+
+// Platform error of the last failure a caller handled (0: none).
+int handled_reason = 0;
 
 rt::IoBranches branches_of(std::uint32_t flags) {
   return {(flags & kFlagErrorCheck) != 0, (flags & kFlagEndBranch) != 0,
@@ -46,8 +50,11 @@ int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
     // Formatted records are written whole at the end of their statement, so
     // no console unit holds a partial record that would need ending here.
     if (u->os_error != 0) rt::write_os_error_line(u->os_error);
+  } else {
+    handled_reason = u->os_error != 0 ? u->os_error : u->reason;
   }
   u->os_error = 0;
+  u->reason = 0;
 
   switch (disposition) {
     case kUnitLeave:
@@ -75,6 +82,16 @@ int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
     return static_cast<std::int16_t>(msg::number(id));
   }
   return result;
+}
+
+std::string_view for__handled_reason(char* out, std::size_t cap) {
+  if (handled_reason == 0 || cap == 0) return {};
+  plat::error_text(handled_reason, out, cap);
+  std::size_t n = std::strlen(out);
+  while (n > 0 &&
+         (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '.'))
+    --n;
+  return {out, n};
 }
 
 int for__io_fail_no_unit(std::uint32_t flags, msg::Id id, std::int32_t unit) {

@@ -5,7 +5,9 @@
 // name, its saved platform error and what becomes of it afterwards.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "recio/unit.h"
 #include "rt/messages.h"
@@ -25,6 +27,12 @@ enum UnitDisposition : int {
 // 1-2 diagnostic; a severe diagnostic does not return. Another disposition
 // is an internal error (8).
 int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u);
+
+// The platform's text (without line end) for the error behind the last
+// failure that went back to a caller handling it; empty when that failure
+// had none. The one piece of state kept between statements here, as a
+// platform keeps its last error.
+std::string_view for__handled_reason(char* out, std::size_t cap);
 
 // A failure before the statement obtained its unit: the identifier's number
 // when the flag word asks for the error, otherwise a diagnostic naming the

@@ -261,6 +261,8 @@ msg::Id finish_direct(UnitBlock* u) {
 }  // namespace
 
 int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
+  if (u->replace_deferred) [[unlikely]]
+    for__start_deferred_replacement(u);
   int err = 0;
   bool written;
   {

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "platform/platform.h"
+#include "recio/io_api.h"
 #include "recio/list_input.h"
 #include "rt/memory.h"
 
@@ -20,6 +21,7 @@ enum class StatementKind : std::uint8_t {
   kOpen,
   kClose,
   kWriteUnformatted,
+  kReadUnformatted,
   kWriteFormatted,
   kWriteList,
   kReadFormatted,
@@ -121,6 +123,9 @@ struct UnitBlock {
   plat::Handle handle = plat::kInvalidHandle;
   bool standard_handle = false;  // a console handle: never closed
   int os_error = 0;              // saved platform error of the last failed call
+  // The platform error behind a failure that has a message of its own (so no
+  // operating-system error line): kept for a caller that handles the failure.
+  int reason = 0;
 
   AccessCode access{};
   FormCode form{};
@@ -148,6 +153,9 @@ struct UnitBlock {
   // any other end removes it and leaves the old file as it was.
   bool replacing = false;
   bool replace_existing = false;  // the file existed at OPEN
+  // An existing file is replaced only once the unit writes it from its
+  // start: until then it may be read, in place.
+  bool replace_deferred = false;
   FileName replace_temp;
   FileName replace_target;
 
@@ -172,6 +180,13 @@ struct UnitBlock {
   std::int64_t direct_count = 0;
   std::int64_t rec_file_pos = 0;
   bool segment_continued = false;  // segmented: the next segment is not the first
+
+  // Unformatted reading: bytes taken since the connection (the offset of the
+  // read-ahead's first byte), the data taken of the current record, and
+  // where the last record read stands.
+  std::int64_t read_offset = 0;
+  std::int64_t read_taken = 0;
+  RecordPlace read_place;
 
   // Formatted writing.
   std::size_t high_water = 0;

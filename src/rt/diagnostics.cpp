@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::size_t kDiagnosticBufferSize = 16384;
 
+// Set once by the program before it reads its input.
+ContextWriter context_writer = nullptr;
+
 // FORT0 redirects standard error once, at the first diagnostic output.
 std::atomic<bool> fort0_done{false};
 
@@ -86,10 +89,24 @@ void issue(msg::Id id, std::span<const FormatArg> args) {
                       static_cast<int>(static_cast<std::int16_t>(msg::number(id))));
   }
   auto length = static_cast<std::size_t>(n);
+  // The program's context lines are about its data, not the program: the
+  // stack-trace switch leaves them. In a line-sized buffer they follow in a
+  // buffer of their own.
+  char context[1024];
+  std::size_t context_length = 0;
+  if (severe && !in_exception && context_writer != nullptr) {
+    if (buffer != small) {
+      length = context_writer(id, buffer, length, cap);
+    } else {
+      context[0] = '\0';
+      context_length = context_writer(id, context, 0, sizeof context);
+    }
+  }
   const bool traceback = buffer != small && x != nullptr && (severe || x->continue_mark != 0) &&
                          !for_check_env_name("FOR_DISABLE_STACK_TRACE");
   if (traceback) length = for_stack_trace(buffer, length, cap);
   write_diagnostic_buffer(buffer, length);
+  if (context_length > 0) write_diagnostic_buffer(context, context_length);
   if (buffer != small && !in_exception) for__free_vm(buffer);
   if (!severe) return;
   if (x != nullptr && x->continue_mark != 0) return;  // back to the exception handler
@@ -113,6 +130,15 @@ void write_os_error_line(int os_error) {
   int n = std::snprintf(line, sizeof line, "%s: %s", "forrtl", text);
   if (n > 0)
     plat::write_stderr(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
+}
+
+void for__set_context_writer(ContextWriter writer) {
+  context_writer = writer;
+}
+
+void for__write_diagnostic_text(const char* text, std::size_t length) {
+  apply_fort0();
+  write_diagnostic_buffer(text, length);
 }
 
 void for__issue_diagnostic(msg::Id id) {

@@ -8,6 +8,7 @@
 // mark), and the whole path allocates nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
@@ -38,6 +39,20 @@ void for__issue_diagnostic(msg::Id id);
 void for__issue_diagnostic_text(msg::Id id, std::string_view text);
 void for__issue_diagnostic_int(msg::Id id, std::int64_t value);
 void for__issue_diagnostic_args(msg::Id id, std::span<const FormatArg> args);
+
+// What only the program knows about a severe condition (for example which
+// line of which file it was reading): appends lines to text[0..length)
+// within cap (terminator included) and returns the new length. Called after
+// the diagnostic line and before the traceback, outside exception handling;
+// it must neither allocate nor raise a diagnostic. One writer per process,
+// null for none.
+using ContextWriter = std::size_t (*)(msg::Id id, char* text, std::size_t length, std::size_t cap);
+void for__set_context_writer(ContextWriter writer);
+
+// Text that goes where diagnostics go (FORT0, FOR_DIAGNOSTIC_LOG_FILE,
+// standard error unless FOR_DISABLE_DIAGNOSTIC_DISPLAY): the program's own
+// notes about its input, written whole.
+void for__write_diagnostic_text(const char* text, std::size_t length);
 
 // The operating-system error line "forrtl: <platform text>" on standard error.
 void write_os_error_line(int os_error);

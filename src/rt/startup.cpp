@@ -83,6 +83,7 @@ void for_rtl_init_(int argc, char** argv) {
   if (init_guard != 0) return;
   init_guard = 1;
   if (initialised == 0) {
+    plat::agree_console_code_pages();
     for__create_exception_record();  // null when memory is short: no traceback then
     // Without the event thread an event would end the run unreported.
     if (!for__register_console_events())

@@ -1,11 +1,12 @@
 // The traceback lines after a diagnostic, from the platform's stack walk.
 #include "rt/traceback.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "rt/append_text.h"
+#include "rt/demangle.h"
 #include "rt/env.h"
 #include "rt/exceptions.h"
 
@@ -37,27 +38,13 @@ const char* shown_line(const TraceFrame& f, char (&buffer)[16]) {
   return buffer;
 }
 
-// printf-style, so that every call's format is checked against its arguments.
-[[gnu::format(printf, 4, 5)]] std::size_t append(char* text, std::size_t length, std::size_t cap,
-                                                 const char* format, ...) {
-  if (length >= cap) return length;
-  std::va_list args;
-  va_start(args, format);
-  const int n = std::vsnprintf(text + length, cap - length, format, args);
-  va_end(args);
-  if (n < 0 || static_cast<std::size_t>(n) >= cap - length) {
-    text[length] = '\0';
-    return length;
-  }
-  return length + static_cast<std::size_t>(n);
-}
-
-TraceFrame frame_at(std::uintptr_t pc) {
+// `name` holds the routine's readable name while the frame is shown.
+TraceFrame frame_at(std::uintptr_t pc, char (&name)[256]) {
   const plat::AddressInfo info = plat::describe_address(pc);
   TraceFrame f;
   f.pc = pc;
   f.image = info.image;
-  f.routine = info.routine;
+  f.routine = demangle_routine(info.routine, name, sizeof name);
   return f;  // this image carries no line tables: source and line stay unknown
 }
 
@@ -65,28 +52,29 @@ TraceFrame frame_at(std::uintptr_t pc) {
 
 std::size_t append_trace_header(char* text, std::size_t length, std::size_t cap) {
   // The PC column is as wide as an address and its two blanks.
-  return append(text, length, cap, "%-19.19s%-*.*s%-19.19s%-12.12s%-19.19s\n", "Image",
-                plat::kAddressDigits + 2, plat::kAddressDigits + 2, "PC", "Routine", "Line",
-                "Source");
+  return append_text(text, length, cap, "%-19.19s%-*.*s%-19.19s%-12.12s%-19.19s\n", "Image",
+                     plat::kAddressDigits + 2, plat::kAddressDigits + 2, "PC", "Routine", "Line",
+                     "Source");
 }
 
 std::size_t append_trace_frame(char* text, std::size_t length, std::size_t cap, const TraceFrame& f,
                                bool full_source) {
   char line[16];
-  return append(text, length, cap, "%-17.17s  %*.*llX  %-17.17s  %10.10s  %s\n",
-                shown(base_name(f.image)), plat::kAddressDigits, plat::kAddressDigits,
-                static_cast<unsigned long long>(f.pc), shown(f.routine), shown_line(f, line),
-                shown_source(f, full_source));
+  return append_text(text, length, cap, "%-17.17s  %*.*llX  %-17.17s  %10.10s  %s\n",
+                     shown(base_name(f.image)), plat::kAddressDigits, plat::kAddressDigits,
+                     static_cast<unsigned long long>(f.pc), shown(f.routine), shown_line(f, line),
+                     shown_source(f, full_source));
 }
 
 std::size_t append_verbose_frame(char* text, std::size_t length, std::size_t cap,
                                  const TraceFrame& f, unsigned index, bool full_source) {
   char line[16];
-  return append(text, length, cap,
-                "--------- Frame # %u ---------------------------------------\n"
-                "Image:   %s\nRoutine: %s\nSource:  %s\nLine:    %s\nPC:      %0*llX\n\n",
-                index, shown(base_name(f.image)), shown(f.routine), shown_source(f, full_source),
-                shown_line(f, line), plat::kAddressDigits, static_cast<unsigned long long>(f.pc));
+  return append_text(text, length, cap,
+                     "--------- Frame # %u ---------------------------------------\n"
+                     "Image:   %s\nRoutine: %s\nSource:  %s\nLine:    %s\nPC:      %0*llX\n\n",
+                     index, shown(base_name(f.image)), shown(f.routine),
+                     shown_source(f, full_source), shown_line(f, line), plat::kAddressDigits,
+                     static_cast<unsigned long long>(f.pc));
 }
 
 std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
@@ -94,11 +82,13 @@ std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
   const bool full_source = for_check_env_name("FOR_FULL_SRC_FILE_SPEC");
   const void* context = for__exception_context();
   if (verbose) {
-    length = append(text, length, cap, "\n\nTraceback symbolic or hex stack dump follows:\n\n");
+    length =
+        append_text(text, length, cap, "\n\nTraceback symbolic or hex stack dump follows:\n\n");
     if (context != nullptr) {
-      length = append(text, length, cap, "\nHex Dump Of Exception Record Context Information:\n\n");
+      length =
+          append_text(text, length, cap, "\nHex Dump Of Exception Record Context Information:\n\n");
       if (length < cap) length += plat::format_registers(context, text + length, cap - length);
-      length = append(text, length, cap, "\n");
+      length = append_text(text, length, cap, "\n");
     }
   } else {
     length = append_trace_header(text, length, cap);
@@ -110,7 +100,8 @@ std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
     return length;
   }
   for (int i = 0; i < n && pcs[i] != 0; ++i) {
-    const TraceFrame f = frame_at(pcs[i]);
+    char name[256];
+    const TraceFrame f = frame_at(pcs[i], name);
     length = verbose
                  ? append_verbose_frame(text, length, cap, f, static_cast<unsigned>(i), full_source)
                  : append_trace_frame(text, length, cap, f, full_source);

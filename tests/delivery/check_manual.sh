@@ -2,9 +2,11 @@
 # The manual page renders without a warning and names every result message
 # of the conversion and every setting the run-time reads (FOR*, FORT*, the
 # dump flags); the README's troubleshooting table has every message too.
-# Usage: check_manual.sh PAGE SOURCE_DIR
+# For mapdump's page: it renders cleanly and names every exit status and
+# every message mapdump writes.
+# Usage: check_manual.sh PAGE SOURCE_DIR [mapdump]
 set -euo pipefail
-page=$1 src=$2
+page=$1 src=$2 program=${3:-mapconv}
 status=0
 
 if command -v groff >/dev/null; then
@@ -16,6 +18,20 @@ else
 fi
 if command -v mandoc >/dev/null; then
   mandoc -Tlint "$page" || status=1
+fi
+
+if [[ $program == mapdump ]]; then
+  text=$(groff -man -Tutf8 -P-cbou "$page" 2>/dev/null | tr -s ' \n' '  ')
+  for phrase in "the file is empty: no map" "found a length field of" "found the end of the file" \
+                "found the end of the file after" "of its length field and the end of the file" \
+                "expected the trailing length field" "after the last record: expected the end" \
+                "its first length field is" "the text cannot hold it" \
+                "(the text written before this is incomplete)" "with its bytes reversed"; do
+    grep -qF -- "$phrase" "$src/src/app/mapdump.cpp" "$src/src/app/map_text.cpp" ||
+      { echo "mapdump no longer writes \"$phrase\""; status=1; }
+    [[ $text == *"$phrase"* ]] || { echo "$page lacks \"$phrase\""; status=1; }
+  done
+  exit $status
 fi
 
 while IFS= read -r message; do

@@ -26,6 +26,7 @@ TEST_F(ConsoleE2e, Dialogues) {
     std::string answers;
     std::string out;
     bool converted;
+    std::string err = "";
   };
   const Case cases[] = {
       {"both names asked", {}, "in.map\nout.unf\n", kInputPrompt + kOutputPrompt + kDone, true},
@@ -53,7 +54,8 @@ TEST_F(ConsoleE2e, Dialogues) {
        {},
        "\nout.unf\n",
        kInputPrompt + kOutputPrompt + console_message("Cannot open the MAP file"),
-       false},
+       false,
+       "mapconv: the input file name is empty\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -61,7 +63,7 @@ TEST_F(ConsoleE2e, Dialogues) {
     const ProgramResult r = run(c.args, c.answers);
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(output_exists(), c.converted);
     if (c.converted) {
       EXPECT_EQ(byte_difference(converted(), output()), "");

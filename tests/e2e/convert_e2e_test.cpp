@@ -1,5 +1,6 @@
 // End to end: formatted map files in, the unformatted map file out, compared
 // byte for byte.
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -77,10 +78,19 @@ TEST_F(ConvertE2e, CountsWithoutGridPoints) {
     std::vector<std::string> lines = two_point_lines();
     lines.resize(10);
     lines[9] = c.counts;
-    // Never read: a field line here would end the run with a diagnostic.
+    // Not converted: a field line here would end the run with a diagnostic.
     lines.push_back("not a field line");
     const ProgramResult r = convert(join_lines(lines));
-    expect_done(r);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, kDone);
+    const char* names[] = {"NX", "NY", "NZ"};
+    const auto first = std::find_if(c.values.begin(), c.values.end(), [](int n) { return n < 1; });
+    const std::string path = dir.file("in.map");
+    EXPECT_EQ(r.err, "mapconv: warning: line 10 of " + path + ": " +
+                         names[first - c.values.begin()] + " is " + std::to_string(*first) +
+                         ": the field is empty\nmapconv: warning: line 11 of " + path +
+                         " holds data after the last grid point (line 10): the counts on line "
+                         "10 may be wrong\n");
     MapValues expected;
     expected.counts = c.values;
     expected.field.clear();
@@ -166,6 +176,7 @@ TEST_F(ConvertE2e, ValueSpellings) {
     std::string text;
     std::array<float, 3> reals;          // for real lines
     std::array<std::int32_t, 3> ints{};  // for integer lines
+    std::string warning = "";            // after "mapconv: warning: line N of <path>"
   };
   const Case cases[] = {
       {11, "1 2 3", {1, 2, 3}},
@@ -183,14 +194,23 @@ TEST_F(ConvertE2e, ValueSpellings) {
       {6, "1,2,3", {}, {1, 2, 3}},
       // An integer written with a point or exponent is truncated toward zero;
       // 1e10 keeps the low 32 bits of 10000000000.
-      {6, "2.9 -2.9 1e10", {}, {2, -2, 1410065408}},
+      {6,
+       "2.9 -2.9 1e10",
+       {},
+       {2, -2, 1410065408},
+       ": ISA is written as 2.9, which is read as an integer cut toward zero: is a header line "
+       "missing or shifted?"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("line " + std::to_string(c.line) + ": \"" + c.text + "\"");
     std::vector<std::string> lines = two_point_lines();
     lines[static_cast<std::size_t>(c.line - 1)] = c.text;
     const ProgramResult r = convert(join_lines(lines));
-    expect_done(r);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, kDone);
+    EXPECT_EQ(r.err, c.warning.empty() ? ""
+                                       : "mapconv: warning: line " + std::to_string(c.line) +
+                                             " of " + dir.file("in.map") + c.warning + "\n");
     MapValues expected;
     if (c.line == 11) std::copy(c.reals.begin(), c.reals.end(), expected.field.begin());
     if (c.line == 5) expected.origin = c.reals;
@@ -199,10 +219,16 @@ TEST_F(ConvertE2e, ValueSpellings) {
   }
 }
 
-TEST_F(ConvertE2e, LinesAfterTheFieldAreNeverRead) {
+// Lines after the field are not converted; data there is only a warning.
+TEST_F(ConvertE2e, LinesAfterTheFieldAreNotConverted) {
   std::vector<std::string> lines = two_point_lines();
-  lines.insert(lines.end(), {"garbage that is no map line", "\x1a", "1 2"});
-  expect_done(convert(join_lines(lines)));
+  lines.insert(lines.end(), {"", " \t ", "garbage that is no map line", "\x1a", "1 2"});
+  const ProgramResult r = convert(join_lines(lines));
+  EXPECT_EQ(r.exit_status, 0);
+  EXPECT_EQ(r.out, kDone);
+  EXPECT_EQ(r.err, "mapconv: warning: line 15 of " + dir.file("in.map") +
+                       " holds data after the last grid point (line 12): the counts on line 10 "
+                       "may be wrong\n");
   EXPECT_EQ(byte_difference(kTwoPointBytes, output()), "");
 }
 
@@ -212,7 +238,11 @@ TEST_F(ConvertE2e, OutputMayNameTheInput) {
   std::vector<std::string> lines = two_point_lines();
   lines.insert(lines.end(), 100, "an ignored line after the field");
   write_file(dir.file("in.map"), join_lines(lines));
-  expect_done(run({"in.map", "in.map"}));
+  const ProgramResult r = run({"in.map", "in.map"});
+  EXPECT_EQ(r.out, kDone);
+  EXPECT_EQ(r.err, "mapconv: warning: line 13 of " + dir.file("in.map") +
+                       " holds data after the last grid point (line 12): the counts on line 10 "
+                       "may be wrong\n");
   EXPECT_EQ(byte_difference(kTwoPointBytes, read_file(dir.file("in.map"))), "");
 }
 

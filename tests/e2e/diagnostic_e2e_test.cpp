@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "e2e/fixture.h"
+#include "e2e/full_file_system.h"
 
 namespace e2e {
 namespace {
@@ -23,28 +24,41 @@ class DiagnosticE2e : public ConverterTest {
 const std::string kInternalRead = ", unit -5, file Internal List-Directed Read";
 
 // Lines whose values cannot be taken: the parse of an in-memory line has no
-// error check.
+// error check. After the diagnostic line, lines that say where.
 TEST_F(DiagnosticE2e, UnreadableValues) {
   struct Case {
     int line;  // 1-based line of the two-point map to replace
     std::string text;
     int number;
+    std::string where;  // after "mapconv: line N of <path>"
   };
   const std::string eof = "end-of-file during read";
   const std::string syntax = "list-directed I/O syntax error";
   const std::string conversion = "input conversion error";
+  const std::string p1 = ", grid point (1, 1, 1):\n";
+  const std::string m = "mapconv:     ";
   const Case cases[] = {
-      {11, "1.0 2.0", 24},
-      {12, "1.0", 24},
-      {11, "", 24},
-      {11, std::string(80, ' ') + "1.0 2.0 3.0", 24},      // beyond column 80
-      {11, "1.0 2.0" + std::string(73, ' ') + "3.0", 24},  // third value beyond column 80
-      {11, "1.0 abc 2.0", 59},
-      {11, "1.0 2.0 'x'", 64},
-      {4, "", 24},
-      {10, "2 1", 24},
-      {6, "1 2 3000000000", 64},
-      {3, "2*AB C D", 59},
+      {11, "1.0 2.0", 24,
+       p1 + m + "1.0 2.0\n" + m +
+           "       ^\nmapconv: the line ends after 2 of the 3 values it "
+           "must hold\n"},
+      {12, "1.0", 24,
+       ", grid point (2, 1, 1):\n" + m + "1.0\n" + m +
+           "   ^\nmapconv: the line ends after 1 of the 3 values it must hold\n"},
+      {11, "", 24, p1 + "mapconv: the line is blank; it must hold 3 values\n"},
+      {11, std::string(80, ' ') + "1.0 2.0 3.0", 24,  // beyond column 80
+       p1 + "mapconv: the line is 91 columns long: only the first 80 columns are read\n"},
+      {11, "1.0 2.0" + std::string(73, ' ') + "3.0", 24,  // third value beyond column 80
+       p1 + m + "1.0 2.0\n" + m +
+           "       ^\nmapconv: the line is 83 columns long: only the first 80 columns are read\n"},
+      {11, "1.0 abc 2.0", 59, p1 + m + "1.0 abc 2.0\n" + m + "    ^\n"},
+      {11, "1.0 2.0 'x'", 64, p1 + m + "1.0 2.0 'x'\n" + m + "        ^\n"},
+      {4, "", 24, " (angle):\nmapconv: the line is blank; it must hold 1 value\n"},
+      {10, "2 1", 24,
+       " (N~X/Y/Z):\n" + m + "2 1\n" + m +
+           "   ^\nmapconv: the line ends after 2 of the 3 values it must hold\n"},
+      {6, "1 2 3000000000", 64, " (IS~A/B/C):\n" + m + "1 2 3000000000\n" + m + "    ^\n"},
+      {3, "2*AB C D", 59, " (AX~A/B/C):\n" + m + "2*AB C D\n" + m + "^\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("line " + std::to_string(c.line) + ": \"" + c.text + "\"");
@@ -52,7 +66,9 @@ TEST_F(DiagnosticE2e, UnreadableValues) {
     lines[static_cast<std::size_t>(c.line - 1)] = c.text;
     const ProgramResult r = convert(join_lines(lines));
     const std::string& text = c.number == 24 ? eof : c.number == 59 ? syntax : conversion;
-    expect_diagnostic(r, c.number, severe(c.number, text + kInternalRead));
+    expect_diagnostic(r, c.number,
+                      severe(c.number, text + kInternalRead) + "mapconv: line " +
+                          std::to_string(c.line) + " of " + dir.file("in.map") + c.where);
     EXPECT_FALSE(output_exists());
   }
 }
@@ -94,6 +110,15 @@ TEST_F(DiagnosticE2e, FullDisk) {
                         severe(38, "error during write, unit 21, file /dev/full"));
 }
 
+TEST_F(DiagnosticE2e, DiskFullOnASmallFileSystem) {
+  write_file(dir.file("in.map"), join_lines(two_point_lines()));
+  FullFileSystem full(dir.file("small"));
+  if (!full.refusal().empty()) GTEST_SKIP() << full.refusal();
+  expect_diagnostic(run({"in.map", "small/out.unf"}), 38,
+                    disk_full_line() + severe(38, "error during write, unit 21, file " +
+                                                      dir.file("small/out.unf")));
+}
+
 // The output is opened only after the whole input has been read: a failure
 // inside the field is reported before the empty output name matters.
 TEST_F(DiagnosticE2e, EmptyOutputNameAfterAFailedRead) {
@@ -103,7 +128,8 @@ TEST_F(DiagnosticE2e, EmptyOutputNameAfterAFailedRead) {
   const ProgramResult r = run({"in.map", ""});
   EXPECT_EQ(r.exit_status, 0);
   EXPECT_EQ(r.out, console_message("Reading error: FIELDs"));
-  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.err, "mapconv: NX*NY*NZ = 2*1*1 asks for 2 grid lines; " + dir.file("in.map") +
+                       " ends after 1 of them (its last line is line 11)\n");
 }
 
 TEST_F(DiagnosticE2e, UnknownByteOrderSelection) {

@@ -62,7 +62,8 @@ class FrameE2e : public ConverterTest {
 };
 
 TEST_F(FrameE2e, ConsoleEventsAtThePrompt) {
-  SKIP_UNDER_WINE("Wine cannot deliver console events from outside");
+  SKIP_UNDER_WINE(
+      "a signal is no console event to a program without a console; TerminalE2e types them");
   for (const Event& e : kEvents) {
     SCOPED_TRACE(e.name);
     ProgramRun r = in_dir({});
@@ -114,7 +115,8 @@ class SlowInput {
 };
 
 TEST_F(FrameE2e, ConsoleEventsDuringASlowConversion) {
-  SKIP_UNDER_WINE("Wine cannot deliver console events from outside");
+  SKIP_UNDER_WINE(
+      "a signal is no console event to a program without a console; TerminalE2e types them");
   const std::vector<std::string> lines = two_point_lines();
   const std::string first(join_lines({lines.begin(), lines.end() - 1}));
   for (const Event& e : kEvents) {
@@ -136,7 +138,8 @@ TEST_F(FrameE2e, ConsoleEventsDuringASlowConversion) {
 
 // Started under nohup: the hang-up signal stays ignored.
 TEST_F(FrameE2e, IgnoredHangUpChangesNothing) {
-  SKIP_UNDER_WINE("Wine cannot deliver console events from outside");
+  SKIP_UNDER_WINE(
+      "a signal is no console event to a program without a console; TerminalE2e types them");
   const std::vector<std::string> lines = two_point_lines();
   SlowInput input(dir.file("in.map"));
   ProgramRun r = in_dir({"in.map", "out.unf"});
@@ -349,7 +352,7 @@ TEST_F(FaultE2e, DebuggerModePassesSevereExceptionsOn) {
 
 // The program's own handler for the interrupt signal takes control-C.
 TEST_F(FaultE2e, OwnInterruptHandlerTakesControlC) {
-  SKIP_UNDER_WINE("Wine cannot deliver console events from outside");
+  SKIP_UNDER_WINE("a signal is no console event to a program without a console");
   ProgramRun r = in_dir({"own-interrupt"});
   r.signal = SIGINT;
   r.signal_after = "ready\n";

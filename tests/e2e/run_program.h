@@ -33,8 +33,7 @@ struct ProgramRun {
   // When set, standard input is this descriptor instead (`input` unused): the
   // child shares its file position with the caller.
   int input_fd = -1;
-  // When set, standard output is this descriptor (ProgramResult::out stays
-  // empty): a file, or a pipe the test holds.
+  // When set, standard output is this descriptor instead (`out` stays empty).
   int output_fd = -1;
   std::string cwd;  // empty: the test's own working directory
   // The whole environment of the child (NAME=VALUE). A fixed, small one keeps
@@ -178,6 +177,8 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
     }
     if (run.open_files_limit != 0) {
+      // Descriptors the test's own runner left open would take the room.
+      for (int fd = STDERR_FILENO + 1; fd < 1024; ++fd) ::close(fd);
       const rlimit limit{run.open_files_limit, run.open_files_limit};
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }

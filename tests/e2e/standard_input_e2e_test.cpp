@@ -73,7 +73,9 @@ TEST_F(StandardInputE2e, FilePositionEndsAfterTheLastLineTaken) {
        join_lines(bad_lines) + after,
        59,
        "",
-       severe(59, "list-directed I/O syntax error, unit -5, file Internal List-Directed Read"),
+       severe(59, "list-directed I/O syntax error, unit -5, file Internal List-Directed Read") +
+           "mapconv: line 11 of CONIN$, grid point (1, 1, 1):\nmapconv:     1.0 abc "
+           "0.0\nmapconv:         ^\n",
        bad_lines[11] + "\n" + after},
       {"console event",
        {},
@@ -88,7 +90,7 @@ TEST_F(StandardInputE2e, FilePositionEndsAfterTheLastLineTaken) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    // Wine cannot deliver console events from outside.
+    // A signal is no console event to a Wine program without a console.
     if (c.console_event && kUnderWine) continue;
     write_file(dir.file("answers.txt"), c.input);
     const int fd = ::open(dir.file("answers.txt").c_str(), O_RDONLY | O_CLOEXEC);

@@ -1,7 +1,9 @@
 // End to end: the failures the conversion reports itself, as the console shows
 // them, and the capacity limit of 3000000 values.
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -16,26 +18,46 @@ using testsupport::write_file;
 
 class StatusE2e : public ConverterTest {
  protected:
-  // A reported failure: the message on the console, exit status 0, nothing on
-  // the error stream, no output file.
-  void expect_reported(const ProgramResult& r, const std::string& message) {
+  // A reported failure: the message on the console, exit status 0, the
+  // reason on the error stream, no output file.
+  void expect_reported(const ProgramResult& r, const std::string& message, const std::string& why) {
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, console_message(message));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(mask_reasons(r.err), why);
     EXPECT_FALSE(output_exists());
   }
 };
 
 TEST_F(StatusE2e, InputThatCannotBeOpened) {
-  for (const char* name : {"no-such.map", "", "   "}) {
-    SCOPED_TRACE(std::string("input name \"") + name + "\"");
-    expect_reported(run({name, "out.unf"}), "Cannot open the MAP file");
+  struct Case {
+    const char* name;
+    std::string why;
+  };
+  const Case cases[] = {
+      {"no-such.map", "mapconv: cannot open no-such.map: " + reason(ENOENT) + "\n"},
+      {"missing/in.map", "mapconv: cannot open missing/in.map: " + reason(ENOENT) + "\n"},
+      {"", "mapconv: the input file name is empty\n"},
+      {"   ", "mapconv: the input file name is empty\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string("input name \"") + c.name + "\"");
+    expect_reported(run({c.name, "out.unf"}), "Cannot open the MAP file", c.why);
   }
 }
 
 TEST_F(StatusE2e, InputIsADirectory) {
   ASSERT_EQ(::mkdir(dir.file("maps").c_str(), 0755), 0);
-  expect_reported(run({"maps", "out.unf"}), "Cannot open the MAP file");
+  expect_reported(run({"maps", "out.unf"}), "Cannot open the MAP file",
+                  "mapconv: cannot open maps: " + reason(EISDIR) + "\n");
+}
+
+TEST_F(StatusE2e, InputThatMayNotBeRead) {
+  SKIP_UNDER_WINE("no file modes");
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  write_file(dir.file("in.map"), join_lines(two_point_lines()));
+  ASSERT_EQ(::chmod(dir.file("in.map").c_str(), 0), 0);
+  expect_reported(run({"in.map", "out.unf"}), "Cannot open the MAP file",
+                  "mapconv: cannot open in.map: " + reason(EACCES) + "\n");
 }
 
 // The file ends before header line n: each line has its own message.
@@ -53,7 +75,12 @@ TEST_F(StatusE2e, FileEndingInTheHeader) {
       std::vector<std::string> text = lines;
       // A line of the single byte 26 reads as the end of the file, whatever follows.
       if (ctrl_z) text.insert(text.end(), {"\x1a", "more", "lines"});
-      expect_reported(convert(join_lines(text)), messages[kept]);
+      const std::string missing = std::string(messages[kept]).substr(15);
+      const std::string why =
+          kept == 0 ? dir.file("in.map") + " is empty"
+                    : dir.file("in.map") + " ends after line " + std::to_string(kept) + "; line " +
+                          std::to_string(kept + 1) + " (" + missing + ") is missing";
+      expect_reported(convert(join_lines(text)), messages[kept], "mapconv: " + why + "\n");
     }
   }
 }
@@ -78,7 +105,8 @@ TEST_F(StatusE2e, FileEndingInsideTheField) {
     const ProgramResult r = run({"in.map", "old.unf"});
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, console_message("Reading error: FIELDs"));
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, "mapconv: NX*NY*NZ = 2*1*1 asks for 2 grid lines; " + dir.file("in.map") +
+                         " ends after 1 of them (its last line is line 11)\n");
     EXPECT_EQ(read_file(dir.file("old.unf")), "previous contents");
   }
 }
@@ -110,7 +138,13 @@ TEST_F(StatusE2e, CapacityExceeded) {
     std::vector<std::string> lines = two_point_lines();
     lines[9] = c.counts;
     const ProgramResult r = convert(join_lines(lines));
-    expect_reported(r, c.message);
+    // Counts below 1 leave the field empty, and say so.
+    const std::string empty =
+        c.counts[0] == '-' ? "mapconv: warning: line 10 of " + dir.file("in.map") + ": NX is " +
+                                 std::string(c.counts).substr(0, std::string(c.counts).find(' ')) +
+                                 ": the field is empty\n"
+                           : "";
+    expect_reported(r, c.message, empty);
   }
   // The console line puts the count of 101 x 101 x 101 in columns 38 to 49
   // (the message's 37 to 48 behind the console's own blank).

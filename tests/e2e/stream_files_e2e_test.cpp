@@ -105,12 +105,15 @@ TEST_F(SpecialFilesE2e, FifoMaps) {
     bool fifo_is_input;
     std::string written;  // what the writer sends before it closes the FIFO
     std::string out;
+    std::string err = "";
   };
   const Case cases[] = {
       {"whole map", true, map, kDone},
       {"writer stops after the title", true, "Example field\n",
-       console_message("Reading error: DATE")},
-      {"writer sends nothing", true, "", console_message("Reading error: TITLE")},
+       console_message("Reading error: DATE"),
+       "mapconv: " + fifo + " ends after line 1; line 2 (DATE) is missing\n"},
+      {"writer sends nothing", true, "", console_message("Reading error: TITLE"),
+       "mapconv: " + fifo + " is empty\n"},
       {"output", false, "", kDone},
   };
   for (const Case& c : cases) {
@@ -145,7 +148,7 @@ TEST_F(SpecialFilesE2e, FifoMaps) {
     EXPECT_FALSE(r.timed_out);
     EXPECT_EQ(r.exit_status, 0);
     EXPECT_EQ(r.out, c.out);
-    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.err, c.err);
     if (!c.fifo_is_input) {
       EXPECT_EQ(byte_difference(unformatted_map(MapValues{}), received), "");
     }

@@ -13,9 +13,11 @@
 //    Linux, but a process ended by an exception has the exception code as
 //    its status, where Linux reports a signal (ended_by_exception in
 //    run_program.h).
-// Runs that need what only POSIX can give a child (signals sent to it,
-// FIFOs, closed standard descriptors, an address-space limit, no argument
-// vector at all) are skipped with SKIP_UNDER_WINE.
+// Runs that need what only POSIX can give a child (signals sent to it as
+// console events, where Wine makes only a terminal a console and the keys
+// typed there are tested in terminal_e2e_test.cpp; FIFOs, closed standard
+// descriptors, an address-space limit, no argument vector at all) are
+// skipped with SKIP_UNDER_WINE.
 #pragma once
 
 #include <string>

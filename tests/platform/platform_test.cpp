@@ -50,4 +50,24 @@ TEST(FullPath, JoinsAndFoldsLexically) {
   }
 }
 
+// The null device opens under the platform's own name in every way a unit
+// may open it: writes are taken whole, reading finds the end at once.
+TEST(NullDevice, DiscardsWritesAndReadsAsEmpty) {
+  const plat::Disposition dispositions[] = {plat::Disposition::kOpenExisting,
+                                            plat::Disposition::kOpenAlways,
+                                            plat::Disposition::kCreateAlways};
+  for (const plat::Disposition d : dispositions) {
+    SCOPED_TRACE(static_cast<int>(d));
+    const plat::OpenResult r =
+        plat::open_file(plat::null_device_name(), plat::Access::kReadWrite, d);
+    ASSERT_NE(r.handle, plat::kInvalidHandle) << "error " << r.error;
+    EXPECT_NE(plat::file_type(r.handle), plat::FileType::kDisk);
+    int error = 0;
+    EXPECT_TRUE(plat::write_bytes(r.handle, "discarded", 9, &error));
+    char buffer[16];
+    EXPECT_EQ(plat::read_bytes(r.handle, buffer, sizeof buffer, &error), 0);
+    EXPECT_TRUE(plat::close_handle(r.handle, &error));
+  }
+}
+
 }  // namespace

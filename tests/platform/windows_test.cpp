@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/windows_internal.h"
 #include "support/test_files.h"
 
 namespace {
@@ -128,6 +129,49 @@ TEST(WindowsFiles, ReplacementTakesTheName) {
       plat::create_replacement(dir.path().c_str(), temp, sizeof temp, target, sizeof target).handle,
       plat::kInvalidHandle);
   EXPECT_TRUE(plat::device_names_take_extensions());
+}
+
+// A system without the UTF-8 code page gets a character it lacks as "?",
+// never as a look-alike: the name cannot open another file, and its open
+// fails as an invalid name (43 at OPEN).
+TEST(WindowsNames, CharactersOutsideTheCodePageNeverBecomeLookAlikes) {
+  struct Case {
+    const wchar_t* text;
+    unsigned code_page;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {L"\u03A9out.unf", 1252, "?out.unf"},          // Greek capital omega
+      {L"caf\u00E9.map", 1252, "caf\xE9.map"},       // in the code page: kept
+      {L"\u5730\u56FE.map", 1252, "??.map"},         // CJK
+      {L"\u03A9out.unf", 65001, "\xCE\xA9out.unf"},  // UTF-8 holds everything
+      {L"\u5730\u56FE.map", 65001, "\xE5\x9C\xB0\xE5\x9B\xBE.map"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(plat::narrow_without_best_fit(c.text, c.code_page), c.expected);
+  }
+  ScratchDir dir;
+  const plat::OpenResult r = plat::open_file(dir.file("?out.unf").c_str(), plat::Access::kWrite,
+                                             plat::Disposition::kCreateAlways);
+  EXPECT_EQ(r.handle, plat::kInvalidHandle);
+  EXPECT_EQ(r.kind, OpenError::kNameTooLong);
+}
+
+// A named pipe is recognised by its name, without opening it.
+TEST(WindowsFiles, PipesAreKnownByName) {
+  struct Case {
+    const char* name;
+    plat::FileType type;
+  };
+  const Case cases[] = {
+      {"\\\\.\\pipe\\maps", plat::FileType::kPipe},
+      {"\\\\.\\PIPE\\maps", plat::FileType::kPipe},
+      {"\\\\?\\pipe\\maps", plat::FileType::kPipe},
+      {"C:\\pipe\\maps", plat::FileType::kOther},  // absent
+      {"\\\\.\\pipeline", plat::FileType::kOther},
+  };
+  for (const Case& c : cases) EXPECT_EQ(plat::file_type_of_name(c.name), c.type) << c.name;
 }
 
 }  // namespace

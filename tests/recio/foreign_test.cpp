@@ -369,7 +369,6 @@ struct EnvCase {
 };
 
 TEST(ForeignSelection, EnvironmentValues) {
-  SKIP_ON_WINDOWS("the C library cannot hold an empty environment value");
   constexpr std::int32_t kUnit = 7301;
   const EnvCase cases[] = {
       {nullptr, "1/1/3", 0},  // untouched
@@ -390,6 +389,7 @@ TEST(ForeignSelection, EnvironmentValues) {
       {"LITTLE_ENDIAN        ", "", msg::kInconsistentOpen},  // 21
   };
   for (const EnvCase& c : cases) {
+    if (!testsupport::environment_holds(c.value)) continue;
     if (c.value == nullptr) {
       unsetenv("FORT_CONVERT7301");
     } else {

@@ -463,7 +463,6 @@ TEST(RecordWriter, FirstRecordEndsTheFileForEveryRecordType) {
 }
 
 TEST(RecordWriter, BigEndianConversionFromTheEnvironment) {
-  SKIP_ON_WINDOWS("the C library cannot hold an empty environment value");
   ScratchDir dir;
   const std::string path = dir.file("convert.map");
   const std::string little = bytes({0x0A, 0x00, 0x00, 0x00, 0x41, 0x42, 0x02, 0x01, 0x00, 0x00,
@@ -488,6 +487,7 @@ TEST(RecordWriter, BigEndianConversionFromTheEnvironment) {
                         IoArg::address(&one)};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value != nullptr ? std::string("[") + c.value + "]" : "unset");
+    if (!testsupport::environment_holds(c.value)) continue;
     std::filesystem::remove(path);
     const std::string var = "FORT_CONVERT" + std::to_string(kUnit);
     EnvVar env(var.c_str(), c.value);

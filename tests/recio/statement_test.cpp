@@ -125,7 +125,9 @@ TEST(Statement, WriteAfterReadLandsAfterTheRecordRead) {
     write_file(path, "first\nold 2\nold 3\n");
     ASSERT_EQ(open_unit({{kKeyFile, path}}), 0);
     ASSERT_EQ(read_line(), 0);
-    if (c.seek_fails) plat::inject_failure(plat::Operation::kSeek, 1, 1, EIO);
+    if (c.seek_fails)
+      plat::inject_failure(plat::Operation::kSeek, 1, 1,
+                           plat::failure_code(plat::FailureMeaning::kIoError));
     EXPECT_EQ(write_line("second"), c.status);
     plat::inject_failure(plat::Operation::kSeek, 0, 0, 0);
     EXPECT_EQ(close_unit(), 0);

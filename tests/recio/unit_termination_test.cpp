@@ -35,7 +35,8 @@ TEST(UnitTerminationDeathTest, CloseFailureIsSevere28NamingTheUnit) {
   EXPECT_EXIT(
       {
         if (open_and_write(46, path) != 0) std::exit(100);
-        plat::inject_failure(plat::Operation::kClose, 1, 1, EIO);
+        plat::inject_failure(plat::Operation::kClose, 1, 1,
+                             plat::failure_code(plat::FailureMeaning::kIoError));
         for__close_all_units(false);
         std::exit(101);
       },

@@ -1,0 +1,211 @@
+// The unformatted reader over random bytes read as a map, in random read
+// sizes and representations: every statement must give what a plain walk of
+// the variable-record framing says: a record's bytes in its text items, end
+// of file (-1) only at a record's start, 39 for a file that ends inside a
+// record, 67 for items beyond the record, 37 for a trailing length unlike
+// the leading one. Real and integer items go through the foreign
+// conversions unchecked, for the sanitizers.
+//
+// Input: byte 0 the representation, byte 1 the number of read sizes, the
+// sizes, a byte with the number of items per statement, one byte per item,
+// then the file.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "harness.h"
+#include "recio/io_api.h"
+#include "recio/record_io.h"
+
+namespace {
+
+using recio::IoArg;
+
+constexpr std::int32_t kUnit = 21;
+constexpr const char* kRepresentations[] = {"",     "BIG_ENDIAN", "IBM",           "CRAY",
+                                            "TYRD", "TYRG",       "LITTLE_ENDIAN", "FDX"};
+constexpr bool kBigEndianLengths[] = {false, true, true, true, false, false, false, false};
+
+struct ReadScript {
+  std::vector<std::size_t> sizes;
+  std::string_view stream;
+  std::size_t pos = 0;
+  std::size_t calls = 0;
+};
+ReadScript script;
+
+long scripted_read(int, char* buffer, std::size_t count, int*) {
+  ++script.calls;
+  std::size_t n = std::min(count, script.stream.size() - script.pos);
+  if (!script.sizes.empty())
+    n = std::min(n, script.sizes[(script.calls - 1) % script.sizes.size()]);
+  std::memcpy(buffer, script.stream.data() + script.pos, n);
+  script.pos += n;
+  return static_cast<long>(n);
+}
+
+const char* empty_file = nullptr;
+
+int open_unit(const char* representation) {
+  constexpr std::uint8_t plain[] = {0x38,
+                                    0x04,
+                                    recio::kKeyFile,
+                                    0,
+                                    0x38,
+                                    0x04,
+                                    recio::kKeyStatus,
+                                    0,
+                                    0x38,
+                                    0x04,
+                                    recio::kKeyForm,
+                                    0,
+                                    recio::kTypeEnd,
+                                    0};
+  constexpr std::uint8_t converted[] = {0x38,
+                                        0x04,
+                                        recio::kKeyFile,
+                                        0,
+                                        0x38,
+                                        0x04,
+                                        recio::kKeyStatus,
+                                        0,
+                                        0x38,
+                                        0x04,
+                                        recio::kKeyForm,
+                                        0,
+                                        0x38,
+                                        0x04,
+                                        recio::kKeyConvert,
+                                        0,
+                                        recio::kTypeEnd,
+                                        0};
+  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(empty_file))),
+                        IoArg::address(empty_file),
+                        IoArg::val(3),
+                        IoArg::address("old"),
+                        IoArg::val(11),
+                        IoArg::address("unformatted"),
+                        IoArg::val(static_cast<std::int64_t>(std::strlen(representation))),
+                        IoArg::address(representation)};
+  recio::IoControlBlock cb{};
+  if (*representation == '\0')
+    return recio::for_open(&cb, kUnit, recio::kFlagsErrBranch, plain, std::span(args, 6));
+  return recio::for_open(&cb, kUnit, recio::kFlagsErrBranch, converted, args);
+}
+
+std::uint32_t length_at(std::string_view s, std::size_t at, bool big) {
+  std::uint32_t n = 0;
+  for (int i = 0; i < 4; ++i) {
+    const auto b = static_cast<std::uint8_t>(s[at + static_cast<std::size_t>(i)]);
+    n |= static_cast<std::uint32_t>(b) << (big ? 8 * (3 - i) : 8 * i);
+  }
+  return n;
+}
+
+// One item of a statement: a text of `size` bytes, or a number.
+struct Plan {
+  std::uint8_t type;
+  std::int32_t size;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fuzz::quiet_run_time();
+  empty_file = fuzz::empty_scratch_file();
+  recio::for__set_read_input_seam(scripted_read);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::Bytes in(data, size);
+  const std::size_t selection = in.take() & 7u;
+  script = ReadScript{};
+  for (std::size_t i = 0, n = in.take() & 15u; i < n; ++i) {
+    const std::uint8_t b = in.take();
+    script.sizes.push_back(b == 255 ? SIZE_MAX : std::size_t{b} + 1);
+  }
+  std::vector<Plan> plan;
+  for (std::size_t i = 0, n = in.take() & 7u; i < n; ++i) {
+    const std::uint8_t b = in.take();
+    switch (b >> 6) {
+      case 0:
+        plan.push_back({recio::kTypeChar, static_cast<std::int32_t>(b & 63u) * 3});
+        break;
+      case 1:
+        plan.push_back({recio::kTypeReal4, 4});
+        break;
+      case 2:
+        plan.push_back({recio::kTypeInt4, 4});
+        break;
+      default:
+        plan.push_back({recio::kTypeReal8, 8});
+        break;
+    }
+  }
+  script.stream = std::string_view(in.rest(), in.rest_size());
+  const std::string_view file = script.stream;
+  const bool big = kBigEndianLengths[selection];
+
+  if (open_unit(kRepresentations[selection]) != 0) fuzz::fail("open failed");
+  std::vector<char> item(256);
+  std::size_t at = 0;
+  try {
+    for (int statement = 0; statement < 64; ++statement) {
+      recio::IoControlBlock cb{};
+      constexpr std::uint8_t more[] = {recio::kTypeMore, 0};
+      const int start = recio::for_read_seq(&cb, kUnit, recio::kFlagsErrBranch, more, {});
+      const std::size_t left = file.size() - at;
+      if (left == 0 || left < 4) {
+        if (start != (left == 0 ? -1 : 39)) fuzz::fail("record at %zu: start gave %d", at, start);
+        break;
+      }
+      if (start != 0) fuzz::fail("record at %zu: start gave %d", at, start);
+      const std::uint32_t length = length_at(file, at, big);
+      std::size_t taken = 0;
+      int failed = 0;
+      for (const Plan& p : plan) {
+        const std::uint8_t mode =
+            p.type == recio::kTypeChar ? recio::kPassLenAddr : recio::kPassSizeAddr;
+        const std::uint8_t desc[] = {p.type, mode, recio::kTypeMore, 0};
+        const IoArg args[] = {IoArg::val(p.size), IoArg::address(item.data())};
+        const int r = recio::for_read_seq_xmit(&cb, desc, args);
+        const auto n = static_cast<std::size_t>(p.size);
+        const int want = taken + n > length ? 67 : at + 4 + taken + n > file.size() ? 39 : 0;
+        if (r != want) fuzz::fail("record at %zu, item at %zu: %d, want %d", at, taken, r, want);
+        if (r != 0) {
+          failed = r;
+          break;
+        }
+        if (p.type == recio::kTypeChar &&
+            std::memcmp(item.data(), file.data() + at + 4 + taken, n) != 0)
+          fuzz::fail("record at %zu: the bytes of the item at %zu differ", at, taken);
+        taken += n;
+      }
+      if (failed != 0) break;
+      constexpr std::uint8_t end[] = {recio::kTypeEnd, 0};
+      const int r = recio::for_read_seq_xmit(&cb, end, {});
+      const bool whole = file.size() - at >= std::size_t{length} + 8;
+      const int want = !whole ? 39 : length_at(file, at + 4 + length, big) != length ? 37 : 0;
+      if (r != want) fuzz::fail("record at %zu: end gave %d, want %d", at, r, want);
+      if (r != 0) break;
+      recio::RecordPlace place;
+      recio::for_inquire_record_place(kUnit, &place);
+      if (place.offset != static_cast<std::int64_t>(at) || place.leading != length)
+        fuzz::fail("record at %zu: place %lld, %lld", at, static_cast<long long>(place.offset),
+                   static_cast<long long>(place.leading));
+      at += std::size_t{length} + 8;
+    }
+  } catch (const fuzz::ProcessEnd& end) {
+    fuzz::fail("severe end with 0x%08X", end.status);
+  }
+  constexpr std::uint8_t none[] = {recio::kTypeEnd, 0};
+  recio::IoControlBlock cb{};
+  if (recio::for_close(&cb, kUnit, recio::kFlagsErrBranch, none, {}) != 0) fuzz::fail("close");
+  fuzz::check_units_released("reading a map");
+  return 0;
+}
