@@ -934,3 +934,43 @@ TEST(Open, WhichConnectionsReplaceTheirFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// An existing file is replaced once its unit writes it from the start: the
+// old contents stay visible until CLOSE. A unit that reads a record first
+// writes on the file in place, after what it read.
+TEST(Open, ExistingFileReplacedOnlyWhenWrittenFromTheStart) {
+  ScratchDir dir;
+  const std::string path = dir.file("both.unf");
+  struct Case {
+    const char* name;
+    bool read_first;
+    std::string during;  // the file before CLOSE
+    std::string after;
+  };
+  const Case cases[] = {
+      {"WrittenFromTheStart", false, record("old"), record("new")},
+      {"ReadThenWritten", true, record("old") + record("new"), record("old") + record("new")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(path, record("old"));
+    ASSERT_EQ(open_file(46, path), 0);
+    if (c.read_first) {
+      char text[3] = {};
+      constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
+      const IoArg args[] = {IoArg::val(3), IoArg::address(text)};
+      IoControlBlock cb{};
+      ASSERT_EQ(recio::for_read_seq(&cb, 46, kCheck, desc, args), 0);
+      EXPECT_EQ(std::string_view(text, 3), "old");
+    }
+    ASSERT_EQ(write_text(46, "new"), 0);
+    EXPECT_EQ(recio::for__find_lub(46)->replacing, !c.read_first);
+    EXPECT_EQ(read_file(path), c.during);
+    EXPECT_EQ(close_unit(46), 0);
+    EXPECT_EQ(read_file(path), c.after);
+  }
+}
+
+}  // namespace
