@@ -11,6 +11,7 @@
 #include "rt/diagnostics.h"
 #include "rt/env.h"
 #include "rt/exceptions.h"
+#include "rt/handover.h"
 
 namespace rt {
 
@@ -141,9 +142,12 @@ void for_rtl_finish_() {
 
 void for__end_process(std::uint32_t status) {
   if (for__exception_in_progress()) plat::exit_process_now(status);
+  // Taken over inside a platform call, the main thread runs again when the
+  // call returns: no at-exit routine or static destructor may run beside it.
+  if (for__taken_in_blocking_call()) plat::exit_process_now(status);
   // Not while an exception is handled: the seam unwinds, which a signal
-  // handler must not.
-  // The harness starts the next run in this process: it starts unfailed.
+  // handler must not. The harness starts the next run in this process: it
+  // starts unfailed.
   if (void (*seam)(std::uint32_t) = end_process_seam.load()) {
     run_failed.store(false, std::memory_order_release);
     seam(status);
