@@ -94,6 +94,27 @@ void error_text(int error, char* out, std::size_t cap);
 OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap);
 bool delete_file(const char* name, int* error);
 
+// ---- Replacing a file whole -------------------------------------------------
+
+// Creates an empty file beside the regular file `name` names (a symbolic link
+// is followed) or beside where it would be, under a temporary name in the
+// same directory: the file that takes its place on commit_replacement. An
+// existing file's permission bits (and owner and group where the process may
+// set them) carry over; a new one gets the mode a new file gets. `temp`
+// receives the temporary name, `target` the name it will take (the file a
+// link points to). Fails, creating nothing, when the name is neither a regular
+// file nor absent, or when no file can be made beside it: the caller then
+// writes in place.
+OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap, char* target,
+                              std::size_t target_cap);
+// Gives the closed file `temp` the name `target` in one step: a reader sees
+// the old file or the new one, never a mix, and a failure leaves the old one.
+bool commit_replacement(const char* temp, const char* target, int* error);
+
+// Whether a device name followed by an extension ("NUL.TXT") still names the
+// device on this platform.
+bool device_names_take_extensions();
+
 const char* get_env(const char* name);
 
 // Advice that the block [block, block + length) is about to be written
@@ -270,8 +291,18 @@ std::size_t format_registers(const void* context, char* out, std::size_t cap);
 // inclusive) fail with the platform error code `error`, as the operating
 // system would have failed them; first 0 only counts. A failed close has
 // still released the handle.
-enum class Operation : std::uint8_t { kOpen, kRead, kWrite, kSeek, kSetEndOfFile, kClose };
-inline constexpr int kOperationKinds = 6;
+// kRename is commit_replacement, kRemove delete_file.
+enum class Operation : std::uint8_t {
+  kOpen,
+  kRead,
+  kWrite,
+  kSeek,
+  kSetEndOfFile,
+  kClose,
+  kRename,
+  kRemove
+};
+inline constexpr int kOperationKinds = 8;
 void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int error);
 // Calls of `op` counted since its hook was set.
 std::uint64_t operation_calls(Operation op);

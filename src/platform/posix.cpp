@@ -4,8 +4,11 @@
 #include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -336,7 +339,120 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
   return r;
 }
 
+namespace {
+
+// Six characters that make a temporary name unlikely to be taken already;
+// O_EXCL settles a collision, which only costs another try.
+void random_suffix(char* at) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static std::atomic<std::uint64_t> counter{0};
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  std::uint64_t x = static_cast<std::uint64_t>(now.tv_nsec) ^
+                    (static_cast<std::uint64_t>(::getpid()) << 32) ^
+                    (counter.fetch_add(1, std::memory_order_relaxed) * 0x9E3779B97F4A7C15ull);
+  for (int i = 0; i < 6; ++i) {
+    x ^= x >> 33;
+    x *= 0xFF51AFD7ED558CCDull;
+    x ^= x >> 29;
+    at[i] = kLetters[x % (sizeof kLetters - 1)];
+  }
+}
+
+}  // namespace
+
+OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap, char* target,
+                              std::size_t target_cap) {
+  OpenResult r;
+  r.kind = OpenError::kOther;
+  // An empty name, or one that ends in a separator, names no file to replace.
+  const std::size_t name_length = std::strlen(name);
+  if (name_length == 0 || name[name_length - 1] == '/') {
+    r.error = EINVAL;
+    return r;
+  }
+  struct stat link_st;
+  struct stat st;
+  const bool exists = ::lstat(name, &link_st) == 0;
+  if (!exists && errno != ENOENT) {
+    r.error = errno;
+    return r;
+  }
+  // A link is followed to the file it points to, which is what gets
+  // replaced; a link that points nowhere is written in place.
+  if (exists && ::stat(name, &st) != 0) {
+    r.error = errno;
+    return r;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    r.error = EINVAL;
+    return r;
+  }
+  char resolved[PATH_MAX];
+  const char* real = name;
+  if (exists && S_ISLNK(link_st.st_mode)) {
+    if (::realpath(name, resolved) == nullptr) {
+      r.error = errno;
+      return r;
+    }
+    real = resolved;
+  }
+  const std::size_t length = std::strlen(real);
+  if (length + 1 > target_cap) {
+    r.error = ENAMETOOLONG;
+    return r;
+  }
+  std::memcpy(target, real, length + 1);
+  const char* slash = std::strrchr(real, '/');
+  const std::size_t dir_length = slash == nullptr ? 0 : static_cast<std::size_t>(slash - real) + 1;
+  // ".NAME.XXXXXX" beside the file: hidden from a plain listing, and
+  // recognisable as this file's replacement.
+  const int n = std::snprintf(temp, temp_cap, "%.*s.%s.XXXXXX", static_cast<int>(dir_length), real,
+                              real + dir_length);
+  if (n < 0 || static_cast<std::size_t>(n) >= temp_cap) {
+    r.error = ENAMETOOLONG;
+    return r;
+  }
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    random_suffix(temp + n - 6);
+    fd = ::open(temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST && errno != EINTR) break;
+  }
+  fd = keep_off_standard(fd);
+  if (fd < 0) {
+    r.error = errno;
+    return r;
+  }
+  if (exists) {
+    // The owner first: changing it may clear the set-user-ID bits, which the
+    // mode then restores. Either may be refused to an ordinary user, who
+    // then gets the replacement as a new file of theirs.
+    const bool owned = ::fchown(fd, st.st_uid, st.st_gid) == 0;
+    const bool moded = ::fchmod(fd, st.st_mode & 07777) == 0;
+    static_cast<void>(owned && moded);
+  }
+  r.handle = fd;
+  r.kind = OpenError::kNone;
+  return r;
+}
+
+bool commit_replacement(const char* temp, const char* target, int* error) {
+  if (faults::injected(Operation::kRename, error)) return false;
+  if (::rename(temp, target) != 0) {
+    *error = errno;
+    return false;
+  }
+  return true;
+}
+
+bool device_names_take_extensions() {
+  return false;
+}
+
 bool delete_file(const char* name, int* error) {
+  if (faults::injected(Operation::kRemove, error)) return false;
   if (::unlink(name) != 0) {
     *error = errno;
     return false;

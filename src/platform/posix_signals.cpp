@@ -62,6 +62,7 @@ namespace {
 constexpr int kEventSignals[] = {SIGINT, SIGQUIT, SIGHUP};  // indexed by event
 
 ConsoleEventHandler event_handler = nullptr;
+constexpr std::size_t kEventThreadStack = 512 * 1024;
 sigset_t event_set;
 
 // The input waits watch this pipe besides their handle; one byte written to
@@ -116,10 +117,9 @@ EventDisposition event_disposition(int event) {
 
 bool start_console_events(ConsoleEventHandler handler) {
   if (event_handler != nullptr) return true;
-  if (::pipe2(wake_pipe, O_CLOEXEC) != 0) {
-    wake_pipe[0] = wake_pipe[1] = -1;
-    return false;
-  }
+  // Without descriptors for the pipe the events still work: an input wait
+  // is then the read itself, where the units may be taken all the same.
+  if (::pipe2(wake_pipe, O_CLOEXEC) != 0) wake_pipe[0] = wake_pipe[1] = -1;
   ::sigemptyset(&event_set);
   for (const int sig : kEventSignals) {
     struct sigaction sa;
@@ -136,6 +136,9 @@ bool start_console_events(ConsoleEventHandler handler) {
   pthread_attr_t attr;
   ::pthread_attr_init(&attr);
   ::pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+  // The handler needs little stack (its buffers are the run-time's own); the
+  // default of several MiB would count against an address-space limit.
+  ::pthread_attr_setstacksize(&attr, kEventThreadStack);
   pthread_t thread;
   const int rc = ::pthread_create(&thread, &attr, event_thread, nullptr);
   ::pthread_attr_destroy(&attr);

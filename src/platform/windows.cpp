@@ -408,7 +408,78 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
   return r;
 }
 
+OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap, char* target,
+                              std::size_t target_cap) {
+  OpenResult r;
+  r.kind = OpenError::kOther;
+  const DWORD attributes = ::GetFileAttributesA(name);
+  const bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+  if (!exists && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
+    r.error = last_error();
+    return r;
+  }
+  // Directories, devices and links are written in place; a read-only file
+  // is refused by the open of its name before this is asked.
+  constexpr DWORD kNotPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE | FILE_ATTRIBUTE_REPARSE_POINT;
+  if (exists && (attributes & kNotPlain) != 0) {
+    r.error = ERROR_INVALID_FUNCTION;
+    return r;
+  }
+  const std::size_t length = std::strlen(name);
+  const std::string_view base = last_path_component(name);
+  if (base.empty()) {
+    r.error = ERROR_INVALID_NAME;
+    return r;
+  }
+  if (length + 1 > target_cap) {
+    r.error = ERROR_FILENAME_EXCED_RANGE;
+    return r;
+  }
+  std::memcpy(target, name, length + 1);
+  const std::size_t dir_length = length - base.size();
+  const int n =
+      std::snprintf(temp, temp_cap, "%.*s.%s.", static_cast<int>(dir_length), name, base.data());
+  if (n < 0 || static_cast<std::size_t>(n) + 7 > temp_cap || n + 6 >= MAX_PATH) {
+    r.error = ERROR_FILENAME_EXCED_RANGE;
+    return r;
+  }
+  HANDLE h = INVALID_HANDLE_VALUE;
+  for (DWORD attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
+    std::snprintf(temp + n, temp_cap - static_cast<std::size_t>(n), "%06lX",
+                  static_cast<unsigned long>((::GetTickCount() * 2654435761u + attempt * 40503u +
+                                              ::GetCurrentProcessId()) &
+                                             0xFFFFFF));
+    h = ::CreateFileA(temp, GENERIC_READ | GENERIC_WRITE,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                      exists ? (attributes & ~FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+    if (h == INVALID_HANDLE_VALUE && ::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    r.error = last_error();
+    return r;
+  }
+  r.handle = own(h);
+  r.kind = OpenError::kNone;
+  return r;
+}
+
+bool commit_replacement(const char* temp, const char* target, int* error) {
+  if (faults::injected(Operation::kRename, error)) return false;
+  if (!::MoveFileExA(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    *error = last_error();
+    return false;
+  }
+  return true;
+}
+
+bool device_names_take_extensions() {
+  return true;
+}
+
 bool delete_file(const char* name, int* error) {
+  if (faults::injected(Operation::kRemove, error)) return false;
   if (!::DeleteFileA(name)) {
     *error = last_error();
     return false;

@@ -104,12 +104,13 @@ EventDisposition event_disposition(int event) {
 
 bool start_console_events(ConsoleEventHandler handler) {
   if (event_handler != nullptr) return true;
+  // Without the wake event the events still work: an input wait is then
+  // the read itself, where the units may be taken all the same.
   wake_event = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (wake_event == nullptr) return false;
   event_handler = handler;
   if (!::SetConsoleCtrlHandler(on_console_event, TRUE)) {
     event_handler = nullptr;
-    ::CloseHandle(wake_event);
+    if (wake_event != nullptr) ::CloseHandle(wake_event);
     wake_event = nullptr;
     return false;
   }

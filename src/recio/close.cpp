@@ -9,6 +9,7 @@
 #include "recio/lf_table.h"
 #include "recio/statement.h"
 #include "recio/unit_table.h"
+#include "rt/startup.h"
 
 namespace recio {
 namespace {
@@ -35,7 +36,16 @@ msg::Id for__close_proc(UnitBlock* u, int disposition) {
     }
   }
   u->handle = plat::kInvalidHandle;
-  if (disposition == kDispositionDelete && !u->standard_handle && u->device_kind == kDeviceFile) {
+  // A file that did not exist before this connection has nothing to delete.
+  bool delete_target = !u->replacing || u->replace_existing;
+  if (u->replacing) {
+    // The new contents take the name only when everything reached the file
+    // and the program closes the unit itself, or ends normally.
+    const bool commit = result == 0 && disposition == kDispositionKeep && !rt::for__run_failed();
+    if (msg::Id id = for__end_replacement(u, commit); id != 0 && result == 0) result = id;
+  }
+  if (disposition == kDispositionDelete && delete_target && !u->standard_handle &&
+      u->device_kind == kDeviceFile) {
     if (!plat::delete_file(u->file_name.c_str(), &err) && result == 0) {
       u->os_error = err;
       result = msg::kCloseError;
@@ -50,6 +60,24 @@ int default_disposition(const UnitBlock* u) {
 }
 
 }  // namespace
+
+msg::Id for__end_replacement(UnitBlock* u, bool commit) {
+  if (!u->replacing) return 0;
+  u->replacing = false;
+  int err = 0;
+  if (commit && plat::commit_replacement(u->replace_temp.c_str(), u->replace_target.c_str(), &err))
+    return 0;
+  const int rename_error = err;
+  // Kept only when it cannot be removed; the diagnostic names its file.
+  if (!plat::delete_file(u->replace_temp.c_str(), &err)) {
+    u->os_error = err;
+    u->file_name = u->replace_temp.view();
+    return msg::kCloseError;
+  }
+  if (!commit) return 0;
+  u->os_error = rename_error;
+  return msg::kCloseError;
+}
 
 msg::Id for__close_default(UnitBlock* u, bool free_block) {
   if (!u->connected) return 0;

@@ -14,10 +14,14 @@
 #include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "recio/unit_termination.h"
+#include "rt/handover.h"
 #include "rt/startup.h"
 
 namespace recio {
 namespace {
+
+// See for__console_diverted.
+bool console_diverted = false;
 
 // The connection decided from the keywords and their defaults.
 struct Connection {
@@ -142,6 +146,13 @@ struct OpenedFile {
   DeviceKind device = kDeviceFile;
   bool read_only = false;
   FileName stored_name;
+  // Writes a regular file from its start: a replacement takes its place at
+  // CLOSE (replacing set) where one can be made beside it.
+  bool may_replace = false;
+  bool replacing = false;
+  bool replace_deferred = false;
+  bool existing = false;
+  FileName temp, target;
 };
 
 // Units 0, 5 and 6 without a name of their own take the process's standard
@@ -149,9 +160,9 @@ struct OpenedFile {
 void open_console_default(const UnitBlock* u, const FileName& name, OpenedFile* f) {
   f->standard = true;
   f->device = u->unit == 5 ? kDeviceConsoleIn : kDeviceConsoleOut;
-  f->handle = plat::std_handle(u->unit == 5   ? plat::StdStream::kInput
-                               : u->unit == 6 ? plat::StdStream::kOutput
-                                              : plat::StdStream::kError);
+  f->handle = plat::std_handle(u->unit == 5                        ? plat::StdStream::kInput
+                               : u->unit == 6 && !console_diverted ? plat::StdStream::kOutput
+                                                                   : plat::StdStream::kError);
   f->stored_name = name;
 }
 
@@ -218,6 +229,29 @@ plat::Access access_of(const Connection& c, std::int64_t action, const char* ope
   return acc;
 }
 
+// A platform open that may wait without limit (a FIFO without its other
+// end): a console event may take the units meanwhile.
+plat::OpenResult open_blocking(const char* name, plat::Access access, plat::Disposition disp) {
+  rt::BlockingCall blocking;
+  return plat::open_file(name, access, disp);
+}
+
+// The unit writes a temporary file beside `name`, which takes its place when
+// the unit is closed. False where none can be made: the unit writes in place.
+bool start_replacement(const char* name, bool existing, OpenedFile* f) {
+  char temp[FileName::kCapacity + 1];
+  char target[FileName::kCapacity + 1];
+  const plat::OpenResult r =
+      plat::create_replacement(name, temp, sizeof temp, target, sizeof target);
+  if (r.handle == plat::kInvalidHandle) return false;
+  f->handle = r.handle;
+  f->replacing = true;
+  f->existing = existing;
+  f->temp.assign(temp);
+  f->target.assign(target);
+  return true;
+}
+
 // An ordinary file, or the null device: opened under its full path, read-only
 // when reading and writing is refused and ACTION leaves the choice open.
 msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, const FileName& name,
@@ -235,7 +269,15 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
   const plat::Disposition disp = disposition_of(c, f->read_only);
   const plat::Access acc = access_of(c, action, open_name, f);
   u->file_name = f->stored_name;  // diagnostics name the file even when the open fails
-  plat::OpenResult r = plat::open_file(open_name, acc, disp);
+  f->may_replace = f->may_replace && f->device == kDeviceFile && !f->read_only;
+  // An existing file is opened first all the same: every refusal of the name
+  // (permission, a read-only file, STATUS='NEW') comes as it always did.
+  const bool existing =
+      f->may_replace && plat::file_type_of_name(open_name) == plat::FileType::kDisk;
+  if (f->may_replace && !existing && disp != plat::Disposition::kOpenExisting &&
+      start_replacement(open_name, false, f))
+    return 0;
+  plat::OpenResult r = open_blocking(open_name, acc, disp);
   if (r.handle == plat::kInvalidHandle &&
       (r.kind == plat::OpenError::kAccessDenied || r.kind == plat::OpenError::kWriteProtected) &&
       action == 0 && !f->read_only) {
@@ -247,6 +289,18 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
   }
   if (r.handle == plat::kInvalidHandle) return map_open_error(r, u);
   f->handle = r.handle;
+  if (existing && !f->read_only && plat::file_type(r.handle) == plat::FileType::kDisk) {
+    // Emptied at OPEN, the file is replaced at once; otherwise the unit may
+    // read it first, and it is replaced when the unit writes from its start.
+    plat::Handle opened = f->handle;
+    if (c.status != kStatusReplace) {
+      f->replace_deferred = true;
+    } else if (start_replacement(open_name, true, f)) {
+      int err = 0;
+      plat::close_handle(opened, &err);  // only opened to be refused; nothing written
+      return 0;
+    }
+  }
   if (c.status == kStatusReplace) {
     int err = 0;
     if (!plat::set_end_of_file(f->handle, &err)) {
@@ -288,6 +342,11 @@ void store_connection(UnitBlock* u, const Connection& c, const OpenRequest& rq,
   u->recl = c.recl;
   u->recl_defaulted = c.recl_defaulted;
   u->read_only = f.read_only;
+  u->replacing = f.replacing;
+  u->replace_deferred = f.replace_deferred;
+  u->replace_existing = f.existing;
+  u->replace_temp = f.temp;
+  u->replace_target = f.target;
   u->blank_null = rq.get(kKeyBlank) == kBlankNull;
   u->pad = rq.get(kKeyPad) != kPadNo;
   if (c.carriage_control != kCcNone && c.record_type != kRecFixed) u->recl += 1;
@@ -332,6 +391,24 @@ msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& r
   return 0;
 }
 
+// Unformatted records on standard output: the console output units move
+// to standard error, those connected already included, so that no console
+// record lands among the records.
+void divert_console_if_shared(const UnitBlock* u, NameSource source, const OpenedFile& f) {
+  if (source == NameSource::kConsole || u->form == kFormFormatted || f.device == kDeviceNull)
+    return;
+  const plat::Handle out = plat::std_handle(plat::StdStream::kOutput);
+  const bool shared = f.standard ? f.handle == out : plat::same_file(u->file_name.c_str(), out);
+  if (!shared) return;
+  console_diverted = true;
+  LubCursor cursor;
+  while (UnitBlock* other = for__get_next_lub(&cursor)) {
+    if (other != u && other->connected && other->standard_handle && other->handle == out &&
+        other->form == kFormFormatted)
+      other->handle = plat::std_handle(plat::StdStream::kError);
+  }
+}
+
 // Performs the connection of an unconnected unit.
 msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   Connection c{};
@@ -346,6 +423,13 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   const std::int64_t action = rq.get(kKeyAction);
   OpenedFile f;
   f.read_only = rq.given[kKeyReadonly] || action == kActionRead;
+  // An unformatted or binary unit that writes sequentially from the start
+  // of a new or unknown file replaces it. STATUS='OLD' names a file the unit
+  // is meant to read first: it stays in place, and so does a unit for
+  // reading.
+  f.may_replace = (c.form == kFormUnformatted || c.form == kFormBinary) &&
+                  c.access == kAccessSequential && c.status != kStatusScratch &&
+                  c.status != kStatusOld && rq.get(kKeyPosition) != kPositionAppend;
   if (msg::Id id = open_target(u, c, action, name, source, &f)) return id;
 
   store_connection(u, c, rq, f);
@@ -354,14 +438,18 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   if (msg::Id id = prepare_transfer(u, c, rq, f.standard)) {
     int err = 0;
     if (!f.standard) plat::close_handle(f.handle, &err);
-    // A scratch file exists only for its connection.
+    // A scratch file exists only for its connection, a replacement only
+    // for the unit that writes it.
     if (c.status == kStatusScratch) plat::delete_file(f.stored_name.c_str(), &err);
+    if (f.replacing) plat::delete_file(f.temp.c_str(), &err);
+    u->replacing = false;
     u->handle = plat::kInvalidHandle;
     return id;
   }
   if (c.form == kFormFormatted && (f.device == kDeviceConsoleIn || f.device == kDeviceConsoleOut)) {
     u->lf_entry = for__add_to_lf_table(u->file_name, type == plat::FileType::kCharacter);
   }
+  divert_console_if_shared(u, source, f);
   u->connected = true;
   u->record_count = 0;
   rt::for__declare_exit_handler(for__close_all_units);
@@ -379,6 +467,11 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
   } else if (u->device_kind != kDeviceFile ||
              for__is_special_device(name, nullptr) != kDeviceFile) {
     same = names_same_device(u, name);
+  } else if (u->replacing) {
+    // The handle is the replacement's: the name is compared instead.
+    char path[FileName::kCapacity + 4];
+    const std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, sizeof path);
+    same = n != 0 && std::string_view(path, n) == u->file_name.view();
   } else {
     same = !name.empty() && plat::same_file(name.c_str(), u->handle);
   }
@@ -390,6 +483,30 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
 }
 
 }  // namespace
+
+void for__start_deferred_replacement(UnitBlock* u) {
+  u->replace_deferred = false;
+  // From its start only: after a record read the write goes on the file in
+  // place.
+  if (!u->truncate_pending || u->record_count != 0 || u->ahead_end != u->ahead_begin) return;
+  OpenedFile f;
+  if (!start_replacement(u->file_name.c_str(), true, &f)) return;
+  int err = 0;
+  plat::close_handle(u->handle, &err);  // nothing was written to it
+  u->handle = f.handle;
+  u->replacing = true;
+  u->replace_existing = true;
+  u->replace_temp = f.temp;
+  u->replace_target = f.target;
+}
+
+bool for__console_diverted() {
+  return console_diverted;
+}
+
+void for__end_console_diversion() {
+  console_diverted = false;
+}
 
 msg::Id for__open_default(UnitBlock* u, std::uint8_t access, std::uint8_t status,
                           std::uint8_t form) {

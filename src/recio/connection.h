@@ -27,4 +27,23 @@ msg::Id for__close_default(UnitBlock* u, bool free_block);
 // inconsistent.
 msg::Id for__close_without_release(UnitBlock* u);
 
+// True once a unit of this run writes unformatted records to the file or
+// pipe of standard output (by name, "/dev/stdout", or a device name for it):
+// the console output units then write to standard error, so that standard
+// output carries that unit's bytes alone. Process-wide; cleared when the
+// units are closed at the end of the run.
+bool for__console_diverted();
+void for__end_console_diversion();
+
+// The first write of a unit whose replacement waits for it: from the start
+// of the file, the unit goes on in a replacement (as an OPEN would have made
+// it); otherwise, or where none can be made, in place.
+void for__start_deferred_replacement(UnitBlock* u);
+
+// Ends the replacement a unit writes (nothing when it writes in place), its
+// handle closed already: with `commit` the replacement takes the file's name,
+// otherwise it is removed and the file stays as it was. A failed rename
+// removes it too; msg::kCloseError when either step fails.
+msg::Id for__end_replacement(UnitBlock* u, bool commit);
+
 }  // namespace recio

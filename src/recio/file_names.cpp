@@ -80,7 +80,11 @@ DeviceKind for__is_special_device(std::string_view name, std::string_view* devic
   };
   // A directory of the path never names a device: "nul.d/out" is a file.
   const std::string_view last = plat::last_path_component(name);
-  const std::size_t dot = last.rfind('.');
+  // Where the platform does not take "nul.unf" for the null device, only the
+  // whole last component names a device: that is an ordinary file there, and
+  // taking it for a device would lose what is written to it.
+  const std::size_t dot =
+      plat::device_names_take_extensions() ? last.rfind('.') : std::string_view::npos;
   const std::string_view base = dot == std::string_view::npos ? last : last.substr(0, dot);
   const bool has_extension = dot != std::string_view::npos && dot + 1 < last.size();
   const std::size_t n = base.size();

@@ -44,12 +44,13 @@ msg::Id transfer_a(UnitBlock* u, const Item& item, Direction dir) {
   return 0;
 }
 
-// The characters left in the input record, into an integer item.
+// The characters left in the input record, into an integer item; those the
+// reader counted without keeping them too.
 msg::Id transfer_remaining(UnitBlock* u, const Item& item, Direction dir) {
   if (dir == Direction::kWrite) return msg::kFormatSyntax;
   if (item.mode == kPassValue || item.type < kTypeInt1 || item.type > kTypeInt8)
     return msg::kFormatMismatch;
-  const std::size_t left = u->rec_end > u->cur ? u->rec_end - u->cur : 0;
+  const std::size_t left = u->rec_end >= u->cur ? u->rec_end - u->cur + u->rec_beyond : 0;
   store_integer(item.addr, type_size(item.type), static_cast<std::int64_t>(left));
   return 0;
 }
@@ -121,7 +122,7 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
         if (cb->format_restart == 0 || !takes_item(cb->format, cb->format_restart))
           return msg::kFormatSyntax;
         if (dir == Direction::kRead) {
-          if (msg::Id id = for__get_su(u)) return id;
+          if (msg::Id id = for__get_su(u, kMaxRecordLength, cb->record_reach)) return id;
         } else {
           if (msg::Id id = for__put_sf(u)) return id;
           for__start_output_record(u);
@@ -132,6 +133,25 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
         return msg::kFormatSyntax;
     }
   }
+}
+
+// How much of one record a read statement can use: the lengths of its text
+// items and the columns its format skips. Unbounded when later calls bring
+// more items, since what they take is not known yet.
+std::size_t record_reach(Descriptor desc, IoArgs args, std::span<const std::uint32_t> format) {
+  std::size_t reach = 0;
+  ItemCursor cursor(desc, args);
+  Item item;
+  for (ItemCursor::Step step; (step = cursor.next(&item)) != ItemCursor::Step::kEnd;) {
+    if (step != ItemCursor::Step::kItem) return kMaxRecordLength;
+    if (item.type == kTypeChar) reach += static_cast<std::size_t>(item.length);
+  }
+  FormatElement e;
+  for (std::uint32_t pos = 0; pos < format.size();) {
+    if (for__interp_fmt(format, &pos, &e) != 0) return kMaxRecordLength;
+    if (e.op == kFmtSkip) reach += e.count;
+  }
+  return std::min(reach, kMaxRecordLength);
 }
 
 int formatted_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, Direction dir) {
@@ -157,7 +177,9 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   cb->format = format;
   cb->format_pos = cb->format_restart = cb->format_repeat = 0;
   if (dir == Direction::kRead) {
-    if (msg::Id id = for__get_su(u)) return fail_statement(cb, kUnitRelease, id, u);
+    cb->record_reach = record_reach(desc, args, format);
+    if (msg::Id id = for__get_su(u, kMaxRecordLength, cb->record_reach))
+      return fail_statement(cb, kUnitRelease, id, u);
     // The commonest statement, one text under (A), is one transfer: every
     // other step of the interpreter does nothing for it.
     if (format.size() == kFormatA.size() &&

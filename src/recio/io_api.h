@@ -26,6 +26,7 @@ struct IoControlBlock {
   std::uint32_t format_pos = 0;           // next element
   std::uint32_t format_restart = 0;       // where the format resumes after its ")"
   std::uint32_t format_repeat = 0;        // items still owed to the current A
+  std::size_t record_reach = 0;           // of a read: how much of a record it can use
 };
 
 // Bits of the flag word.

@@ -41,11 +41,14 @@ inline constexpr std::size_t kMaxRecordLength = 0x7FFFFFFF;
 
 // Reads the next record of a formatted sequential unit: afterwards the record
 // is buffer[rec_start, rec_end). msg::kEndOfFile, kReadError or kRecordTooLong
-// (longer than max_record, or no memory to hold it). The buffer never grows
-// beyond what a record of max_record bytes and its CR LF need; the bytes
-// buffered for a record that is too long are dropped, and the next read goes
-// on with what follows them.
-msg::Id for__get_su(UnitBlock* u, std::size_t max_record = kMaxRecordLength);
+// (longer than max_record, or no memory to hold it). Of a record longer than
+// `keep` bytes only the first `keep` are kept, the others counted in
+// rec_beyond: the buffer then holds at most a read block besides them,
+// however long the line. Otherwise it never grows beyond what a record of
+// max_record bytes and its CR LF need; the bytes buffered for a record that
+// is too long are dropped, and the next read goes on with what follows them.
+msg::Id for__get_su(UnitBlock* u, std::size_t max_record = kMaxRecordLength,
+                    std::size_t keep = kMaxRecordLength);
 
 // Starts a formatted output record: the record area blanked, position at
 // column 1.

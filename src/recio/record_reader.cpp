@@ -54,20 +54,27 @@ msg::Id take_standard_input(UnitBlock* reader) {
 // buffered for it, so that memory stays bounded.
 msg::Id too_long(UnitBlock* u, bool drop_pending) {
   if (drop_pending) u->ahead_begin = u->ahead_end = 0;
-  u->rec_start = u->cur = u->rec_end = 0;
+  u->rec_start = u->cur = u->rec_end = u->rec_beyond = 0;
   return msg::kRecordTooLong;
 }
 
-msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end, std::size_t max_record) {
+// A record of the bytes buffer[begin, end) and, when `dropped` is not 0, as
+// many more that were not kept: buffer[begin, begin + keep) is its start,
+// the bytes from there to `end` its last ones.
+msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end, std::size_t max_record,
+                std::size_t keep, std::size_t dropped) {
   const char* base = u->buffer.data();
   if (end > begin && base[end - 1] == '\r') --end;
-  if (end - begin > max_record) return too_long(u, false);
+  const std::size_t length = end - begin + dropped;
+  if (length > max_record) return too_long(u, false);
   u->rec_start = u->cur = begin;
-  u->rec_end = end;
+  u->rec_end = dropped == 0 ? end : begin + keep;
+  u->rec_beyond = length - (u->rec_end - begin);
   u->record_count += 1;
   // A record of the single byte Ctrl-Z stands for end of file.
   if (end - begin == 1 && base[begin] == 26) {
     u->rec_end = u->rec_start;
+    u->rec_beyond = 0;
     return msg::kEndOfFile;
   }
   return 0;
@@ -76,6 +83,7 @@ msg::Id deliver(UnitBlock* u, std::size_t begin, std::size_t end, std::size_t ma
 }  // namespace
 
 long for__read_input(int handle, char* buffer, std::size_t count, int* error) {
+  rt::BlockingCall blocking;
   if (read_input_seam != nullptr) return read_input_seam(handle, buffer, count, error);
   return plat::read_bytes(handle, buffer, count, error);
 }
@@ -84,11 +92,17 @@ void for__set_read_input_seam(ReadInputSeam seam) {
   read_input_seam = seam;
 }
 
-msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
+msg::Id for__get_su(UnitBlock* u, std::size_t max_record, std::size_t keep) {
+  keep = std::min(keep, max_record);
+  // Bytes of the unfinished record given up already (beyond `keep`).
+  std::size_t dropped = 0;
   if (u->lf_entry != nullptr && u->lf_entry->lf_owed) {
     static constexpr char kLf = '\n';
     int err = 0;
-    plat::write_bytes(plat::std_handle(plat::StdStream::kOutput), &kLf, 1, &err);
+    {
+      rt::BlockingCall blocking;
+      plat::write_bytes(plat::std_handle(plat::StdStream::kOutput), &kLf, 1, &err);
+    }
     u->lf_entry->lf_owed = false;
   }
   // The record may already wait in the read-ahead.
@@ -101,7 +115,7 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
         const auto at = static_cast<std::size_t>(static_cast<const char*>(lf) - base);
         const std::size_t begin = u->ahead_begin;
         u->ahead_begin = at + 1;
-        return deliver(u, begin, at, max_record);
+        return deliver(u, begin, at, max_record, keep, dropped);
       }
     }
     // Keep the unfinished line; read more behind it.
@@ -114,7 +128,7 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
     searched = pending;
     // Even with its CR dropped the record would be too long: no more memory
     // for it. The buffer so never needs more than max_record + 2 bytes.
-    if (pending > max_record + 1) return too_long(u, true);
+    if (pending + dropped > max_record + 1) return too_long(u, true);
     const std::size_t cap = max_record + 2;
     const bool standard_input = is_standard_input(u);
     const bool one_byte = standard_input && !u->disk_file;
@@ -125,6 +139,14 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
     // The larger block only saves calls: without memory for it, read on.
     if (!one_byte && u->buffer.size() < block && u->buffer.resize(block)) {
       base = u->buffer.data();
+    }
+    if (u->ahead_end == u->buffer.size() && pending > keep + 1) {
+      // Nothing beyond `keep` is used: the bytes after it are counted and
+      // given up, all but the last, which may be the CR before the LF.
+      dropped += pending - keep - 1;
+      base[keep] = base[pending - 1];
+      u->ahead_end = keep + 1;
+      searched = u->ahead_end;
     }
     if (u->ahead_end == u->buffer.size()) {
       const std::size_t grown = std::min(u->buffer.size() * 2, cap);
@@ -139,17 +161,20 @@ msg::Id for__get_su(UnitBlock* u, std::size_t max_record) {
     const long n = for__read_input(u->handle, base + u->ahead_end, one_byte ? 1 : room, &err);
     if (n < 0) {
       u->os_error = err;
+      // A record cut short of its kept part cannot be taken up again.
+      if (dropped != 0) u->ahead_begin = u->ahead_end = 0;
       return msg::kReadError;
     }
     if (n == 0) {
       // Bytes after the last line feed are the last record, whatever the
       // read sizes were; the next read reports end of file.
-      if (pending == 0) {
-        u->rec_start = u->cur = u->rec_end = 0;
+      const std::size_t last = u->ahead_end;
+      if (last == 0) {
+        u->rec_start = u->cur = u->rec_end = u->rec_beyond = 0;
         return msg::kEndOfFile;
       }
       u->ahead_begin = u->ahead_end = 0;
-      return deliver(u, 0, pending, max_record);
+      return deliver(u, 0, last, max_record, keep, dropped);
     }
     u->ahead_end += static_cast<std::size_t>(n);
   }

@@ -16,6 +16,7 @@
 #include "recio/statement.h"
 #include "recio/unit_table.h"
 #include "rt/diagnostics.h"
+#include "rt/handover.h"
 
 namespace recio {
 namespace {
@@ -260,8 +261,17 @@ msg::Id finish_direct(UnitBlock* u) {
 }  // namespace
 
 int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
+  if (u->replace_deferred) [[unlikely]]
+    for__start_deferred_replacement(u);
   int err = 0;
-  if (!plat::write_bytes(u->handle, bytes, count, &err)) {
+  bool written;
+  {
+    // A pipe nobody reads or a FIFO may hold the write without limit; the
+    // unit is touched again only after the call.
+    rt::BlockingCall blocking;
+    written = plat::write_bytes(u->handle, bytes, count, &err);
+  }
+  if (!written) {
     u->os_error = err;
     return -1;
   }

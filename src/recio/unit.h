@@ -148,14 +148,28 @@ struct UnitBlock {
   std::int64_t record_count = 0;
   bool closed_by_termination = false;
 
+  // Output that replaces a regular file whole: written under replace_temp,
+  // which takes the name replace_target when the program closes the unit;
+  // any other end removes it and leaves the old file as it was.
+  bool replacing = false;
+  bool replace_existing = false;  // the file existed at OPEN
+  // An existing file is replaced only once the unit writes it from its
+  // start: until then it may be read, in place.
+  bool replace_deferred = false;
+  FileName replace_temp;
+  FileName replace_target;
+
   // Record buffer. Positions are offsets into buffer, so growth may move it.
   rt::VmBuffer buffer;
   std::size_t rec_start = 0;
   std::size_t cur = 0;
   std::size_t area_end = 0;
 
-  // Reading: the current record and the bytes read beyond it.
+  // Reading: the current record and the bytes read beyond it. A record
+  // longer than its statement can use is kept only up to what it can use:
+  // rec_beyond counts the bytes of it that were not kept.
   std::size_t rec_end = 0;
+  std::size_t rec_beyond = 0;
   std::size_t ahead_begin = 0;
   std::size_t ahead_end = 0;
 

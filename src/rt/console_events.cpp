@@ -23,6 +23,7 @@ bool console_event_handler(int event) {
   if (event != plat::kConsoleClosed && disposition == plat::EventDisposition::kOwnHandler)
     return false;
   for__take_units();
+  for__note_run_failed();
   for__issue_diagnostic_text(msg::kEventAbort, name);
   const std::int32_t status = event;
   for_exit(&status);

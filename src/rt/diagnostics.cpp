@@ -43,6 +43,7 @@ void write_diagnostic_buffer(const char* text, std::size_t length) {
 // Ends the process after a severe condition: units closed, then exit with
 // the identifier (or the dump-flag abort).
 [[noreturn]] void end_after_severe(msg::Id id) {
+  for__note_run_failed();
   for__exit_handler();
   if (for_check_env_name("FOR__IS_DEBUGGER_PRESENT")) plat::debug_break();
   const char* dump = plat::get_env("f77_dump_flag");

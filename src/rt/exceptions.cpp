@@ -167,6 +167,13 @@ plat::ExceptionAction for__nt_signal_handler(const plat::ExceptionRecord& record
       break;
   }
   if (ExceptionInfo* x = for__l_excpt_info) x->handled_mark = 1;
+  // Passed on after its report, the exception ends the process by the
+  // platform's default action, which runs no code of ours: the units are
+  // closed now (as after an exception), so no file is left half replaced.
+  if (action == plat::ExceptionAction::kPassOn && debugger_mode) {
+    for__note_run_failed();
+    for__exit_handler();
+  }
   clear_copies();
   return action;
 }

@@ -5,6 +5,7 @@ namespace rt {
 namespace handover {
 
 std::atomic<std::uint32_t> state{kRunning};
+std::atomic<bool> taken_blocked{false};
 
 void park() {
   state.store(kParked, std::memory_order_release);
@@ -20,15 +21,52 @@ void for__wait_input(plat::Handle h) {
   if (!plat::wait_for_input(h)) handover::park();
 }
 
-void for__take_units() {
+BlockingCall::BlockingCall() {
   std::uint32_t expected = handover::kRunning;
-  handover::state.compare_exchange_strong(expected, handover::kRequested);
+  if (handover::state.compare_exchange_strong(expected, handover::kBlocked,
+                                              std::memory_order_acq_rel)) {
+    entered_ = true;
+    return;
+  }
+  if (expected == handover::kRequested) handover::park();
+  // kParked: the caller is the event thread; kBlocked: a nested call.
+}
+
+BlockingCall::~BlockingCall() {
+  if (!entered_) return;
+  std::uint32_t expected = handover::kBlocked;
+  if (!handover::state.compare_exchange_strong(expected, handover::kRunning,
+                                               std::memory_order_acq_rel))
+    handover::park();  // taken meanwhile: this thread never continues
+}
+
+void for__take_units() {
+  for (;;) {
+    std::uint32_t now = handover::state.load(std::memory_order_acquire);
+    if (now == handover::kParked) return;
+    if (now == handover::kBlocked) {
+      // Marked first: the main thread, once back, sees kParked only after it.
+      handover::taken_blocked.store(true, std::memory_order_release);
+      if (handover::state.compare_exchange_strong(now, handover::kParked,
+                                                  std::memory_order_acq_rel))
+        return;
+      handover::taken_blocked.store(false, std::memory_order_release);
+      continue;  // the call returned just now
+    }
+    if (now == handover::kRequested || handover::state.compare_exchange_strong(
+                                           now, handover::kRequested, std::memory_order_acq_rel))
+      break;
+  }
   plat::interrupt_input_waits();
   for (;;) {
     const std::uint32_t now = handover::state.load(std::memory_order_acquire);
     if (now == handover::kParked) return;
     handover::state.wait(now, std::memory_order_acquire);
   }
+}
+
+bool for__taken_in_blocking_call() {
+  return for__units_taken() && handover::taken_blocked.load(std::memory_order_acquire);
 }
 
 bool for__units_taken() {

@@ -11,6 +11,7 @@
 #include "rt/diagnostics.h"
 #include "rt/env.h"
 #include "rt/exceptions.h"
+#include "rt/handover.h"
 
 namespace rt {
 
@@ -27,6 +28,7 @@ UnitCloser unit_closer = nullptr;
 std::uint32_t init_guard = 0;
 // Atomic: the console event thread may end the process too.
 std::atomic<void (*)(std::uint32_t)> end_process_seam{nullptr};
+std::atomic<bool> run_failed{false};
 
 // The argument table built by the run-time itself when the process was
 // given no arguments at all; it lives for the whole run.
@@ -84,7 +86,9 @@ void for_rtl_init_(int argc, char** argv) {
   if (initialised == 0) {
     plat::agree_console_code_pages();
     for__create_exception_record();  // null when memory is short: no traceback then
-    for__register_console_events();  // without the event thread the signals keep their default
+    // Without the event thread an event would end the run unreported.
+    if (!for__register_console_events())
+      startup_failure("console events\r\n- unable to start the event thread\r\n");
     if (for_check_env_name("FOR_NOERROR_DIALOGS")) plat::suppress_error_dialogs();
     plat::clear_fp_flags();
     take_over_arguments(argc, argv);
@@ -138,15 +142,30 @@ void for_rtl_finish_() {
 
 void for__end_process(std::uint32_t status) {
   if (for__exception_in_progress()) plat::exit_process_now(status);
+  // Taken over inside a platform call, the main thread runs again when the
+  // call returns: no at-exit routine or static destructor may run beside it.
+  if (for__taken_in_blocking_call()) plat::exit_process_now(status);
   // Not while an exception is handled: the seam unwinds, which a signal
-  // handler must not.
-  if (void (*seam)(std::uint32_t) = end_process_seam.load()) seam(status);
+  // handler must not. The harness starts the next run in this process: it
+  // starts unfailed.
+  if (void (*seam)(std::uint32_t) = end_process_seam.load()) {
+    run_failed.store(false, std::memory_order_release);
+    seam(status);
+  }
   plat::exit_process(status);
 }
 
 void for_exit(const std::int32_t* status) {
   for__exit_handler();
   for__end_process(status != nullptr ? static_cast<std::uint32_t>(*status) : 0u);
+}
+
+void for__note_run_failed() {
+  run_failed.store(true, std::memory_order_release);
+}
+
+bool for__run_failed() {
+  return run_failed.load(std::memory_order_acquire) || for__exception_in_progress();
 }
 
 void for__set_end_process_seam(void (*seam)(std::uint32_t status)) {
@@ -190,7 +209,9 @@ int for_main(int argc, char** argv, int (*program)()) {
   MainCall call{argc, argv, program};
   // Left normally or by the handler (a floating-point warning, a breakpoint
   // in debugger mode): either way the run finishes here.
-  plat::run_guarded(guarded_main, &call, for__nt_signal_handler);
+  // Left by the handler, the routine did not finish its work: files the
+  // units replace keep their old contents.
+  if (plat::run_guarded(guarded_main, &call, for__nt_signal_handler) == -1) for__note_run_failed();
   for_rtl_finish_();
   return 0;
 }

@@ -32,6 +32,12 @@ void for__fpe_exit_handler();
 // Exit handler, then process exit with *status (0 when null).
 [[noreturn]] void for_exit(const std::int32_t* status);
 
+// The run ends by a failure: a severe diagnostic, a console event. Files
+// that units replace whole on close keep their old contents instead.
+void for__note_run_failed();
+// True after for__note_run_failed, and while a processor exception is handled.
+bool for__run_failed();
+
 // Every end of the process by the run-time goes through here. After a
 // processor exception the process ends at once (no at-exit routines: the
 // heap may be inconsistent); otherwise normally, unless a harness that runs

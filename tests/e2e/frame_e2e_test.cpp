@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "e2e/fixture.h"
@@ -210,13 +211,26 @@ TEST_F(FrameE2e, EmptyArgumentVector) {
 class FaultE2e : public FrameE2e {
  protected:
   ProgramResult fault(const std::string& mode, std::vector<std::string> env = {"LC_ALL=C"}) {
+    write_file(dir.file("before.unf"), kBeforeTheRun);
+    // A run killed by a signal it does not catch may leave its replacement.
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      if (entry.path().filename().string().starts_with(".before.unf."))
+        std::filesystem::remove(entry.path());
     return run_fault_program(in_dir({mode}, std::move(env)));
   }
-  // The record the program wrote before the fault, complete.
-  void expect_record_before() {
+  // The file the program wrote a record to before the fault: replaced when
+  // the run went on to its normal end, otherwise as it was before the run;
+  // no replacement is left beside it either way.
+  void expect_file_written_before(const ProgramResult& r) {
+    const bool completed = r.out.ends_with("returned\n");
     EXPECT_EQ(read_file(dir.file("before.unf")),
-              testsupport::bytes({8, 0, 0, 0}) + "complete" + testsupport::bytes({8, 0, 0, 0}));
+              completed
+                  ? testsupport::bytes({8, 0, 0, 0}) + "complete" + testsupport::bytes({8, 0, 0, 0})
+                  : kBeforeTheRun);
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      EXPECT_FALSE(entry.path().filename().string().starts_with(".before.unf.")) << entry.path();
   }
+  static constexpr const char* kBeforeTheRun = "before the run\n";
 };
 
 TEST_F(FaultE2e, ExceptionsAreReportedWithATracebackFromTheFault) {
@@ -250,12 +264,14 @@ TEST_F(FaultE2e, ExceptionsAreReportedWithATracebackFromTheFault) {
     EXPECT_TRUE(is_frame_line(trace[1])) << trace[1];
     EXPECT_EQ(trace[1].substr(0, 19), "mapconv_fault_pro  ");
     EXPECT_EQ(trace[1].substr(37, 17), fixed(c.routine, 17));
-    expect_record_before();
+    expect_file_written_before(r);
 
     const ProgramResult ignored = fault(c.mode, {"LC_ALL=C", "FOR_IGNORE_EXCEPTIONS=true"});
     EXPECT_TRUE(ended_by_exception(ignored, c.signal, c.code))
         << "signal " << ignored.signal << ", status " << ignored.exit_status;
     EXPECT_EQ(ignored.err.find("forrtl"), std::string::npos);
+    // Killed without a line of ours run, the run still changed no file.
+    EXPECT_EQ(read_file(dir.file("before.unf")), kBeforeTheRun);
   }
 }
 
@@ -279,9 +295,11 @@ TEST_F(FaultE2e, OtherWaysThroughTheHandler) {
        "",
        "--------- Frame # 0 ---------------------------------------\n"
        "Image:   mapconv_fault_program\nRoutine: provoke_intdiv\n"},
-      // In debugger mode a breakpoint leaves the guarded region: a normal end.
+      // In debugger mode a breakpoint leaves the guarded region: the run
+      // ends normally, but its routine did not finish.
       {"breakpoint", {"FOR__IS_DEBUGGER_PRESENT=yes"}, "", 0, ""},
-      // A floating-point trap warns, then the program ends normally.
+      // A floating-point trap warns, then the program ends normally, its
+      // routine unfinished.
       {"fpdiv", {}, "forrtl: error (73): floating divide by zero\r\n", 0, ""},
       // Underflows go on with a zero result; the first two are reported.
       {"underflow", {}, "forrtl: error (74): floating underflow\r\n", 0, "returned\n"},
@@ -317,7 +335,7 @@ TEST_F(FaultE2e, OtherWaysThroughTheHandler) {
         ++reports;
       EXPECT_EQ(reports, 2u);  // the third underflow is only counted
     }
-    expect_record_before();
+    expect_file_written_before(r);
   }
 }
 
@@ -329,7 +347,7 @@ TEST_F(FaultE2e, DebuggerModePassesSevereExceptionsOn) {
       << "signal " << r.signal << ", status " << r.exit_status;
   const std::string line = severe(164, "Program Exception - integer divide by zero");
   EXPECT_EQ(r.err.substr(0, line.size()), line);
-  expect_record_before();
+  expect_file_written_before(r);
 }
 
 // The program's own handler for the interrupt signal takes control-C.

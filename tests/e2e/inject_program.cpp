@@ -3,10 +3,11 @@
 //
 //   MAPCONV_INJECT="REPORT [KIND CALLS ERROR]..." mapconv_inject ARGS...
 //
-// KIND is alloc, open, read, write, seek, seteof or close; CALLS the calls to
-// fail, counted from 1: "N", "N-M" or "N+" (N and every later one); ERROR what
-// the failure means, "io", "too-many-files" or "disk-full", reported with
-// the platform's own code for it (ignored for alloc). At exit the number of
+// KIND is alloc, open, read, write, seek, seteof, close, rename (the
+// replacement taking the output's name) or remove (a file removed); CALLS
+// the calls to fail, counted from 1: "N", "N-M" or "N+" (N and every later
+// one); ERROR what the failure means, "io", "too-many-files" or "disk-full",
+// reported with the platform's own code for it (ignored for alloc). At exit the number of
 // calls of each kind goes to REPORT, one "KIND COUNT" line each, so that a
 // sweep knows how far to go. The plan comes from the environment so that the
 // command line is the program's own, on a platform that hands the run-time
@@ -35,6 +36,7 @@ constexpr Kind kKinds[] = {
     {"open", plat::Operation::kOpen},           {"read", plat::Operation::kRead},
     {"write", plat::Operation::kWrite},         {"seek", plat::Operation::kSeek},
     {"seteof", plat::Operation::kSetEndOfFile}, {"close", plat::Operation::kClose},
+    {"rename", plat::Operation::kRename},       {"remove", plat::Operation::kRemove},
 };
 
 struct Meaning {

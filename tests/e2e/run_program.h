@@ -52,6 +52,8 @@ struct ProgramRun {
   std::vector<int> closed;  // standard descriptors the child starts without
   // Bytes of address space the child may use (0: no limit), like `ulimit -v`.
   rlim_t address_space_limit = 0;
+  // Descriptors the child may have open (0: no limit), like `ulimit -n`.
+  rlim_t open_files_limit = 0;
 };
 
 struct ProgramResult {
@@ -61,6 +63,7 @@ struct ProgramResult {
   std::string out;
   std::string err;
   std::string err_bytes;  // standard error exactly as received (see under_wine.h)
+  long max_rss_kib = 0;   // the child's peak resident memory
 };
 
 namespace detail {
@@ -173,6 +176,12 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
       const rlimit limit{run.address_space_limit, run.address_space_limit};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(126);
     }
+    if (run.open_files_limit != 0) {
+      // Descriptors the test's own runner left open would take the room.
+      for (int fd = STDERR_FILENO + 1; fd < 1024; ++fd) ::close(fd);
+      const rlimit limit{run.open_files_limit, run.open_files_limit};
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
+    }
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -245,9 +254,11 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
   in.write_end.reset();
 
   int status = 0;
-  while (::waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) detail::fail("waitpid");
+  rusage usage{};
+  while (::wait4(pid, &status, 0, &usage) < 0) {
+    if (errno != EINTR) detail::fail("wait4");
   }
+  result.max_rss_kib = usage.ru_maxrss;
   if (alongside.joinable()) alongside.join();
   if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);

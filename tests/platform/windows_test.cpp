@@ -105,6 +105,32 @@ TEST(WindowsFiles, SameFileAndTypeOfAnOpenHandle) {
   EXPECT_TRUE(plat::close_handle(r.handle, &err));
 }
 
+// A replacement beside an existing or absent file takes its name whole; a
+// directory gets none. Device names keep the system's rule for extensions.
+TEST(WindowsFiles, ReplacementTakesTheName) {
+  ScratchDir dir;
+  testsupport::write_file(dir.file("old.unf"), "old contents");
+  for (const std::string& name : {dir.file("old.unf"), dir.file("new.unf")}) {
+    SCOPED_TRACE(name);
+    char temp[300], target[300];
+    const plat::OpenResult r =
+        plat::create_replacement(name.c_str(), temp, sizeof temp, target, sizeof target);
+    ASSERT_NE(r.handle, plat::kInvalidHandle);
+    EXPECT_EQ(std::string(target), name);
+    int err = 0;
+    ASSERT_TRUE(plat::write_bytes(r.handle, "new", 3, &err));
+    ASSERT_TRUE(plat::close_handle(r.handle, &err));
+    EXPECT_TRUE(plat::commit_replacement(temp, target, &err)) << err;
+    EXPECT_EQ(testsupport::read_file(name), "new");
+    EXPECT_FALSE(testsupport::file_exists(temp));
+  }
+  char temp[300], target[300];
+  EXPECT_EQ(
+      plat::create_replacement(dir.path().c_str(), temp, sizeof temp, target, sizeof target).handle,
+      plat::kInvalidHandle);
+  EXPECT_TRUE(plat::device_names_take_extensions());
+}
+
 // A system without the UTF-8 code page gets a character it lacks as "?",
 // never as a look-alike: the name cannot open another file, and its open
 // fails as an invalid name (43 at OPEN).

@@ -329,19 +329,26 @@ TEST(Open, DeviceNames) {
   };
   const Case cases[] = {
       {"NUL", 0, recio::kDeviceNull, false},
-      {"nul.dat", 0, recio::kDeviceNull, false},
       {"Nul", 0, recio::kDeviceNull, false},
       {"CON", 0, recio::kDeviceConsoleOut, true},
-      {"con.txt", 0, recio::kDeviceConsoleOut, true},
-      {"CONOUT$.bin", 0, recio::kDeviceFile, false, true},
-      {"user.dat", 0, recio::kDeviceFile, false},
       {"PRN", 42, 0, false},
       {"LPT1", 42, 0, false},
       {"lpt4", 42, 0, false},
       {"COM1", 42, 0, false},
-      {"com3.x", 42, 0, false},
       {"AUX", 42, 0, false},
       {"LINE", 42, 0, false},
+      {"user.dat", 0, recio::kDeviceFile, false},
+      // On Linux only the whole name is a device: with an extension, a file.
+      // Windows keeps its own rule for these.
+      {"nul.dat", 0, recio::kDeviceFile, false, true},
+      {"nul.unf", 0, recio::kDeviceFile, false, true},
+      {"con.txt", 0, recio::kDeviceFile, false, true},
+      {"CONOUT$.bin", 0, recio::kDeviceFile, false, true},
+      {"com2.dat", 0, recio::kDeviceFile, false, true},
+      {"com3.x", 0, recio::kDeviceFile, false, true},
+      {"aux.unf", 0, recio::kDeviceFile, false, true},
+      {"LPT1.out", 0, recio::kDeviceFile, false, true},
+      {"prn.", 0, recio::kDeviceFile, false, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -392,6 +399,10 @@ TEST(Open, DeviceNames) {
   }
   // Nothing but the ordinary files ever appeared in the working directory.
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  // Records went to standard output by the name CON: the console moved to
+  // standard error for the rest of the run, which ends here.
+  EXPECT_TRUE(recio::for__console_diverted());
+  recio::for__end_console_diversion();
 }
 
 // Only the last component of a path names a device.
@@ -402,12 +413,10 @@ TEST(Open, DeviceNamesInPaths) {
     std::string_view device;
   };
   const Case cases[] = {
-      {"nul.d/out", recio::kDeviceFile, ""},
-      {"con.d/out", recio::kDeviceFile, ""},
-      {"/tmp/con.d/out.unf", recio::kDeviceFile, ""},
-      {"maps/nul", recio::kDeviceNull, "nul"},
-      {"a.b/CON.txt", recio::kDeviceConsoleOut, "CON"},
-      {"x/CONOUT$.bin", recio::kDeviceFile, ""},
+      {"nul.d/out", recio::kDeviceFile, ""},          {"con.d/out", recio::kDeviceFile, ""},
+      {"/tmp/con.d/out.unf", recio::kDeviceFile, ""}, {"maps/nul", recio::kDeviceNull, "nul"},
+      {"a.b/CON", recio::kDeviceConsoleOut, "CON"},   {"x/CONOUT$.bin", recio::kDeviceFile, ""},
+      {"x/Err", recio::kDeviceError, "Err"},          {"x/user", recio::kDeviceUser, "user"},
   };
   for (const Case& c : cases) {
     std::string_view device;
@@ -735,6 +744,8 @@ TEST(Open, PlatformFailuresAtOpen) {
     plat::Operation op;  // the operation made to fail, with errno `error`
     int error;
     int expected;
+    // Unformatted output replaces a file whole and never cuts the old one.
+    std::string_view form = "unformatted";
   };
   constexpr plat::Operation kNone = plat::Operation::kClose;  // error 0: nothing fails
   const Case cases[] = {
@@ -742,12 +753,13 @@ TEST(Open, PlatformFailuresAtOpen) {
       {"NotAFileOrDevice", socket_path, "unknown", kNone, 0, 42},
       {"OtherOpenError", "old.dat", "unknown", plat::Operation::kOpen, EIO, 30},
       {"TooManyOpenFiles", "old.dat", "unknown", plat::Operation::kOpen, EMFILE, 30},
-      {"ReplaceCannotCut", "old.dat", "replace", plat::Operation::kSetEndOfFile, EIO, 30},
+      {"ReplaceCannotCut", "old.dat", "replace", plat::Operation::kSetEndOfFile, EIO, 30,
+       "formatted"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (c.error != 0) plat::inject_failure(c.op, 1, 1, c.error);
-    const int r = open_file(37, c.file, c.status);
+    const int r = open_file(37, c.file, c.status, c.form);
     plat::inject_failure(c.op, 0, 0, 0);
     EXPECT_EQ(r, c.expected);
     const UnitBlock* u = recio::for__find_lub(37);
@@ -863,6 +875,101 @@ TEST(Close, FailuresAreReported) {
     }
     std::error_code ignored;
     std::filesystem::remove(path, ignored);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Which connections write a replacement that takes the file's name at
+// CLOSE: unformatted sequential output from the start of a new, unknown or
+// replaced regular file. Everything else is written in place.
+TEST(Open, WhichConnectionsReplaceTheirFile) {
+  SKIP_ON_WINDOWS("POSIX device and path names");
+  ScratchDir dir;
+  WorkingDir cwd(dir.path());
+  struct Case {
+    const char* name;
+    std::initializer_list<Keyword> keywords;
+    bool replacing;
+  };
+  const Case cases[] = {
+      {"Unknown", {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "unformatted"}}, true},
+      {"Replace",
+       {{recio::kKeyFile, "x.unf"},
+        {recio::kKeyForm, "unformatted"},
+        {recio::kKeyStatus, "replace"}},
+       true},
+      {"Old",
+       {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "unformatted"}, {recio::kKeyStatus, "old"}},
+       false},
+      {"Formatted", {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "formatted"}}, false},
+      {"ForReading",
+       {{recio::kKeyFile, "x.unf"}, {recio::kKeyForm, "unformatted"}, {recio::kKeyAction, "read"}},
+       false},
+      {"Appended",
+       {{recio::kKeyFile, "x.unf"},
+        {recio::kKeyForm, "unformatted"},
+        {recio::kKeyPosition, "append"}},
+       false},
+      {"Scratch", {{recio::kKeyForm, "unformatted"}, {recio::kKeyStatus, "scratch"}}, false},
+      {"NullDevice", {{recio::kKeyFile, "NUL"}, {recio::kKeyForm, "unformatted"}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(dir.file("x.unf"), "old");
+    ASSERT_EQ(open_unit(45, kCheck, c.keywords), 0);
+    // An existing file is replaced once the unit writes it from its start.
+    const UnitBlock* u = recio::for__find_lub(45);
+    EXPECT_EQ(u->replacing || u->replace_deferred, c.replacing);
+    EXPECT_EQ(close_unit(45), 0);
+    // Nothing written: the old file stays, in place or not, unless
+    // STATUS='REPLACE' emptied it, as it does in place.
+    EXPECT_EQ(read_file(dir.file("x.unf")), std::string(c.name) == "Replace" ? "" : "old");
+  }
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++files;
+  EXPECT_EQ(files, 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// An existing file is replaced once its unit writes it from the start: the
+// old contents stay visible until CLOSE. A unit that reads a record first
+// writes on the file in place, after what it read.
+TEST(Open, ExistingFileReplacedOnlyWhenWrittenFromTheStart) {
+  ScratchDir dir;
+  const std::string path = dir.file("both.unf");
+  struct Case {
+    const char* name;
+    bool read_first;
+    std::string during;  // the file before CLOSE
+    std::string after;
+  };
+  const Case cases[] = {
+      {"WrittenFromTheStart", false, record("old"), record("new")},
+      {"ReadThenWritten", true, record("old") + record("new"), record("old") + record("new")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write_file(path, record("old"));
+    ASSERT_EQ(open_file(46, path), 0);
+    if (c.read_first) {
+      char text[3] = {};
+      constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
+      const IoArg args[] = {IoArg::val(3), IoArg::address(text)};
+      IoControlBlock cb{};
+      ASSERT_EQ(recio::for_read_seq(&cb, 46, kCheck, desc, args), 0);
+      EXPECT_EQ(std::string_view(text, 3), "old");
+    }
+    ASSERT_EQ(write_text(46, "new"), 0);
+    EXPECT_EQ(recio::for__find_lub(46)->replacing, !c.read_first);
+    EXPECT_EQ(read_file(path), c.during);
+    EXPECT_EQ(close_unit(46), 0);
+    EXPECT_EQ(read_file(path), c.after);
   }
 }
 

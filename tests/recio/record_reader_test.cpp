@@ -285,6 +285,7 @@ TEST(RecordReader, ReadBlockThatCannotBeAllocatedStillReads) {
   EXPECT_EQ(second.substr(0, 4), "two ");
 }
 
+// A statement whose text takes the whole long record needs it in memory.
 TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
   ScratchDir dir;
   const std::string path = dir.file("long.map");
@@ -293,9 +294,76 @@ TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
   UnitCloser closer{35};
   rt::for__set_vm_limit(100000);
   std::string text;
-  const int r = read_a(35, kFlagsErrBranch, &text);
+  const int r = read_a(35, kFlagsErrBranch, &text, 300000);
   rt::for__set_vm_limit(0);
   EXPECT_EQ(r, 22);
+}
+
+// Of a record longer than its statement can use only that much is kept;
+// the rest is counted, so the length stays known and memory stays bounded
+// by a read block, however long the line.
+TEST(RecordReader, OnlyWhatTheStatementUsesIsKept) {
+  constexpr std::size_t kKeep = 80;
+  constexpr std::size_t kBound = 64 * 1024 + 1024;  // a read block and the unit's slack
+  const std::string long_line = pattern(300000);
+  struct Case {
+    const char* name;
+    std::string content;
+    std::vector<std::pair<msg::Id, std::string>> records;
+  };
+  const Case cases[] = {
+      {"LongLineThenNext", long_line + "\nnext\n", {{0, long_line}, {0, "next"}}},
+      {"LongLineWithCrLf", long_line + "\r\nnext\r\n", {{0, long_line}, {0, "next"}}},
+      {"CrInsideTheDroppedPart",
+       long_line + "\r" + long_line + "\n",
+       {{0, long_line + "\r" + long_line}}},
+      {"LongLastLine", long_line, {{0, long_line}, {msg::kEndOfFile, ""}}},
+      {"ShortLines", "a\nbc\n", {{0, "a"}, {0, "bc"}}},
+      {"EndOfFileMarkerKept", "\x1A\n", {{msg::kEndOfFile, ""}}},
+  };
+  ScratchDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = dir.file("long.map");
+    testsupport::write_file(path, c.content);
+    ASSERT_EQ(open_input(37, path), 0);
+    UnitCloser closer{37};
+    UnitBlock* u = for__find_lub(37);
+    for (const auto& [result, text] : c.records) {
+      EXPECT_EQ(for__get_su(u, kMaxRecordLength, kKeep), result);
+      const std::size_t kept = u->rec_end - u->rec_start;
+      EXPECT_EQ(kept + u->rec_beyond, text.size());
+      EXPECT_GE(kept, std::min(kKeep, text.size()));
+      EXPECT_EQ(std::string(u->buffer.data() + u->rec_start, std::min(kept, kKeep)),
+                text.substr(0, std::min(kept, kKeep)));
+    }
+    EXPECT_LE(u->buffer.size(), kBound);
+  }
+  // An endless line ends at the record bound, in a buffer of a read block.
+  ASSERT_EQ(open_input(37, "/dev/zero"), 0);
+  UnitCloser closer{37};
+  EXPECT_EQ(for__get_su(for__find_lub(37), 1u << 24, kKeep), msg::kRecordTooLong);
+  EXPECT_LE(for__find_lub(37)->buffer.size(), kBound);
+}
+
+// The count of characters a text item left over includes those not kept.
+TEST(RecordReader, RemainingCountIncludesWhatWasNotKept) {
+  ScratchDir dir;
+  const std::string path = dir.file("long.map");
+  testsupport::write_file(path, pattern(300000) + "\r\n");
+  ASSERT_EQ(open_input(38, path), 0);
+  UnitCloser closer{38};
+  rt::for__set_vm_limit(100000);
+  std::string text(kLine, '#');
+  std::int32_t left = -1;
+  constexpr std::uint8_t desc[] = {kTypeChar, kPassLenAddr, kTypeInt4, kPassAddress, kTypeEnd, 0};
+  const IoArg args[] = {IoArg::val(kLine), IoArg::address(text.data()), IoArg::address(&left)};
+  IoControlBlock cb{};
+  const int r = for_read_seq_fmt(&cb, 38, kFlagsErrBranch, desc, args, kFormatAWithRemaining);
+  rt::for__set_vm_limit(0);
+  EXPECT_EQ(r, 0);
+  EXPECT_EQ(text, pattern(300000).substr(0, kLine));
+  EXPECT_EQ(left, 300000 - kLine);
 }
 
 // A record longer than the limit is 22 and never buffered whole: the exact
