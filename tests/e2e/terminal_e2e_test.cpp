@@ -151,12 +151,10 @@ TEST_F(TerminalE2e, EventTypedAtThePrompt) {
 
 // The map is typed at the terminal (the input file named at the prompt is
 // the console itself), so the conversion waits for the user in the middle of
-// the field; the event ends it there. The output was never opened: an
-// earlier file of that name keeps its contents.
+// the field, blocked in a console read; the event ends it there. An earlier
+// file of the output's name keeps its contents: an interrupted run replaces
+// nothing.
 TEST_F(TerminalE2e, EventTypedDuringAConversion) {
-  // The lead tightens this once units blocked in a platform read are handed
-  // over: the Windows event handler then ends this run too.
-  SKIP_UNDER_WINE("the event handler waits for a unit blocked in a console read");
   const std::vector<std::string> lines = two_point_lines();
   std::string typed;
   for (std::size_t n = 0; n + 1 < lines.size(); ++n) typed += lines[n] + "\r";
