@@ -164,7 +164,6 @@ TEST_F(OutputSafety, ControlCAnywhereLeavesTheFileWholeOrAsItWas) {
 
 // A full disk: the good earlier output stays, nothing else is left.
 TEST_F(OutputSafety, DiskFullKeepsTheEarlierOutput) {
-  SKIP_UNDER_WINE("no tmpfs for a Windows process");
   SmallTmpfs small(dir.file("small"), 64 * 1024);
   if (!small.mounted()) GTEST_SKIP() << small.reason();
   write_file(dir.file("big.map"), generated_map(40, 40, 40, 2));
