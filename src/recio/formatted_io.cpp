@@ -177,20 +177,24 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   cb->format = format;
   cb->format_pos = cb->format_restart = cb->format_repeat = 0;
   if (dir == Direction::kRead) {
-    cb->record_reach = record_reach(desc, args, format);
-    if (msg::Id id = for__get_su(u, kMaxRecordLength, cb->record_reach))
-      return fail_statement(cb, kUnitRelease, id, u);
     // The commonest statement, one text under (A), is one transfer: every
-    // other step of the interpreter does nothing for it.
+    // other step of the interpreter does nothing for it, and the text's
+    // length is all of a record it can use.
+    Item item;
+    bool one_text = false;
     if (format.size() == kFormatA.size() &&
         std::equal(format.begin(), format.end(), kFormatA.begin()) && desc.size() == 4 &&
         desc[0] == kTypeChar && desc[2] == kTypeEnd) {
-      Item item;
       std::size_t next = 0;
-      if (decode_item(desc[0], desc[1], args, &next, &item) && item.mode != kPassValue) {
-        transfer_a(u, item, dir);
-        return end_statement(cb, u);
-      }
+      one_text = decode_item(desc[0], desc[1], args, &next, &item) && item.mode != kPassValue;
+    }
+    cb->record_reach = one_text ? std::min(static_cast<std::size_t>(item.length), kMaxRecordLength)
+                                : record_reach(desc, args, format);
+    if (msg::Id id = for__get_su(u, kMaxRecordLength, cb->record_reach))
+      return fail_statement(cb, kUnitRelease, id, u);
+    if (one_text) {
+      transfer_a(u, item, dir);
+      return end_statement(cb, u);
     }
   } else {
     for__start_output_record(u);
