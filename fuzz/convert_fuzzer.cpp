@@ -176,7 +176,11 @@ void check_values(const std::uint8_t* data, std::size_t size, const std::string&
     if (!plain_words(lines[10 + p], 3, &words)) continue;
     for (std::size_t m = 0; m < 3; ++m) {
       if (!plain_real(words[m])) continue;
-      const float expected = std::strtof(words[m].c_str(), nullptr);
+      float expected = std::strtof(words[m].c_str(), nullptr);
+      // A text without a significant digit ("-0", "-.0E5") is +0.0; only an
+      // underflow such as "-1e-50" keeps the sign of its zero.
+      const std::string& w = words[m];
+      if (w.find_first_of("123456789") >= w.find_first_of("eE")) expected = 0.0f;
       // Beyond the normal range the scanner's own rules decide.
       if (std::isinf(expected) || (expected != 0.0f && std::fabs(expected) < FLT_MIN)) continue;
       float got = 0;
