@@ -134,6 +134,7 @@ TEST(InternalRead, RecordIsReadFromAPrivateCopy) {
 // Runs `body` in a death-test child with standard error captured in a file,
 // and checks the exact bytes and exit status.
 struct DiagnosticCase {
+  const char* name;
   const char* record;
   std::uint8_t item_type;  // for the three items
   const char* expected;
@@ -178,22 +179,23 @@ TEST_P(InternalReadDiagnostic, PrintsTheLineAndExitsWithTheNumber) {
 INSTANTIATE_TEST_SUITE_P(
     Errors, InternalReadDiagnostic,
     ::testing::Values(
-        DiagnosticCase{"1 2", 0x09,
+        DiagnosticCase{"RecordEndsEarly", "1 2", 0x09,
                        "forrtl: severe (24): end-of-file during read, unit -5, file Internal "
                        "List-Directed Read\r\n",
                        24},
-        DiagnosticCase{"1 2x 3", 0x09,
+        DiagnosticCase{"LetterInsideAnInteger", "1 2x 3", 0x09,
                        "forrtl: severe (59): list-directed I/O syntax error, unit -5, file "
                        "Internal List-Directed Read\r\n",
                        59},
-        DiagnosticCase{"1 3000000000 3", 0x09,
+        DiagnosticCase{"IntegerBeyondItsRange", "1 3000000000 3", 0x09,
                        "forrtl: severe (64): input conversion error, unit -5, file Internal "
                        "List-Directed Read\r\n",
                        64},
-        DiagnosticCase{"2*3 x y", 0x38,
+        DiagnosticCase{"NumberForText", "2*3 x y", 0x38,
                        "forrtl: severe (59): list-directed I/O syntax error, unit -5, file "
                        "Internal List-Directed Read\r\n",
-                       59}));
+                       59}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace recio

@@ -168,6 +168,7 @@ constexpr std::size_t kRecordValues[] = {0,    1,     510,   511,   2046,  2047,
                                          2048, 16383, 16384, 16385, 50000, 300000};
 
 struct SizeCase {
+  const char* name;
   const char* convert;
   bool one_item;
 };
@@ -202,9 +203,11 @@ TEST_P(ReaderSizes, EveryRecordSizeComesBackWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ReaderSizes,
-                         ::testing::Values(SizeCase{"", false}, SizeCase{"", true},
-                                           SizeCase{"BIG_ENDIAN", false},
-                                           SizeCase{"BIG_ENDIAN", true}));
+                         ::testing::Values(SizeCase{"ValuesNative", "", false},
+                                           SizeCase{"OneTextNative", "", true},
+                                           SizeCase{"ValuesBigEndian", "BIG_ENDIAN", false},
+                                           SizeCase{"OneTextBigEndian", "BIG_ENDIAN", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Files the reader must refuse, each with its own condition and the place
 // that tells the program where.
