@@ -8,6 +8,7 @@
 #include "recio/io_api.h"
 #include "recio/unit_table.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
@@ -15,17 +16,11 @@ namespace {
 constexpr std::int32_t kUnit = 45;
 
 int open_unit(const std::string& path) {
-  constexpr auto desc = keyword_descriptor({{kTextItem, kKeyFile}});
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                        IoArg::address(path.data())};
-  IoControlBlock cb{};
-  return for_open(&cb, kUnit, kFlagsErrBranch, desc, args);
+  return testsupport::open_unit(kUnit, kFlagsErrBranch, {{kKeyFile, path}});
 }
 
 int close_unit() {
-  constexpr auto desc = keyword_descriptor();
-  IoControlBlock cb{};
-  return for_close(&cb, kUnit, kFlagsErrBranch, desc, {});
+  return testsupport::close_unit(kUnit, kFlagsErrBranch);
 }
 
 TEST(IoReturn, DispositionsOfTheUnit) {

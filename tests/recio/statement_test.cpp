@@ -15,6 +15,7 @@
 #include "recio/io_api.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
@@ -26,28 +27,14 @@ using testsupport::write_file;
 constexpr std::int32_t kUnit = 44;
 constexpr auto kTextEnd = item_descriptor({kTextItem}, Terminator::kEnd);
 
-struct Keyword {
-  std::uint8_t code;
-  std::string_view text;
-};
+using Keyword = testsupport::UnitKeyword;
 
 int open_unit(const std::vector<Keyword>& keywords) {
-  std::vector<std::uint8_t> desc;
-  std::vector<IoArg> args;
-  for (const Keyword& k : keywords) {
-    desc.insert(desc.end(), {kTypeChar, kPassLenAddr, k.code, 0});
-    args.push_back(IoArg::val(static_cast<std::int64_t>(k.text.size())));
-    args.push_back(IoArg::address(k.text.data()));
-  }
-  desc.insert(desc.end(), {kTypeEnd, kPassNone});
-  IoControlBlock cb{};
-  return for_open(&cb, kUnit, kFlagsErrBranch, desc, args);
+  return testsupport::open_unit(kUnit, kFlagsErrBranch, keywords);
 }
 
 int close_unit() {
-  constexpr auto desc = keyword_descriptor();
-  IoControlBlock cb{};
-  return for_close(&cb, kUnit, kFlagsErrBranch, desc, {});
+  return testsupport::close_unit(kUnit, kFlagsErrBranch);
 }
 
 int write_line(std::string_view text) {
