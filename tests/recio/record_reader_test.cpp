@@ -16,6 +16,7 @@
 #include "recio/unit_table.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
@@ -25,23 +26,9 @@ using testsupport::ScratchDir;
 constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
 constexpr std::int32_t kLine = 80;
 
-struct Keyword {
-  std::uint8_t key;
-  std::string text;
-};
-
 // OPEN with text keywords, as CONVERT opens its input.
-int open_unit(std::int32_t unit, const std::vector<Keyword>& keys) {
-  std::vector<std::uint8_t> desc;
-  std::vector<IoArg> args;
-  for (const Keyword& k : keys) {
-    desc.insert(desc.end(), {kTypeChar, kPassLenAddr, k.key, 0});
-    args.push_back(IoArg::val(static_cast<std::int64_t>(k.text.size())));
-    args.push_back(IoArg::address(k.text.data()));
-  }
-  desc.insert(desc.end(), {kTypeEnd, kPassNone});
-  IoControlBlock cb{};
-  return for_open(&cb, unit, kFlagsErrBranch, desc, args);
+int open_unit(std::int32_t unit, const std::vector<testsupport::UnitKeyword>& keys) {
+  return testsupport::open_unit(unit, kFlagsErrBranch, keys);
 }
 
 int open_input(std::int32_t unit, const std::string& path, const char* form = "formatted") {
@@ -49,16 +36,10 @@ int open_input(std::int32_t unit, const std::string& path, const char* form = "f
 }
 
 void close_unit(std::int32_t unit) {
-  constexpr std::uint8_t kEnd[] = {kTypeEnd, kPassNone};
-  IoControlBlock cb{};
-  for_close(&cb, unit, kFlagsNoBranch, kEnd, {});
+  testsupport::close_unit(unit, kFlagsNoBranch);
 }
 
-// Closes the unit when the test leaves, also after a failed assertion.
-struct UnitCloser {
-  std::int32_t unit;
-  ~UnitCloser() { close_unit(unit); }
-};
+using testsupport::UnitCloser;
 
 // One read statement with (A) into a text of `length` characters.
 int read_a(std::int32_t unit, std::uint32_t flags, std::string* text, std::int32_t length = kLine) {

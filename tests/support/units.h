@@ -42,7 +42,8 @@ inline int close_unit(std::int32_t unit, std::uint32_t flags) {
 
 class UnitCloser {
  public:
-  UnitCloser(std::int32_t unit, std::uint32_t flags) : unit_(unit), flags_(flags) {}
+  explicit UnitCloser(std::int32_t unit, std::uint32_t flags = recio::kFlagsNoBranch)
+      : unit_(unit), flags_(flags) {}
   ~UnitCloser() { close_unit(unit_, flags_); }
   UnitCloser(const UnitCloser&) = delete;
   UnitCloser& operator=(const UnitCloser&) = delete;
