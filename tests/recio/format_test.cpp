@@ -9,6 +9,7 @@
 
 #include "recio/io_api.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
@@ -97,24 +98,13 @@ constexpr std::uint8_t kTextMore[] = {kTypeChar, kPassLenAddr, kTypeMore, kPassN
 constexpr std::int32_t kUnit = 50;
 
 int open_file_unit(const std::string& path) {
-  const std::string status = "unknown";
-  constexpr std::uint8_t kDesc[] = {kTypeChar,    kPassLenAddr, kKeyFile, 0,        kTypeChar,
-                                    kPassLenAddr, kKeyStatus,   0,        kTypeEnd, kPassNone};
-  const IoArg args[] = {
-      IoArg::val(static_cast<std::int64_t>(path.size())), IoArg::address(path.data()),
-      IoArg::val(static_cast<std::int64_t>(status.size())), IoArg::address(status.data())};
-  IoControlBlock cb{};
-  return for_open(&cb, kUnit, kFlagsErrBranch, kDesc, args);
+  return testsupport::open_unit(kUnit, kFlagsErrBranch,
+                                {{kKeyFile, path}, {kKeyStatus, "unknown"}});
 }
 
-void close_unit() {
-  constexpr std::uint8_t kEnd[] = {kTypeEnd, kPassNone};
-  IoControlBlock cb{};
-  for_close(&cb, kUnit, kFlagsNoBranch, kEnd, {});
-}
-
-struct UnitCloser {
-  ~UnitCloser() { close_unit(); }
+// Closes the unit when the test leaves, also after a failed assertion.
+struct UnitCloser : testsupport::UnitCloser {
+  UnitCloser() : testsupport::UnitCloser(kUnit) {}
 };
 
 // Formats that no statement may run. A format without an A edit given an

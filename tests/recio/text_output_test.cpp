@@ -10,6 +10,7 @@
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
@@ -26,28 +27,15 @@ const std::string kInputPrompt = "formatted MAP filename (input) [<RET>=exit]: "
 const std::string kOutputPrompt = "unformatted MAP filename (output) [<RET>=exit]: ";
 
 int open_file_unit(std::int32_t unit, const std::string& path) {
-  const std::string status = "unknown", form = "formatted";
-  constexpr std::uint8_t kDesc[] = {
-      kTypeChar, kPassLenAddr, kKeyFile,     0,        kTypeChar, kPassLenAddr, kKeyStatus,
-      0,         kTypeChar,    kPassLenAddr, kKeyForm, 0,         kTypeEnd,     kPassNone};
-  const IoArg args[] = {
-      IoArg::val(static_cast<std::int64_t>(path.size())),   IoArg::address(path.data()),
-      IoArg::val(static_cast<std::int64_t>(status.size())), IoArg::address(status.data()),
-      IoArg::val(static_cast<std::int64_t>(form.size())),   IoArg::address(form.data())};
-  IoControlBlock cb{};
-  return for_open(&cb, unit, kFlagsErrBranch, kDesc, args);
+  return testsupport::open_unit(
+      unit, kFlagsErrBranch, {{kKeyFile, path}, {kKeyStatus, "unknown"}, {kKeyForm, "formatted"}});
 }
 
 void close_unit(std::int32_t unit) {
-  constexpr std::uint8_t kEnd[] = {kTypeEnd, kPassNone};
-  IoControlBlock cb{};
-  for_close(&cb, unit, kFlagsNoBranch, kEnd, {});
+  testsupport::close_unit(unit, kFlagsNoBranch);
 }
 
-struct UnitCloser {
-  std::int32_t unit;
-  ~UnitCloser() { close_unit(unit); }
-};
+using testsupport::UnitCloser;
 
 int write_prompt(const std::string& text) {
   IoControlBlock cb{};
