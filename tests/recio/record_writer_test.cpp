@@ -18,6 +18,7 @@
 #include "recio/unit_table.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace {
 
@@ -47,21 +48,13 @@ constexpr auto kWholeExample = recio::item_descriptor(
     {recio::kTextItem, recio::kInt4Variable, recio::kReal4Variable}, recio::Terminator::kEnd);
 
 int open_unit(std::int32_t unit, const std::string& name, std::string_view form = "unformatted") {
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A,
-                                   0x00, 0x38, 0x04, 0x0F, 0x00, 0x01, 0x00};
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(name.size())),
-                        IoArg::address(name.data()),
-                        IoArg::val(7),
-                        IoArg::address("unknown"),
-                        IoArg::val(static_cast<std::int64_t>(form.size())),
-                        IoArg::address(form.data())};
-  IoControlBlock cb{};
-  return recio::for_open(&cb, unit, kCheck, desc, args);
+  return testsupport::open_unit(
+      unit, kCheck,
+      {{recio::kKeyFile, name}, {recio::kKeyStatus, "unknown"}, {recio::kKeyForm, form}});
 }
 
 int close_unit(std::int32_t unit) {
-  IoControlBlock cb{};
-  return recio::for_close(&cb, unit, kCheck, kEnd, {});
+  return testsupport::close_unit(unit, kCheck);
 }
 
 // A complete statement: one start call with the whole descriptor.

@@ -10,6 +10,7 @@
 
 #include "recio/io_api.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace {
 
@@ -36,21 +37,16 @@ constexpr auto kValueMore =
 // OPEN of an unformatted file, with a CONVERT selection when one is named.
 int open_unit(const std::string& name, std::string_view convert = {},
               std::string_view form = "unformatted") {
-  constexpr std::uint8_t plain[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x0F, 0x00, 0x01, 0x00};
-  constexpr std::uint8_t converted[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x0F,
-                                        0x00, 0x38, 0x04, 0x34, 0x00, 0x01, 0x00};
-  const IoArg args[] = {
-      IoArg::val(static_cast<std::int64_t>(name.size())),    IoArg::address(name.data()),
-      IoArg::val(static_cast<std::int64_t>(form.size())),    IoArg::address(form.data()),
-      IoArg::val(static_cast<std::int64_t>(convert.size())), IoArg::address(convert.data())};
-  IoControlBlock cb{};
-  if (convert.empty()) return recio::for_open(&cb, kUnit, kCheck, plain, args);
-  return recio::for_open(&cb, kUnit, kCheck, converted, args);
+  if (convert.empty())
+    return testsupport::open_unit(kUnit, kCheck,
+                                  {{recio::kKeyFile, name}, {recio::kKeyForm, form}});
+  return testsupport::open_unit(
+      kUnit, kCheck,
+      {{recio::kKeyFile, name}, {recio::kKeyForm, form}, {recio::kKeyConvert, convert}});
 }
 
 int close_unit() {
-  IoControlBlock cb{};
-  return recio::for_close(&cb, kUnit, kCheck, kEnd, {});
+  return testsupport::close_unit(kUnit, kCheck);
 }
 
 using StartCall = int (*)(IoControlBlock*, std::int32_t, std::uint32_t, recio::Descriptor,
