@@ -25,6 +25,7 @@
 #include "recio/unit_table.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace {
 
@@ -37,24 +38,8 @@ using testsupport::write_file;
 
 constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 
-// One keyword given as text.
-struct Keyword {
-  std::uint8_t code;
-  std::string_view text;
-};
-
-int open_unit(std::int32_t unit, std::uint32_t flags, std::initializer_list<Keyword> keywords) {
-  std::vector<std::uint8_t> desc;
-  std::vector<IoArg> args;
-  for (const Keyword& k : keywords) {
-    desc.insert(desc.end(), {0x38, 0x04, k.code, 0x00});
-    args.push_back(IoArg::val(static_cast<std::int64_t>(k.text.size())));
-    args.push_back(IoArg::address(k.text.data()));
-  }
-  desc.insert(desc.end(), {0x01, 0x00});
-  IoControlBlock cb{};
-  return recio::for_open(&cb, unit, flags, desc, args);
-}
+using Keyword = testsupport::UnitKeyword;
+using testsupport::open_unit;
 
 int open_file(std::int32_t unit, std::string_view name, std::string_view status = "unknown",
               std::string_view form = "unformatted") {
@@ -63,14 +48,11 @@ int open_file(std::int32_t unit, std::string_view name, std::string_view status 
 }
 
 int close_unit(std::int32_t unit, std::string_view disposition = {}) {
-  IoControlBlock cb{};
-  if (disposition.empty()) {
-    constexpr std::uint8_t desc[] = {0x01, 0x00};
-    return recio::for_close(&cb, unit, kCheck, desc, {});
-  }
-  constexpr std::uint8_t desc[] = {0x38, 0x04, recio::kKeyDisposition, 0x00, 0x01, 0x00};
+  if (disposition.empty()) return testsupport::close_unit(unit, kCheck);
+  constexpr auto desc = recio::keyword_descriptor({{recio::kTextItem, recio::kKeyDisposition}});
   const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(disposition.size())),
                         IoArg::address(disposition.data())};
+  IoControlBlock cb{};
   return recio::for_close(&cb, unit, kCheck, desc, args);
 }
 

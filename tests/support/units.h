@@ -33,6 +33,11 @@ inline int open_unit(std::int32_t unit, std::uint32_t flags,
   return recio::for_open(&cb, unit, flags, desc, args);
 }
 
+inline int open_unit(std::int32_t unit, std::uint32_t flags,
+                     std::initializer_list<UnitKeyword> keywords) {
+  return open_unit(unit, flags, std::vector<UnitKeyword>(keywords));
+}
+
 // CLOSE without keywords.
 inline int close_unit(std::int32_t unit, std::uint32_t flags) {
   constexpr auto desc = recio::keyword_descriptor();
