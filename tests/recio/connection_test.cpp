@@ -49,11 +49,7 @@ int open_file(std::int32_t unit, std::string_view name, std::string_view status 
 
 int close_unit(std::int32_t unit, std::string_view disposition = {}) {
   if (disposition.empty()) return testsupport::close_unit(unit, kCheck);
-  constexpr auto desc = recio::keyword_descriptor({{recio::kTextItem, recio::kKeyDisposition}});
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(disposition.size())),
-                        IoArg::address(disposition.data())};
-  IoControlBlock cb{};
-  return recio::for_close(&cb, unit, kCheck, desc, args);
+  return testsupport::close_unit(unit, kCheck, {{recio::kKeyDisposition, disposition}});
 }
 
 // One unformatted record holding `text`.
@@ -606,10 +602,7 @@ TEST(Close, UnconnectedUnitsAndDispositions) {
   {
     const std::string path = dir.file("kept.map");
     ASSERT_EQ(open_file(42, path), 0);
-    constexpr std::uint8_t desc[] = {0x38, 0x04, recio::kKeyStatus, 0x00, 0x01, 0x00};
-    const IoArg args[] = {IoArg::val(6), IoArg::address("delete")};
-    IoControlBlock cb{};
-    EXPECT_EQ(recio::for_close(&cb, 42, kCheck, desc, args), 48);
+    EXPECT_EQ(testsupport::close_unit(42, kCheck, {{recio::kKeyStatus, "delete"}}), 48);
     EXPECT_TRUE(connected(42));
     EXPECT_EQ(recio::for__find_lub(42)->busy, 0u);
     EXPECT_EQ(close_unit(42, "bogus"), 45);

@@ -1,10 +1,11 @@
-// Opening and closing units for tests: OPEN from keyword/text pairs, CLOSE,
-// and a guard that closes the unit when a test leaves, also after a failed
-// assertion.
+// Statements for tests: the named item descriptors the tests' statements are
+// made of, OPEN and CLOSE from keyword/value pairs, and a guard that closes a
+// unit when a test leaves, also after a failed assertion.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -13,36 +14,95 @@
 
 namespace testsupport {
 
+// Item descriptors by what they move. "Record" entries come first in an
+// internal statement: the text the values are read from or written into.
+// "FieldValue" is a REAL(4) element passed as size and address.
+namespace descriptors {
+
+using recio::item_descriptor;
+using recio::Terminator;
+
+inline constexpr auto kEnd = item_descriptor(Terminator::kEnd);
+inline constexpr auto kMore = item_descriptor(Terminator::kMore);
+inline constexpr auto kTextEnd = item_descriptor({recio::kTextItem}, Terminator::kEnd);
+inline constexpr auto kTextMore = item_descriptor({recio::kTextItem}, Terminator::kMore);
+inline constexpr auto kIntMore = item_descriptor({recio::kInt4Variable}, Terminator::kMore);
+inline constexpr auto kIntValueEnd = item_descriptor({recio::kInt4Value}, Terminator::kEnd);
+inline constexpr auto kIntValueMore = item_descriptor({recio::kInt4Value}, Terminator::kMore);
+inline constexpr auto kRealEnd = item_descriptor({recio::kReal4Variable}, Terminator::kEnd);
+inline constexpr auto kRealMore = item_descriptor({recio::kReal4Variable}, Terminator::kMore);
+inline constexpr auto kFieldValueEnd = item_descriptor({recio::kReal4Element}, Terminator::kEnd);
+inline constexpr auto kFieldValueMore = item_descriptor({recio::kReal4Element}, Terminator::kMore);
+inline constexpr auto kByteEnd = item_descriptor({recio::kByteVariable}, Terminator::kEnd);
+inline constexpr auto kRecordTextEnd =
+    item_descriptor({recio::kTextItem, recio::kTextItem}, Terminator::kEnd);
+inline constexpr auto kRecordTextMore =
+    item_descriptor({recio::kTextItem, recio::kTextItem}, Terminator::kMore);
+inline constexpr auto kRecordIntEnd =
+    item_descriptor({recio::kTextItem, recio::kInt4Variable}, Terminator::kEnd);
+inline constexpr auto kRecordRealEnd =
+    item_descriptor({recio::kTextItem, recio::kReal4Variable}, Terminator::kEnd);
+
+}  // namespace descriptors
+
+// One keyword of OPEN or CLOSE: a text (length and address), or a number
+// passed by value as INTEGER(4).
 struct UnitKeyword {
+  UnitKeyword(std::uint8_t code, std::string_view text) : code(code), text(text), is_text(true) {}
+  UnitKeyword(std::uint8_t code, std::int64_t number) : code(code), number(number) {}
+
   std::uint8_t code;  // recio::kKey...
   std::string_view text;
+  std::int64_t number = 0;
+  bool is_text = false;
 };
 
-// OPEN on `unit` with each keyword passed as a text, in the order given.
-inline int open_unit(std::int32_t unit, std::uint32_t flags,
-                     const std::vector<UnitKeyword>& keywords) {
-  std::vector<std::uint8_t> desc;
+// The descriptor and argument words of an OPEN or CLOSE naming `keywords` in
+// the order given.
+struct KeywordList {
+  std::vector<std::uint8_t> descriptor;
   std::vector<recio::IoArg> args;
+};
+
+inline KeywordList keyword_list(std::span<const UnitKeyword> keywords) {
+  KeywordList list;
   for (const UnitKeyword& k : keywords) {
-    desc.insert(desc.end(), {recio::kTypeChar, recio::kPassLenAddr, k.code, 0});
-    args.push_back(recio::IoArg::val(static_cast<std::int64_t>(k.text.size())));
-    args.push_back(recio::IoArg::address(k.text.data()));
+    const recio::ItemEntry item = k.is_text ? recio::kTextItem : recio::kInt4Value;
+    list.descriptor.insert(list.descriptor.end(), {item.type, item.mode, k.code, 0});
+    if (k.is_text) {
+      list.args.push_back(recio::IoArg::val(static_cast<std::int64_t>(k.text.size())));
+      list.args.push_back(recio::IoArg::address(k.text.data()));
+    } else {
+      list.args.push_back(recio::IoArg::val(k.number));
+    }
   }
-  desc.insert(desc.end(), {recio::kTypeEnd, recio::kPassNone});
+  constexpr auto end = recio::keyword_descriptor();
+  list.descriptor.insert(list.descriptor.end(), end.begin(), end.end());
+  return list;
+}
+
+inline int open_unit(std::int32_t unit, std::uint32_t flags,
+                     std::span<const UnitKeyword> keywords) {
+  const KeywordList list = keyword_list(keywords);
   recio::IoControlBlock cb{};
-  return recio::for_open(&cb, unit, flags, desc, args);
+  return recio::for_open(&cb, unit, flags, list.descriptor, list.args);
 }
 
 inline int open_unit(std::int32_t unit, std::uint32_t flags,
                      std::initializer_list<UnitKeyword> keywords) {
-  return open_unit(unit, flags, std::vector<UnitKeyword>(keywords));
+  return open_unit(unit, flags, std::span(keywords.begin(), keywords.size()));
 }
 
-// CLOSE without keywords.
-inline int close_unit(std::int32_t unit, std::uint32_t flags) {
-  constexpr auto desc = recio::keyword_descriptor();
+inline int close_unit(std::int32_t unit, std::uint32_t flags,
+                      std::span<const UnitKeyword> keywords) {
+  const KeywordList list = keyword_list(keywords);
   recio::IoControlBlock cb{};
-  return recio::for_close(&cb, unit, flags, desc, {});
+  return recio::for_close(&cb, unit, flags, list.descriptor, list.args);
+}
+
+inline int close_unit(std::int32_t unit, std::uint32_t flags,
+                      std::initializer_list<UnitKeyword> keywords = {}) {
+  return close_unit(unit, flags, std::span(keywords.begin(), keywords.size()));
 }
 
 class UnitCloser {
