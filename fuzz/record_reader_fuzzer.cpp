@@ -24,6 +24,7 @@
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
+#include "support/units.h"
 
 namespace {
 
@@ -81,43 +82,21 @@ std::vector<Expected> split(std::string_view s) {
 const char* empty_file = nullptr;
 
 int open_file_unit() {
-  constexpr std::uint8_t desc[] = {0x38,
-                                   0x04,
-                                   recio::kKeyFile,
-                                   0x00,
-                                   0x38,
-                                   0x04,
-                                   recio::kKeyStatus,
-                                   0x00,
-                                   0x38,
-                                   0x04,
-                                   recio::kKeyForm,
-                                   0x00,
-                                   recio::kTypeEnd,
-                                   recio::kPassNone};
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(empty_file))),
-                        IoArg::address(empty_file),
-                        IoArg::val(3),
-                        IoArg::address("old"),
-                        IoArg::val(9),
-                        IoArg::address("formatted")};
-  recio::IoControlBlock cb{};
-  return recio::for_open(&cb, kFileUnit, recio::kFlagsErrBranch, desc, args);
+  return testsupport::open_unit(
+      kFileUnit, recio::kFlagsErrBranch,
+      {{recio::kKeyFile, empty_file}, {recio::kKeyStatus, "old"}, {recio::kKeyForm, "formatted"}});
 }
 
 void close_unit(std::int32_t unit) {
-  constexpr std::uint8_t desc[] = {recio::kTypeEnd, recio::kPassNone};
-  recio::IoControlBlock cb{};
-  const int r = recio::for_close(&cb, unit, recio::kFlagsErrBranch, desc, {});
+  const int r = testsupport::close_unit(unit, recio::kFlagsErrBranch);
   if (r != 0) fuzz::fail("close of unit %d gave %d", unit, r);
 }
 
 int read_a(std::int32_t unit, std::uint32_t flags, char* text, std::int32_t length) {
-  constexpr std::uint8_t desc[] = {recio::kTypeChar, recio::kPassLenAddr, recio::kTypeEnd,
-                                   recio::kPassNone};
   const IoArg args[] = {IoArg::val(length), IoArg::address(text)};
   recio::IoControlBlock cb{};
-  return recio::for_read_seq_fmt(&cb, unit, flags, desc, args, recio::kFormatA);
+  return recio::for_read_seq_fmt(&cb, unit, flags, testsupport::descriptors::kTextEnd, args,
+                                 recio::kFormatA);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/descriptors.h"
 #include "platform/platform.h"
 #include "recio/foreign.h"
 #include "recio/io_api.h"
@@ -40,6 +41,7 @@ constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 
 using Keyword = testsupport::UnitKeyword;
 using testsupport::open_unit;
+using testsupport::descriptors::kTextEnd;
 
 int open_file(std::int32_t unit, std::string_view name, std::string_view status = "unknown",
               std::string_view form = "unformatted") {
@@ -54,11 +56,10 @@ int close_unit(std::int32_t unit, std::string_view disposition = {}) {
 
 // One unformatted record holding `text`.
 int write_text(std::int32_t unit, std::string_view text) {
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
   const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(text.size())),
                         IoArg::address(text.data())};
   IoControlBlock cb{};
-  return recio::for_write_seq(&cb, unit, kCheck, desc, args);
+  return recio::for_write_seq(&cb, unit, kCheck, kTextEnd, args);
 }
 
 // The bytes of a little-endian variable record holding `text`.
@@ -225,23 +226,13 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> desc = {0x38, 0x04, recio::kKeyFile, 0x00,
-                                      0x38, 0x04, recio::kKeyForm, 0x00};
-    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                               IoArg::address(path.data()), IoArg::val(9),
-                               IoArg::address("formatted")};
-    const std::pair<std::uint8_t, std::int64_t> numbers[] = {
-        {recio::kKeyAccess, c.access},
-        {recio::kKeyCarriageControl, c.carriage},
-        {recio::kKeyRecl, c.recl}};
-    for (const auto& [key, value] : numbers) {
-      if (value == 0) continue;
-      desc.insert(desc.end(), {0x09, 0x01, key, 0x00});
-      args.push_back(IoArg::val(value));
-    }
-    desc.insert(desc.end(), {0x01, 0x00});
-    IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, 34, kCheck, desc, args), 0);
+    std::vector<Keyword> keywords = {{recio::kKeyFile, path}, {recio::kKeyForm, "formatted"}};
+    const Keyword numbers[] = {{recio::kKeyAccess, c.access},
+                               {recio::kKeyCarriageControl, c.carriage},
+                               {recio::kKeyRecl, c.recl}};
+    for (const Keyword& k : numbers)
+      if (k.number != 0) keywords.push_back(k);
+    ASSERT_EQ(open_unit(34, kCheck, keywords), 0);
     const UnitBlock* u = recio::for__find_lub(34);
     EXPECT_EQ(u->record_type, c.record_type);
     EXPECT_EQ(u->carriage_control, c.carriage_control);
@@ -255,18 +246,19 @@ TEST(Open, TheProgramsOwnOpenStatements) {
   // blank-padded name, STATUS, FORM and BLANK given as the code 2.
   ScratchDir dir;
   write_file(dir.file("in.txt"), "x\n");
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
-                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
   struct Case {
     std::int32_t unit;
     std::uint32_t flags;
+    recio::Descriptor desc;
     const char* name;
     std::string_view status, form;
     std::uint8_t record_type;
   };
   const Case cases[] = {
-      {20, recio::kFlagsErrBranch, "in.txt", "old", "formatted", recio::kRecStreamLF},
-      {21, recio::kFlagsNoBranch, "out.map", "unknown", "unformatted", recio::kRecVariable},
+      {20, recio::kFlagsErrBranch, app::desc::kOpenInput, "in.txt", "old", "formatted",
+       recio::kRecStreamLF},
+      {21, recio::kFlagsNoBranch, app::desc::kOpenOutput, "out.map", "unknown", "unformatted",
+       recio::kRecVariable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.unit);
@@ -281,7 +273,7 @@ TEST(Open, TheProgramsOwnOpenStatements) {
                           IoArg::address(c.form.data()),
                           IoArg::val(2)};
     IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, c.unit, c.flags, desc, args), 0);
+    ASSERT_EQ(recio::for_open(&cb, c.unit, c.flags, c.desc, args), 0);
     EXPECT_EQ(cb.unit, nullptr);
     const UnitBlock* u = recio::for__find_lub(c.unit);
     ASSERT_NE(u, nullptr);
@@ -781,18 +773,9 @@ TEST(Open, ForeignConversionChosenAtOpen) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> desc = {0x38, 0x04, recio::kKeyFile, 0,
-                                      0x38, 0x04, recio::kKeyForm, 0};
-    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                               IoArg::address(path.data()), IoArg::val(11),
-                               IoArg::address("unformatted")};
-    if (c.convert >= 0) {
-      desc.insert(desc.end(), {recio::kTypeInt4, recio::kPassValue, recio::kKeyConvert, 0});
-      args.push_back(IoArg::val(c.convert));
-    }
-    desc.insert(desc.end(), {0x01, 0x00});
-    IoControlBlock cb{};
-    EXPECT_EQ(recio::for_open(&cb, 38, c.flags, desc, args), c.expected);
+    std::vector<Keyword> keywords = {{recio::kKeyFile, path}, {recio::kKeyForm, "unformatted"}};
+    if (c.convert >= 0) keywords.push_back({recio::kKeyConvert, c.convert});
+    EXPECT_EQ(open_unit(38, c.flags, keywords), c.expected);
     const UnitBlock* u = recio::for__find_lub(38);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->connected, c.expected == 0);
@@ -934,10 +917,9 @@ TEST(Open, ExistingFileReplacedOnlyWhenWrittenFromTheStart) {
     ASSERT_EQ(open_file(46, path), 0);
     if (c.read_first) {
       char text[3] = {};
-      constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
       const IoArg args[] = {IoArg::val(3), IoArg::address(text)};
       IoControlBlock cb{};
-      ASSERT_EQ(recio::for_read_seq(&cb, 46, kCheck, desc, args), 0);
+      ASSERT_EQ(recio::for_read_seq(&cb, 46, kCheck, kTextEnd, args), 0);
       EXPECT_EQ(std::string_view(text, 3), "old");
     }
     ASSERT_EQ(write_text(46, "new"), 0);

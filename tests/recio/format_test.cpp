@@ -16,6 +16,7 @@ namespace {
 
 using testsupport::ScratchDir;
 using testsupport::UnitCloser;
+using namespace testsupport::descriptors;
 
 constexpr int kFormatSyntax = 62;
 
@@ -94,8 +95,6 @@ TEST(Format, MalformedElementsAre62) {
   }
 }
 
-constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
-constexpr std::uint8_t kTextMore[] = {kTypeChar, kPassLenAddr, kTypeMore, kPassNone};
 constexpr std::int32_t kUnit = 50;
 
 int open_file_unit(const std::string& path) {

@@ -23,7 +23,7 @@ namespace {
 
 using testsupport::ScratchDir;
 
-constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
+using namespace testsupport::descriptors;
 constexpr std::int32_t kLine = 80;
 
 // OPEN with text keywords, as CONVERT opens its input.
@@ -337,10 +337,10 @@ TEST(RecordReader, RemainingCountIncludesWhatWasNotKept) {
   rt::for__set_vm_limit(100000);
   std::string text(kLine, '#');
   std::int32_t left = -1;
-  constexpr std::uint8_t desc[] = {kTypeChar, kPassLenAddr, kTypeInt4, kPassAddress, kTypeEnd, 0};
   const IoArg args[] = {IoArg::val(kLine), IoArg::address(text.data()), IoArg::address(&left)};
   IoControlBlock cb{};
-  const int r = for_read_seq_fmt(&cb, 38, kFlagsErrBranch, desc, args, kFormatAWithRemaining);
+  const int r =
+      for_read_seq_fmt(&cb, 38, kFlagsErrBranch, kRecordIntEnd, args, kFormatAWithRemaining);
   rt::for__set_vm_limit(0);
   EXPECT_EQ(r, 0);
   EXPECT_EQ(text, pattern(300000).substr(0, kLine));
