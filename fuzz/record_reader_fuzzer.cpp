@@ -95,7 +95,7 @@ void close_unit(std::int32_t unit) {
 int read_a(std::int32_t unit, std::uint32_t flags, char* text, std::int32_t length) {
   const IoArg args[] = {IoArg::val(length), IoArg::address(text)};
   recio::IoControlBlock cb{};
-  return recio::for_read_seq_fmt(&cb, unit, flags, testsupport::descriptors::kTextEnd, args,
+  return recio::for_read_seq_fmt(&cb, unit, flags, testsupport::statements::kTextEnd, args,
                                  recio::kFormatA);
 }
 

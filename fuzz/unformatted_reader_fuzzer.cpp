@@ -25,8 +25,8 @@
 namespace {
 
 using recio::IoArg;
-using testsupport::descriptors::kEnd;
-using testsupport::descriptors::kMore;
+using testsupport::statements::kEnd;
+using testsupport::statements::kMore;
 
 constexpr std::int32_t kUnit = 21;
 constexpr const char* kRepresentations[] = {"",     "BIG_ENDIAN", "IBM",           "CRAY",

@@ -24,7 +24,7 @@
 namespace {
 
 using recio::IoArg;
-using testsupport::descriptors::kTextEnd;
+using testsupport::statements::kTextEnd;
 
 int program_argc;
 char** program_argv;

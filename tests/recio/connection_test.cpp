@@ -30,18 +30,14 @@
 
 namespace {
 
-using recio::IoArg;
-using recio::IoControlBlock;
+using namespace testsupport::statements;
 using recio::UnitBlock;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 using testsupport::write_file;
 
-constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
-
 using Keyword = testsupport::UnitKeyword;
 using testsupport::open_unit;
-using testsupport::descriptors::kTextEnd;
 
 int open_file(std::int32_t unit, std::string_view name, std::string_view status = "unknown",
               std::string_view form = "unformatted") {

@@ -16,7 +16,7 @@ namespace {
 
 using testsupport::ScratchDir;
 using testsupport::UnitCloser;
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 
 constexpr int kFormatSyntax = 62;
 

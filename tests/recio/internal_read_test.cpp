@@ -16,7 +16,7 @@
 namespace recio {
 namespace {
 
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 
 // The record of an internal read: a text, more calls to follow.
 constexpr auto& kRecordOnly = kTextMore;

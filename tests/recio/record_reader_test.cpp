@@ -23,7 +23,7 @@ namespace {
 
 using testsupport::ScratchDir;
 
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 constexpr std::int32_t kLine = 80;
 
 // OPEN with text keywords, as CONVERT opens its input.

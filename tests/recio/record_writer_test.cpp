@@ -22,28 +22,14 @@
 
 namespace {
 
-using recio::IoArg;
-using recio::IoControlBlock;
+using namespace testsupport::statements;
 using recio::UnitBlock;
 using testsupport::bytes;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 using testsupport::write_file;
 
-constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 constexpr std::int32_t kUnit = 50;
-
-constexpr auto kMore = recio::item_descriptor(recio::Terminator::kMore);
-constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
-constexpr auto kTextMore = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kMore);
-constexpr auto kTextEnd = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
-constexpr auto kIntMore = recio::item_descriptor({recio::kInt4Variable}, recio::Terminator::kMore);
-constexpr auto kIntValueMore =
-    recio::item_descriptor({recio::kInt4Value}, recio::Terminator::kMore);
-constexpr auto kRealEnd = recio::item_descriptor({recio::kReal4Variable}, recio::Terminator::kEnd);
-constexpr auto kFieldValueMore =
-    recio::item_descriptor({recio::kReal4Element}, recio::Terminator::kMore);
-constexpr auto kByteEnd = recio::item_descriptor({recio::kByteVariable}, recio::Terminator::kEnd);
 constexpr auto kWholeExample = recio::item_descriptor(
     {recio::kTextItem, recio::kInt4Variable, recio::kReal4Variable}, recio::Terminator::kEnd);
 

@@ -25,7 +25,7 @@ using testsupport::ScratchDir;
 using testsupport::write_file;
 
 constexpr std::int32_t kUnit = 44;
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 
 using Keyword = testsupport::UnitKeyword;
 

@@ -17,7 +17,7 @@ namespace {
 
 using testsupport::ScratchDir;
 
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 constexpr std::int32_t kConsoleOut = 6;
 
 const std::string kInputPrompt = "formatted MAP filename (input) [<RET>=exit]: ";

@@ -26,7 +26,7 @@ using recio::LubCursor;
 using recio::StatementKind;
 using recio::UnitBlock;
 
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 
 // Creates the block of `unit` through an acquire and ends the hold at once.
 UnitBlock* touch(std::int32_t unit) {

@@ -24,7 +24,7 @@ int open_and_write(std::int32_t unit, const std::string& path) {
     return r;
   const IoArg args[] = {IoArg::val(4), IoArg::address("data")};
   IoControlBlock cb{};
-  return for_write_seq(&cb, unit, kFlagsErrBranch, testsupport::descriptors::kTextEnd, args);
+  return for_write_seq(&cb, unit, kFlagsErrBranch, testsupport::statements::kTextEnd, args);
 }
 
 TEST(UnitTerminationDeathTest, CloseFailureIsSevere28NamingTheUnit) {

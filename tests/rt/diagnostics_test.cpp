@@ -30,7 +30,7 @@ using testsupport::bytes;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 
-using namespace testsupport::descriptors;
+using namespace testsupport::statements;
 
 // The converter's OPEN of its output: FILE, STATUS, FORM and BLANK.
 int program_open(std::int32_t unit, std::uint32_t flags, const std::string& name) {

@@ -14,13 +14,21 @@
 
 namespace testsupport {
 
-// Item descriptors by what they move. "Record" entries come first in an
-// internal statement: the text the values are read from or written into.
-// "FieldValue" is a REAL(4) element passed as size and address.
-namespace descriptors {
+// What the tests' statements are made of, for a test file to take in with
+// one using-directive: the argument words, the control block, the flag word
+// of a statement that returns its status, and the item descriptors by what
+// they move. "Record" entries come first in an internal statement: the text
+// the values are read from or written into. "FieldValue" is a REAL(4)
+// element passed as size and address.
+namespace statements {
 
+using recio::IoArg;
+using recio::IoControlBlock;
 using recio::item_descriptor;
 using recio::Terminator;
+
+// Failures return their status instead of ending the process.
+inline constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 
 inline constexpr auto kEnd = item_descriptor(Terminator::kEnd);
 inline constexpr auto kMore = item_descriptor(Terminator::kMore);
@@ -43,7 +51,7 @@ inline constexpr auto kRecordIntEnd =
 inline constexpr auto kRecordRealEnd =
     item_descriptor({recio::kTextItem, recio::kReal4Variable}, Terminator::kEnd);
 
-}  // namespace descriptors
+}  // namespace statements
 
 // One keyword of OPEN or CLOSE: a text (length and address), or a number
 // passed by value as INTEGER(4).
