@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -89,28 +88,22 @@ inline KeywordList keyword_list(std::span<const UnitKeyword> keywords) {
   return list;
 }
 
-inline int open_unit(std::int32_t unit, std::uint32_t flags,
-                     std::span<const UnitKeyword> keywords) {
+// OPEN or CLOSE (`statement`) on `unit` naming `keywords` in the order given.
+inline int keyword_statement(decltype(&recio::for_open) statement, std::int32_t unit,
+                             std::uint32_t flags, std::span<const UnitKeyword> keywords) {
   const KeywordList list = keyword_list(keywords);
   recio::IoControlBlock cb{};
-  return recio::for_open(&cb, unit, flags, list.descriptor, list.args);
+  return statement(&cb, unit, flags, list.descriptor, list.args);
 }
 
 inline int open_unit(std::int32_t unit, std::uint32_t flags,
-                     std::initializer_list<UnitKeyword> keywords) {
-  return open_unit(unit, flags, std::span(keywords.begin(), keywords.size()));
+                     const std::vector<UnitKeyword>& keywords) {
+  return keyword_statement(recio::for_open, unit, flags, keywords);
 }
 
 inline int close_unit(std::int32_t unit, std::uint32_t flags,
-                      std::span<const UnitKeyword> keywords) {
-  const KeywordList list = keyword_list(keywords);
-  recio::IoControlBlock cb{};
-  return recio::for_close(&cb, unit, flags, list.descriptor, list.args);
-}
-
-inline int close_unit(std::int32_t unit, std::uint32_t flags,
-                      std::initializer_list<UnitKeyword> keywords = {}) {
-  return close_unit(unit, flags, std::span(keywords.begin(), keywords.size()));
+                      const std::vector<UnitKeyword>& keywords = {}) {
+  return keyword_statement(recio::for_close, unit, flags, keywords);
 }
 
 class UnitCloser {
