@@ -28,6 +28,7 @@
 #include "recio/io_api.h"
 #include "recio/list_input.h"
 #include "recio/numeric.h"
+#include "support/bits.h"
 
 namespace {
 
@@ -40,16 +41,7 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-std::uint32_t bits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-std::uint64_t bits(double d) {
-  std::uint64_t b;
-  std::memcpy(&b, &d, sizeof b);
-  return b;
-}
+using testsupport::bits;
 
 // --- integers ---
 
