@@ -20,6 +20,7 @@
 #include "harness.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
+#include "scripted_reads.h"
 #include "support/units.h"
 
 namespace {
@@ -32,24 +33,6 @@ constexpr std::int32_t kUnit = 21;
 constexpr const char* kRepresentations[] = {"",     "BIG_ENDIAN", "IBM",           "CRAY",
                                             "TYRD", "TYRG",       "LITTLE_ENDIAN", "FDX"};
 constexpr bool kBigEndianLengths[] = {false, true, true, true, false, false, false, false};
-
-struct ReadScript {
-  std::vector<std::size_t> sizes;
-  std::string_view stream;
-  std::size_t pos = 0;
-  std::size_t calls = 0;
-};
-ReadScript script;
-
-long scripted_read(int, char* buffer, std::size_t count, int*) {
-  ++script.calls;
-  std::size_t n = std::min(count, script.stream.size() - script.pos);
-  if (!script.sizes.empty())
-    n = std::min(n, script.sizes[(script.calls - 1) % script.sizes.size()]);
-  std::memcpy(buffer, script.stream.data() + script.pos, n);
-  script.pos += n;
-  return static_cast<long>(n);
-}
 
 const char* empty_file = nullptr;
 
@@ -80,20 +63,14 @@ struct Plan {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::quiet_run_time();
-  empty_file = fuzz::empty_scratch_file();
-  recio::for__set_read_input_seam(scripted_read);
+  empty_file = fuzz::start_scripted_reads();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Bytes in(data, size);
   const std::size_t selection = in.take() & 7u;
-  script = ReadScript{};
-  for (std::size_t i = 0, n = in.take() & 15u; i < n; ++i) {
-    const std::uint8_t b = in.take();
-    script.sizes.push_back(b == 255 ? SIZE_MAX : std::size_t{b} + 1);
-  }
+  fuzz::new_read_script(in);
   std::vector<Plan> plan;
   for (std::size_t i = 0, n = in.take() & 7u; i < n; ++i) {
     const std::uint8_t b = in.take();
@@ -112,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
   }
-  script.stream = std::string_view(in.rest(), in.rest_size());
-  const std::string_view file = script.stream;
+  fuzz::read_script.stream = std::string_view(in.rest(), in.rest_size());
+  const std::string_view file = fuzz::read_script.stream;
   const bool big = kBigEndianLengths[selection];
 
   if (open_unit(kRepresentations[selection]) != 0) fuzz::fail("open failed");
