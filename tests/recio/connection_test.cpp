@@ -45,6 +45,14 @@ int open_file(std::int32_t unit, std::string_view name, std::string_view status 
                    {{recio::kKeyFile, name}, {recio::kKeyStatus, status}, {recio::kKeyForm, form}});
 }
 
+// OPEN of the file `name` with FORM=`form`, then the keywords `more`.
+int open_with(std::int32_t unit, std::uint32_t flags, const std::string& name,
+              std::string_view form, const std::vector<Keyword>& more) {
+  std::vector<Keyword> keywords = {{recio::kKeyFile, name}, {recio::kKeyForm, form}};
+  keywords.insert(keywords.end(), more.begin(), more.end());
+  return open_unit(unit, flags, keywords);
+}
+
 int close_unit(std::int32_t unit, std::string_view disposition = {}) {
   if (disposition.empty()) return testsupport::close_unit(unit, kCheck);
   return testsupport::close_unit(unit, kCheck, {{recio::kKeyDisposition, disposition}});
@@ -212,23 +220,25 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
   const std::string path = dir.file("cc.dat");
   struct Case {
     const char* name;
-    std::int64_t access, carriage, recl;  // codes given as numbers; 0: not given
+    std::vector<Keyword> codes;  // keywords given as numbers
     std::uint8_t record_type, carriage_control;
     std::int32_t lis_width;
   };
   const Case cases[] = {
-      {"first-column control by code", 0, 1, 0, recio::kRecStreamLF, recio::kCcFortran, 85},
-      {"direct access defaults to fixed", 2, 0, 10, recio::kRecFixed, recio::kCcNone, 10},
+      {"first-column control by code",
+       {{recio::kKeyCarriageControl, 1}},
+       recio::kRecStreamLF,
+       recio::kCcFortran,
+       85},
+      {"direct access defaults to fixed",
+       {{recio::kKeyAccess, 2}, {recio::kKeyRecl, 10}},
+       recio::kRecFixed,
+       recio::kCcNone,
+       10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<Keyword> keywords = {{recio::kKeyFile, path}, {recio::kKeyForm, "formatted"}};
-    const Keyword numbers[] = {{recio::kKeyAccess, c.access},
-                               {recio::kKeyCarriageControl, c.carriage},
-                               {recio::kKeyRecl, c.recl}};
-    for (const Keyword& k : numbers)
-      if (k.number != 0) keywords.push_back(k);
-    ASSERT_EQ(open_unit(34, kCheck, keywords), 0);
+    ASSERT_EQ(open_with(34, kCheck, path, "formatted", c.codes), 0);
     const UnitBlock* u = recio::for__find_lub(34);
     EXPECT_EQ(u->record_type, c.record_type);
     EXPECT_EQ(u->carriage_control, c.carriage_control);
@@ -755,23 +765,27 @@ TEST(Open, ForeignConversionChosenAtOpen) {
   struct Case {
     const char* name;
     std::uint32_t flags;
-    std::int64_t convert;  // -1: no CONVERT keyword
+    std::vector<Keyword> convert;  // CONVERT given as a code, or none
     int expected;
     bool converts, big_endian;
     std::uint8_t code;
   };
   const std::uint32_t no_code = kCheck & ~0xFF00u;
   const Case cases[] = {
-      {"Native", kCheck, -1, 0, false, false, recio::kForeignIeee},
-      {"CompiledIbm", no_code | recio::kForeignIbm << 8, -1, 0, true, false, recio::kForeignIbm},
-      {"CompiledBigEndian", kCheck | recio::kFlagBigEndian, -1, 0, true, true, recio::kForeignIeee},
-      {"UnknownKeywordCode", kCheck, 99, 45, false, false, recio::kForeignIeee},
+      {"Native", kCheck, {}, 0, false, false, recio::kForeignIeee},
+      {"CompiledIbm", no_code | recio::kForeignIbm << 8, {}, 0, true, false, recio::kForeignIbm},
+      {"CompiledBigEndian", kCheck | recio::kFlagBigEndian, {}, 0, true, true, recio::kForeignIeee},
+      {"UnknownKeywordCode",
+       kCheck,
+       {{recio::kKeyConvert, 99}},
+       45,
+       false,
+       false,
+       recio::kForeignIeee},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<Keyword> keywords = {{recio::kKeyFile, path}, {recio::kKeyForm, "unformatted"}};
-    if (c.convert >= 0) keywords.push_back({recio::kKeyConvert, c.convert});
-    EXPECT_EQ(open_unit(38, c.flags, keywords), c.expected);
+    EXPECT_EQ(open_with(38, c.flags, path, "unformatted", c.convert), c.expected);
     const UnitBlock* u = recio::for__find_lub(38);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->connected, c.expected == 0);
