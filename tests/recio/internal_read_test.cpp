@@ -20,6 +20,7 @@ using namespace testsupport::statements;
 
 // The record of an internal read: a text, more calls to follow.
 constexpr auto& kRecordOnly = kTextMore;
+constexpr auto kFieldValueEnd = item_descriptor({kReal4Element}, Terminator::kEnd);
 
 std::string line80(const std::string& text) {
   std::string s = text;

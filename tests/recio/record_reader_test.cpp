@@ -26,6 +26,7 @@ using testsupport::ScratchDir;
 
 using namespace testsupport::statements;
 constexpr std::int32_t kLine = 80;
+constexpr auto kRecordIntEnd = item_descriptor({kTextItem, kInt4Variable}, Terminator::kEnd);
 
 // OPEN with text keywords, as CONVERT opens its input.
 int open_unit(std::int32_t unit, const std::vector<testsupport::UnitKeyword>& keys) {

@@ -30,6 +30,8 @@ using testsupport::ScratchDir;
 using testsupport::write_file;
 
 constexpr std::int32_t kUnit = 50;
+constexpr auto kIntValueMore = item_descriptor({recio::kInt4Value}, Terminator::kMore);
+constexpr auto kByteEnd = item_descriptor({recio::kByteVariable}, Terminator::kEnd);
 constexpr auto kWholeExample = recio::item_descriptor(
     {recio::kTextItem, recio::kInt4Variable, recio::kReal4Variable}, recio::Terminator::kEnd);
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/descriptors.h"
 #include "recio/descriptor.h"
 #include "recio/io_api.h"
 
@@ -16,11 +17,13 @@ namespace testsupport {
 // What the tests' statements are made of, for a test file to take in with
 // one using-directive: the argument words, the control block, the flag word
 // of a statement that returns its status, and the item descriptors by what
-// they move. "Record" entries come first in an internal statement: the text
-// the values are read from or written into. "FieldValue" is a REAL(4)
-// element passed as size and address.
+// they move: the program's own (app/descriptors.h) and those only tests use.
+// "Record" entries come first in an internal statement: the text the values
+// are read from or written into. "FieldValue" is a REAL(4) element passed as
+// size and address.
 namespace statements {
 
+using namespace app::desc;
 using recio::IoArg;
 using recio::IoControlBlock;
 using recio::item_descriptor;
@@ -29,26 +32,8 @@ using recio::Terminator;
 // Failures return their status instead of ending the process.
 inline constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 
-inline constexpr auto kEnd = item_descriptor(Terminator::kEnd);
-inline constexpr auto kMore = item_descriptor(Terminator::kMore);
-inline constexpr auto kTextEnd = item_descriptor({recio::kTextItem}, Terminator::kEnd);
-inline constexpr auto kTextMore = item_descriptor({recio::kTextItem}, Terminator::kMore);
-inline constexpr auto kIntMore = item_descriptor({recio::kInt4Variable}, Terminator::kMore);
-inline constexpr auto kIntValueEnd = item_descriptor({recio::kInt4Value}, Terminator::kEnd);
-inline constexpr auto kIntValueMore = item_descriptor({recio::kInt4Value}, Terminator::kMore);
-inline constexpr auto kRealEnd = item_descriptor({recio::kReal4Variable}, Terminator::kEnd);
-inline constexpr auto kRealMore = item_descriptor({recio::kReal4Variable}, Terminator::kMore);
-inline constexpr auto kFieldValueEnd = item_descriptor({recio::kReal4Element}, Terminator::kEnd);
-inline constexpr auto kFieldValueMore = item_descriptor({recio::kReal4Element}, Terminator::kMore);
-inline constexpr auto kByteEnd = item_descriptor({recio::kByteVariable}, Terminator::kEnd);
 inline constexpr auto kRecordTextEnd =
     item_descriptor({recio::kTextItem, recio::kTextItem}, Terminator::kEnd);
-inline constexpr auto kRecordTextMore =
-    item_descriptor({recio::kTextItem, recio::kTextItem}, Terminator::kMore);
-inline constexpr auto kRecordIntEnd =
-    item_descriptor({recio::kTextItem, recio::kInt4Variable}, Terminator::kEnd);
-inline constexpr auto kRecordRealEnd =
-    item_descriptor({recio::kTextItem, recio::kReal4Variable}, Terminator::kEnd);
 
 }  // namespace statements
 
