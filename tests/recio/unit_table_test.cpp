@@ -205,9 +205,9 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
     if (what.starts_with("write"))
       r = recio::for_write_seq(&cb, c.unit, recio::kFlagsErrBranch, kEnd, {});
     else if (what.starts_with("open"))
-      r = recio::for_open(&cb, c.unit, recio::kFlagsErrBranch, kEnd, {});
+      r = testsupport::open_unit(c.unit, recio::kFlagsErrBranch, {});
     else
-      r = recio::for_close(&cb, c.unit, recio::kFlagsErrBranch, kEnd, {});
+      r = testsupport::close_unit(c.unit, recio::kFlagsErrBranch);
     EXPECT_EQ(r, c.expected);
   }
   EXPECT_FALSE(testsupport::file_exists("fort.-5"));
@@ -216,20 +216,15 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
   UnitBlock* u = for__find_lub(unit);
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(u->busy, 0u);
-  IoControlBlock cb{};
-  EXPECT_EQ(recio::for_close(&cb, unit, recio::kFlagsErrBranch, kEnd, {}), 0);
+  EXPECT_EQ(testsupport::close_unit(unit, recio::kFlagsErrBranch), 0);
   EXPECT_EQ(testsupport::read_file(path), std::string(8, '\0'));
 }
 
 TEST(UnitTableDeathTest, InvalidUnitWithoutErrorCheckEndsTheProcess) {
   // The diagnostic names no file: the statement never obtained a unit block.
-  EXPECT_EXIT(
-      {
-        IoControlBlock cb{};
-        recio::for_open(&cb, -6, recio::kFlagsNoBranch, kEnd, {});
-      },
-      testing::ExitedWithCode(32),
-      "forrtl: severe \\(32\\): invalid logical unit number, unit -6, file unknown\r\n");
+  EXPECT_EXIT({ testsupport::open_unit(-6, recio::kFlagsNoBranch, {}); },
+              testing::ExitedWithCode(32),
+              "forrtl: severe \\(32\\): invalid logical unit number, unit -6, file unknown\r\n");
 }
 
 }  // namespace
