@@ -247,6 +247,47 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
   }
 }
 
+// The support header's OPEN and CLOSE keyword lists are the bytes such
+// statements have always been given, so the tests that use it still issue
+// the statements they were written with.
+TEST(TestSupport, KeywordListsGiveTheStatementsBytes) {
+  const std::string name = "out.map";
+  struct Case {
+    const char* name;
+    std::vector<Keyword> keywords;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int64_t> values;  // the argument words' values (lengths, numbers)
+  };
+  const Case cases[] = {
+      {"ProgramsMapOpen",
+       {{recio::kKeyFile, name},
+        {recio::kKeyStatus, "unknown"},
+        {recio::kKeyForm, "unformatted"},
+        {recio::kKeyBlank, 2}},
+       {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38, 0x04, 0x0F, 0x00, 0x09, 0x01, 0x06,
+        0x00, 0x01, 0x00},
+       {7, 0, 7, 0, 11, 0, 2}},
+      {"DirectAccessWithRecordLength",
+       {{recio::kKeyFile, name}, {recio::kKeyAccess, "direct"}, {recio::kKeyRecl, 4}},
+       {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x02, 0x00, 0x09, 0x01, 0x17, 0x00, 0x01, 0x00},
+       {7, 0, 6, 0, 4}},
+      {"CloseWithDisposition",
+       {{recio::kKeyDisposition, "delete"}},
+       {0x38, 0x04, 0x0C, 0x00, 0x01, 0x00},
+       {6, 0}},
+      {"NoKeywords", {}, {0x01, 0x00}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const testsupport::KeywordList list = testsupport::keyword_list(c.keywords);
+    EXPECT_EQ(list.descriptor, c.bytes);
+    std::vector<std::int64_t> values;
+    for (const IoArg& a : list.args) values.push_back(a.value);
+    EXPECT_EQ(values, c.values);
+  }
+  EXPECT_EQ(testsupport::keyword_list(cases[0].keywords).args[1].addr, name.data());
+}
+
 TEST(Open, TheProgramsOwnOpenStatements) {
   // The exact descriptors and argument blocks of the converter: an 80-character
   // blank-padded name, STATUS, FORM and BLANK given as the code 2.

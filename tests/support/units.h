@@ -1,6 +1,6 @@
-// Statements for tests: the named item descriptors the tests' statements are
-// made of, OPEN and CLOSE from keyword/value pairs, and a guard that closes a
-// unit when a test leaves, also after a failed assertion.
+// Statements for tests: what they are made of (argument words, flag word,
+// named item descriptors), OPEN and CLOSE from keyword/value pairs, and a
+// guard that closes a unit when a test leaves, also after a failed assertion.
 #pragma once
 
 #include <cstdint>
