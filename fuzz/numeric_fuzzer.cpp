@@ -28,6 +28,7 @@
 #include "recio/io_api.h"
 #include "recio/list_input.h"
 #include "recio/numeric.h"
+#include "support/bits.h"
 
 namespace {
 
@@ -40,16 +41,7 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
-std::uint32_t bits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-std::uint64_t bits(double d) {
-  std::uint64_t b;
-  std::memcpy(&b, &d, sizeof b);
-  return b;
-}
+using testsupport::bits;
 
 // --- integers ---
 
@@ -211,9 +203,8 @@ void check_reals(const char* text, std::size_t len, int d) {
 // One item read from the record through the statement; the result with the
 // error branch.
 int statement_read(const char* record, std::size_t len, std::uint8_t type, void* item) {
-  constexpr std::uint8_t kRecord = recio::kTypeChar;
-  const std::uint8_t desc[] = {kRecord,         recio::kPassLenAddr, type, recio::kPassAddress,
-                               recio::kTypeEnd, recio::kPassNone};
+  const auto desc = recio::item_descriptor(
+      {recio::kTextItem, {recio::TypeCode{type}, recio::kPassAddress}}, recio::Terminator::kEnd);
   const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(len)), IoArg::address(record),
                         IoArg::address(item)};
   recio::IoControlBlock cb{};

@@ -24,6 +24,8 @@
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
+#include "scripted_reads.h"
+#include "support/units.h"
 
 namespace {
 
@@ -32,30 +34,6 @@ using recio::IoArg;
 constexpr std::int32_t kFileUnit = 20;
 constexpr std::int32_t kConsoleUnit = 5;
 constexpr std::int32_t kTextLengths[] = {80, 18, 1, 0, 200, 3, 80, 5000};
-
-// The platform's reads, as the input scripts them.
-struct ReadScript {
-  std::vector<std::size_t> sizes;  // largest byte count of each read, in turn
-  std::size_t fail_at = 0;         // this read (from 1) fails; 0: none
-  std::string_view stream;
-  std::size_t pos = 0;
-  std::size_t calls = 0;
-};
-ReadScript script;
-
-long scripted_read(int, char* buffer, std::size_t count, int* error) {
-  ++script.calls;
-  if (script.calls == script.fail_at) {
-    *error = EIO;
-    return -1;
-  }
-  std::size_t n = std::min(count, script.stream.size() - script.pos);
-  if (!script.sizes.empty())
-    n = std::min(n, script.sizes[(script.calls - 1) % script.sizes.size()]);
-  std::memcpy(buffer, script.stream.data() + script.pos, n);
-  script.pos += n;
-  return static_cast<long>(n);
-}
 
 // What the reads must give: a record (status 0) or an end of file (-1).
 struct Expected {
@@ -81,51 +59,27 @@ std::vector<Expected> split(std::string_view s) {
 const char* empty_file = nullptr;
 
 int open_file_unit() {
-  constexpr std::uint8_t desc[] = {0x38,
-                                   0x04,
-                                   recio::kKeyFile,
-                                   0x00,
-                                   0x38,
-                                   0x04,
-                                   recio::kKeyStatus,
-                                   0x00,
-                                   0x38,
-                                   0x04,
-                                   recio::kKeyForm,
-                                   0x00,
-                                   recio::kTypeEnd,
-                                   recio::kPassNone};
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(empty_file))),
-                        IoArg::address(empty_file),
-                        IoArg::val(3),
-                        IoArg::address("old"),
-                        IoArg::val(9),
-                        IoArg::address("formatted")};
-  recio::IoControlBlock cb{};
-  return recio::for_open(&cb, kFileUnit, recio::kFlagsErrBranch, desc, args);
+  return testsupport::open_unit(
+      kFileUnit, recio::kFlagsErrBranch,
+      {{recio::kKeyFile, empty_file}, {recio::kKeyStatus, "old"}, {recio::kKeyForm, "formatted"}});
 }
 
 void close_unit(std::int32_t unit) {
-  constexpr std::uint8_t desc[] = {recio::kTypeEnd, recio::kPassNone};
-  recio::IoControlBlock cb{};
-  const int r = recio::for_close(&cb, unit, recio::kFlagsErrBranch, desc, {});
+  const int r = testsupport::close_unit(unit, recio::kFlagsErrBranch);
   if (r != 0) fuzz::fail("close of unit %d gave %d", unit, r);
 }
 
 int read_a(std::int32_t unit, std::uint32_t flags, char* text, std::int32_t length) {
-  constexpr std::uint8_t desc[] = {recio::kTypeChar, recio::kPassLenAddr, recio::kTypeEnd,
-                                   recio::kPassNone};
   const IoArg args[] = {IoArg::val(length), IoArg::address(text)};
   recio::IoControlBlock cb{};
-  return recio::for_read_seq_fmt(&cb, unit, flags, desc, args, recio::kFormatA);
+  return recio::for_read_seq_fmt(&cb, unit, flags, testsupport::statements::kTextEnd, args,
+                                 recio::kFormatA);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::quiet_run_time();
-  empty_file = fuzz::empty_scratch_file();
-  recio::for__set_read_input_seam(scripted_read);
+  empty_file = fuzz::start_scripted_reads();
   return 0;
 }
 
@@ -136,11 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int32_t length = kTextLengths[(options >> 1) & 7u];
   const std::uint32_t flags = (options & 16) != 0 ? recio::kFlagsEndBranch : recio::kFlagsErrBranch;
   const std::size_t fail_after = (options >> 5) & 7u;  // read failure injected: 0 none
-  script = ReadScript{};
-  for (std::size_t i = 0, n = in.take() & 15u; i < n; ++i) {
-    const std::uint8_t b = in.take();
-    script.sizes.push_back(b == 255 ? SIZE_MAX : std::size_t{b} + 1);
-  }
+  fuzz::new_read_script(in);
+  fuzz::ReadScript& script = fuzz::read_script;
   script.fail_at = fail_after;
   script.stream = std::string_view(in.rest(), in.rest_size());
   const std::vector<Expected> want = split(script.stream);

@@ -20,81 +20,29 @@
 #include "harness.h"
 #include "recio/io_api.h"
 #include "recio/record_io.h"
+#include "scripted_reads.h"
+#include "support/units.h"
 
 namespace {
 
 using recio::IoArg;
+using testsupport::statements::kEnd;
+using testsupport::statements::kMore;
 
 constexpr std::int32_t kUnit = 21;
 constexpr const char* kRepresentations[] = {"",     "BIG_ENDIAN", "IBM",           "CRAY",
                                             "TYRD", "TYRG",       "LITTLE_ENDIAN", "FDX"};
 constexpr bool kBigEndianLengths[] = {false, true, true, true, false, false, false, false};
 
-struct ReadScript {
-  std::vector<std::size_t> sizes;
-  std::string_view stream;
-  std::size_t pos = 0;
-  std::size_t calls = 0;
-};
-ReadScript script;
-
-long scripted_read(int, char* buffer, std::size_t count, int*) {
-  ++script.calls;
-  std::size_t n = std::min(count, script.stream.size() - script.pos);
-  if (!script.sizes.empty())
-    n = std::min(n, script.sizes[(script.calls - 1) % script.sizes.size()]);
-  std::memcpy(buffer, script.stream.data() + script.pos, n);
-  script.pos += n;
-  return static_cast<long>(n);
-}
-
 const char* empty_file = nullptr;
 
-int open_unit(const char* representation) {
-  constexpr std::uint8_t plain[] = {0x38,
-                                    0x04,
-                                    recio::kKeyFile,
-                                    0,
-                                    0x38,
-                                    0x04,
-                                    recio::kKeyStatus,
-                                    0,
-                                    0x38,
-                                    0x04,
-                                    recio::kKeyForm,
-                                    0,
-                                    recio::kTypeEnd,
-                                    0};
-  constexpr std::uint8_t converted[] = {0x38,
-                                        0x04,
-                                        recio::kKeyFile,
-                                        0,
-                                        0x38,
-                                        0x04,
-                                        recio::kKeyStatus,
-                                        0,
-                                        0x38,
-                                        0x04,
-                                        recio::kKeyForm,
-                                        0,
-                                        0x38,
-                                        0x04,
-                                        recio::kKeyConvert,
-                                        0,
-                                        recio::kTypeEnd,
-                                        0};
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(empty_file))),
-                        IoArg::address(empty_file),
-                        IoArg::val(3),
-                        IoArg::address("old"),
-                        IoArg::val(11),
-                        IoArg::address("unformatted"),
-                        IoArg::val(static_cast<std::int64_t>(std::strlen(representation))),
-                        IoArg::address(representation)};
-  recio::IoControlBlock cb{};
-  if (*representation == '\0')
-    return recio::for_open(&cb, kUnit, recio::kFlagsErrBranch, plain, std::span(args, 6));
-  return recio::for_open(&cb, kUnit, recio::kFlagsErrBranch, converted, args);
+// OPEN of the scratch file, with a CONVERT keyword unless the representation
+// is empty.
+int open_unit(std::string_view representation) {
+  std::vector<testsupport::UnitKeyword> keywords = {
+      {recio::kKeyFile, empty_file}, {recio::kKeyStatus, "old"}, {recio::kKeyForm, "unformatted"}};
+  if (!representation.empty()) keywords.push_back({recio::kKeyConvert, representation});
+  return testsupport::open_unit(kUnit, recio::kFlagsErrBranch, keywords);
 }
 
 std::uint32_t length_at(std::string_view s, std::size_t at, bool big) {
@@ -115,20 +63,14 @@ struct Plan {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::quiet_run_time();
-  empty_file = fuzz::empty_scratch_file();
-  recio::for__set_read_input_seam(scripted_read);
+  empty_file = fuzz::start_scripted_reads();
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Bytes in(data, size);
   const std::size_t selection = in.take() & 7u;
-  script = ReadScript{};
-  for (std::size_t i = 0, n = in.take() & 15u; i < n; ++i) {
-    const std::uint8_t b = in.take();
-    script.sizes.push_back(b == 255 ? SIZE_MAX : std::size_t{b} + 1);
-  }
+  fuzz::new_read_script(in);
   std::vector<Plan> plan;
   for (std::size_t i = 0, n = in.take() & 7u; i < n; ++i) {
     const std::uint8_t b = in.take();
@@ -147,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
     }
   }
-  script.stream = std::string_view(in.rest(), in.rest_size());
-  const std::string_view file = script.stream;
+  fuzz::read_script.stream = std::string_view(in.rest(), in.rest_size());
+  const std::string_view file = fuzz::read_script.stream;
   const bool big = kBigEndianLengths[selection];
 
   if (open_unit(kRepresentations[selection]) != 0) fuzz::fail("open failed");
@@ -157,8 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   try {
     for (int statement = 0; statement < 64; ++statement) {
       recio::IoControlBlock cb{};
-      constexpr std::uint8_t more[] = {recio::kTypeMore, 0};
-      const int start = recio::for_read_seq(&cb, kUnit, recio::kFlagsErrBranch, more, {});
+      const int start = recio::for_read_seq(&cb, kUnit, recio::kFlagsErrBranch, kMore, {});
       const std::size_t left = file.size() - at;
       if (left == 0 || left < 4) {
         if (start != (left == 0 ? -1 : 39)) fuzz::fail("record at %zu: start gave %d", at, start);
@@ -169,9 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::size_t taken = 0;
       int failed = 0;
       for (const Plan& p : plan) {
-        const std::uint8_t mode =
+        const recio::PassMode mode =
             p.type == recio::kTypeChar ? recio::kPassLenAddr : recio::kPassSizeAddr;
-        const std::uint8_t desc[] = {p.type, mode, recio::kTypeMore, 0};
+        const auto desc =
+            recio::item_descriptor({{recio::TypeCode{p.type}, mode}}, recio::Terminator::kMore);
         const IoArg args[] = {IoArg::val(p.size), IoArg::address(item.data())};
         const int r = recio::for_read_seq_xmit(&cb, desc, args);
         const auto n = static_cast<std::size_t>(p.size);
@@ -187,8 +129,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         taken += n;
       }
       if (failed != 0) break;
-      constexpr std::uint8_t end[] = {recio::kTypeEnd, 0};
-      const int r = recio::for_read_seq_xmit(&cb, end, {});
+      const int r = recio::for_read_seq_xmit(&cb, kEnd, {});
       const bool whole = file.size() - at >= std::size_t{length} + 8;
       const int want = !whole ? 39 : length_at(file, at + 4 + length, big) != length ? 37 : 0;
       if (r != want) fuzz::fail("record at %zu: end gave %d, want %d", at, r, want);
@@ -203,9 +144,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } catch (const fuzz::ProcessEnd& end) {
     fuzz::fail("severe end with 0x%08X", end.status);
   }
-  constexpr std::uint8_t none[] = {recio::kTypeEnd, 0};
-  recio::IoControlBlock cb{};
-  if (recio::for_close(&cb, kUnit, recio::kFlagsErrBranch, none, {}) != 0) fuzz::fail("close");
+  if (testsupport::close_unit(kUnit, recio::kFlagsErrBranch) != 0) fuzz::fail("close");
   fuzz::check_units_released("reading a map");
   return 0;
 }

@@ -19,44 +19,38 @@
 #include "recio/format.h"
 #include "recio/io_api.h"
 #include "rt/startup.h"
+#include "support/units.h"
 
 namespace {
 
 using recio::IoArg;
+using testsupport::statements::kTextEnd;
 
 int program_argc;
 char** program_argv;
 
 // OPEN (FILE=name, STATUS='unknown', FORM='unformatted') on `unit`.
 void open_unformatted(std::int32_t unit, const char* name) {
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
-                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(name))),
-                        IoArg::address(name),
-                        IoArg::val(7),
-                        IoArg::address("unknown"),
-                        IoArg::val(11),
-                        IoArg::address("unformatted"),
-                        IoArg::val(2)};
-  recio::IoControlBlock cb{};
-  recio::for_open(&cb, unit, recio::kFlagsNoBranch, desc, args);
+  testsupport::open_unit(unit, recio::kFlagsNoBranch,
+                         {{recio::kKeyFile, name},
+                          {recio::kKeyStatus, "unknown"},
+                          {recio::kKeyForm, "unformatted"},
+                          {recio::kKeyBlank, 2}});
 }
 
 void write_record(std::int32_t unit, const char* text) {
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
   const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(std::strlen(text))),
                         IoArg::address(text)};
   recio::IoControlBlock cb{};
-  recio::for_write_seq(&cb, unit, recio::kFlagsNoBranch, desc, args);
+  recio::for_write_seq(&cb, unit, recio::kFlagsNoBranch, kTextEnd, args);
 }
 
 // A console read, so that the program waits at a prompt.
 void read_console() {
   char line[80];
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
   const IoArg args[] = {IoArg::val(80), IoArg::address(line)};
   recio::IoControlBlock cb{};
-  recio::for_read_seq_fmt(&cb, 5, recio::kFlagsEndBranch, desc, args, recio::kFormatA);
+  recio::for_read_seq_fmt(&cb, 5, recio::kFlagsEndBranch, kTextEnd, args, recio::kFormatA);
 }
 
 extern "C" void own_interrupt_handler(int) {

@@ -132,6 +132,32 @@ class SigpipeBlock {
   sigset_t old_{};
 };
 
+// In the child between fork and exec (async-signal-safe calls only): no
+// signal blocked, and the signals the test process may have taken over back
+// at their default.
+inline void default_signals_in_child() {
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (const int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::signal(sig, SIG_DFL);
+}
+
+// Waits until one of the `n` descriptors in `fds` is ready. Once `deadline`
+// has passed the child `pid` is killed and the answer is false.
+inline bool poll_or_kill(pollfd* fds, nfds_t n, std::chrono::steady_clock::time_point deadline,
+                         pid_t pid) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      return false;
+    }
+    if (::poll(fds, n, static_cast<int>(left.count())) >= 0) return true;
+    if (errno != EINTR) fail("poll");
+  }
+}
+
 inline std::vector<char*> c_strings(std::vector<std::string>& strings) {
   std::vector<char*> out;
   for (auto& s : strings) out.push_back(s.data());
@@ -182,10 +208,7 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
       const rlimit limit{run.open_files_limit, run.open_files_limit};
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int sig : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP, SIGTERM}) ::signal(sig, SIG_DFL);
+    detail::default_signals_in_child();
     for (const int sig : run.ignored_signals) ::signal(sig, SIG_IGN);
     ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
@@ -214,17 +237,9 @@ inline ProgramResult run_program(const std::string& binary, const ProgramRun& ru
     watch(out.read_end, POLLIN);
     watch(err.read_end, POLLIN);
     if (written < run.input.size()) watch(in.write_end, POLLOUT);
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    if (!detail::poll_or_kill(fds, n, deadline, pid)) {
       result.timed_out = true;
-      ::kill(pid, SIGKILL);
       break;
-    }
-    const int ready = ::poll(fds, n, static_cast<int>(left.count()));
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      detail::fail("poll");
     }
     for (nfds_t i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;

@@ -50,10 +50,7 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
   if (pid < 0) detail::fail("forkpty");
   if (pid == 0) {
     if (::dup2(err.write_end.get(), 2) < 0 || ::chdir(cwd.c_str()) != 0) ::_exit(126);
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    for (const int sig : {SIGINT, SIGQUIT, SIGHUP, SIGTERM, SIGPIPE}) ::signal(sig, SIG_DFL);
+    detail::default_signals_in_child();
     ::execve(argv[0], argv.data(), envp.data());
     ::_exit(127);
   }
@@ -85,16 +82,9 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
     nfds_t n = 0;
     if (terminal.get() >= 0) fds[n++] = {terminal.get(), POLLIN, 0};
     if (err.read_end.get() >= 0) fds[n++] = {err.read_end.get(), POLLIN, 0};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
-    if (left.count() <= 0) {
+    if (!detail::poll_or_kill(fds, n, deadline, pid)) {
       result.timed_out = true;
-      ::kill(pid, SIGKILL);
       break;
-    }
-    if (::poll(fds, n, static_cast<int>(left.count())) < 0) {
-      if (errno == EINTR) continue;
-      detail::fail("poll");
     }
     for (nfds_t i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;

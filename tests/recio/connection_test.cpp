@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/descriptors.h"
 #include "platform/platform.h"
 #include "recio/foreign.h"
 #include "recio/io_api.h"
@@ -29,14 +30,11 @@
 
 namespace {
 
-using recio::IoArg;
-using recio::IoControlBlock;
+using namespace testsupport::statements;
 using recio::UnitBlock;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 using testsupport::write_file;
-
-constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 
 using Keyword = testsupport::UnitKeyword;
 using testsupport::open_unit;
@@ -47,22 +45,25 @@ int open_file(std::int32_t unit, std::string_view name, std::string_view status 
                    {{recio::kKeyFile, name}, {recio::kKeyStatus, status}, {recio::kKeyForm, form}});
 }
 
+// OPEN of the file `name` with FORM=`form`, then the keywords `more`.
+int open_with(std::int32_t unit, std::uint32_t flags, const std::string& name,
+              std::string_view form, const std::vector<Keyword>& more) {
+  std::vector<Keyword> keywords = {{recio::kKeyFile, name}, {recio::kKeyForm, form}};
+  keywords.insert(keywords.end(), more.begin(), more.end());
+  return open_unit(unit, flags, keywords);
+}
+
 int close_unit(std::int32_t unit, std::string_view disposition = {}) {
   if (disposition.empty()) return testsupport::close_unit(unit, kCheck);
-  constexpr auto desc = recio::keyword_descriptor({{recio::kTextItem, recio::kKeyDisposition}});
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(disposition.size())),
-                        IoArg::address(disposition.data())};
-  IoControlBlock cb{};
-  return recio::for_close(&cb, unit, kCheck, desc, args);
+  return testsupport::close_unit(unit, kCheck, {{recio::kKeyDisposition, disposition}});
 }
 
 // One unformatted record holding `text`.
 int write_text(std::int32_t unit, std::string_view text) {
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
   const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(text.size())),
                         IoArg::address(text.data())};
   IoControlBlock cb{};
-  return recio::for_write_seq(&cb, unit, kCheck, desc, args);
+  return recio::for_write_seq(&cb, unit, kCheck, kTextEnd, args);
 }
 
 // The bytes of a little-endian variable record holding `text`.
@@ -219,33 +220,25 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
   const std::string path = dir.file("cc.dat");
   struct Case {
     const char* name;
-    std::int64_t access, carriage, recl;  // codes given as numbers; 0: not given
+    std::vector<Keyword> codes;  // keywords given as numbers
     std::uint8_t record_type, carriage_control;
     std::int32_t lis_width;
   };
   const Case cases[] = {
-      {"first-column control by code", 0, 1, 0, recio::kRecStreamLF, recio::kCcFortran, 85},
-      {"direct access defaults to fixed", 2, 0, 10, recio::kRecFixed, recio::kCcNone, 10},
+      {"first-column control by code",
+       {{recio::kKeyCarriageControl, 1}},
+       recio::kRecStreamLF,
+       recio::kCcFortran,
+       85},
+      {"direct access defaults to fixed",
+       {{recio::kKeyAccess, 2}, {recio::kKeyRecl, 10}},
+       recio::kRecFixed,
+       recio::kCcNone,
+       10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> desc = {0x38, 0x04, recio::kKeyFile, 0x00,
-                                      0x38, 0x04, recio::kKeyForm, 0x00};
-    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                               IoArg::address(path.data()), IoArg::val(9),
-                               IoArg::address("formatted")};
-    const std::pair<std::uint8_t, std::int64_t> numbers[] = {
-        {recio::kKeyAccess, c.access},
-        {recio::kKeyCarriageControl, c.carriage},
-        {recio::kKeyRecl, c.recl}};
-    for (const auto& [key, value] : numbers) {
-      if (value == 0) continue;
-      desc.insert(desc.end(), {0x09, 0x01, key, 0x00});
-      args.push_back(IoArg::val(value));
-    }
-    desc.insert(desc.end(), {0x01, 0x00});
-    IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, 34, kCheck, desc, args), 0);
+    ASSERT_EQ(open_with(34, kCheck, path, "formatted", c.codes), 0);
     const UnitBlock* u = recio::for__find_lub(34);
     EXPECT_EQ(u->record_type, c.record_type);
     EXPECT_EQ(u->carriage_control, c.carriage_control);
@@ -254,23 +247,65 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
   }
 }
 
+// The support header's OPEN and CLOSE keyword lists are the bytes such
+// statements have always been given, so the tests that use it still issue
+// the statements they were written with.
+TEST(TestSupport, KeywordListsGiveTheStatementsBytes) {
+  const std::string name = "out.map";
+  struct Case {
+    const char* name;
+    std::vector<Keyword> keywords;
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::int64_t> values;  // the argument words' values (lengths, numbers)
+  };
+  const Case cases[] = {
+      {"ProgramsMapOpen",
+       {{recio::kKeyFile, name},
+        {recio::kKeyStatus, "unknown"},
+        {recio::kKeyForm, "unformatted"},
+        {recio::kKeyBlank, 2}},
+       {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38, 0x04, 0x0F, 0x00, 0x09, 0x01, 0x06,
+        0x00, 0x01, 0x00},
+       {7, 0, 7, 0, 11, 0, 2}},
+      {"DirectAccessWithRecordLength",
+       {{recio::kKeyFile, name}, {recio::kKeyAccess, "direct"}, {recio::kKeyRecl, 4}},
+       {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x02, 0x00, 0x09, 0x01, 0x17, 0x00, 0x01, 0x00},
+       {7, 0, 6, 0, 4}},
+      {"CloseWithDisposition",
+       {{recio::kKeyDisposition, "delete"}},
+       {0x38, 0x04, 0x0C, 0x00, 0x01, 0x00},
+       {6, 0}},
+      {"NoKeywords", {}, {0x01, 0x00}, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const testsupport::KeywordList list = testsupport::keyword_list(c.keywords);
+    EXPECT_EQ(list.descriptor, c.bytes);
+    std::vector<std::int64_t> values;
+    for (const IoArg& a : list.args) values.push_back(a.value);
+    EXPECT_EQ(values, c.values);
+  }
+  EXPECT_EQ(testsupport::keyword_list(cases[0].keywords).args[1].addr, name.data());
+}
+
 TEST(Open, TheProgramsOwnOpenStatements) {
   // The exact descriptors and argument blocks of the converter: an 80-character
   // blank-padded name, STATUS, FORM and BLANK given as the code 2.
   ScratchDir dir;
   write_file(dir.file("in.txt"), "x\n");
-  constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x1A, 0x00, 0x38,
-                                   0x04, 0x0F, 0x00, 0x09, 0x01, 0x06, 0x00, 0x01, 0x00};
   struct Case {
     std::int32_t unit;
     std::uint32_t flags;
+    recio::Descriptor desc;
     const char* name;
     std::string_view status, form;
     std::uint8_t record_type;
   };
   const Case cases[] = {
-      {20, recio::kFlagsErrBranch, "in.txt", "old", "formatted", recio::kRecStreamLF},
-      {21, recio::kFlagsNoBranch, "out.map", "unknown", "unformatted", recio::kRecVariable},
+      {20, recio::kFlagsErrBranch, app::desc::kOpenInput, "in.txt", "old", "formatted",
+       recio::kRecStreamLF},
+      {21, recio::kFlagsNoBranch, app::desc::kOpenOutput, "out.map", "unknown", "unformatted",
+       recio::kRecVariable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.unit);
@@ -285,7 +320,7 @@ TEST(Open, TheProgramsOwnOpenStatements) {
                           IoArg::address(c.form.data()),
                           IoArg::val(2)};
     IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, c.unit, c.flags, desc, args), 0);
+    ASSERT_EQ(recio::for_open(&cb, c.unit, c.flags, c.desc, args), 0);
     EXPECT_EQ(cb.unit, nullptr);
     const UnitBlock* u = recio::for__find_lub(c.unit);
     ASSERT_NE(u, nullptr);
@@ -606,10 +641,7 @@ TEST(Close, UnconnectedUnitsAndDispositions) {
   {
     const std::string path = dir.file("kept.map");
     ASSERT_EQ(open_file(42, path), 0);
-    constexpr std::uint8_t desc[] = {0x38, 0x04, recio::kKeyStatus, 0x00, 0x01, 0x00};
-    const IoArg args[] = {IoArg::val(6), IoArg::address("delete")};
-    IoControlBlock cb{};
-    EXPECT_EQ(recio::for_close(&cb, 42, kCheck, desc, args), 48);
+    EXPECT_EQ(testsupport::close_unit(42, kCheck, {{recio::kKeyStatus, "delete"}}), 48);
     EXPECT_TRUE(connected(42));
     EXPECT_EQ(recio::for__find_lub(42)->busy, 0u);
     EXPECT_EQ(close_unit(42, "bogus"), 45);
@@ -774,32 +806,27 @@ TEST(Open, ForeignConversionChosenAtOpen) {
   struct Case {
     const char* name;
     std::uint32_t flags;
-    std::int64_t convert;  // -1: no CONVERT keyword
+    std::vector<Keyword> convert;  // CONVERT given as a code, or none
     int expected;
     bool converts, big_endian;
     std::uint8_t code;
   };
   const std::uint32_t no_code = kCheck & ~0xFF00u;
   const Case cases[] = {
-      {"Native", kCheck, -1, 0, false, false, recio::kForeignIeee},
-      {"CompiledIbm", no_code | recio::kForeignIbm << 8, -1, 0, true, false, recio::kForeignIbm},
-      {"CompiledBigEndian", kCheck | recio::kFlagBigEndian, -1, 0, true, true, recio::kForeignIeee},
-      {"UnknownKeywordCode", kCheck, 99, 45, false, false, recio::kForeignIeee},
+      {"Native", kCheck, {}, 0, false, false, recio::kForeignIeee},
+      {"CompiledIbm", no_code | recio::kForeignIbm << 8, {}, 0, true, false, recio::kForeignIbm},
+      {"CompiledBigEndian", kCheck | recio::kFlagBigEndian, {}, 0, true, true, recio::kForeignIeee},
+      {"UnknownKeywordCode",
+       kCheck,
+       {{recio::kKeyConvert, 99}},
+       45,
+       false,
+       false,
+       recio::kForeignIeee},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    std::vector<std::uint8_t> desc = {0x38, 0x04, recio::kKeyFile, 0,
-                                      0x38, 0x04, recio::kKeyForm, 0};
-    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                               IoArg::address(path.data()), IoArg::val(11),
-                               IoArg::address("unformatted")};
-    if (c.convert >= 0) {
-      desc.insert(desc.end(), {recio::kTypeInt4, recio::kPassValue, recio::kKeyConvert, 0});
-      args.push_back(IoArg::val(c.convert));
-    }
-    desc.insert(desc.end(), {0x01, 0x00});
-    IoControlBlock cb{};
-    EXPECT_EQ(recio::for_open(&cb, 38, c.flags, desc, args), c.expected);
+    EXPECT_EQ(open_with(38, c.flags, path, "unformatted", c.convert), c.expected);
     const UnitBlock* u = recio::for__find_lub(38);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->connected, c.expected == 0);
@@ -941,10 +968,9 @@ TEST(Open, ExistingFileReplacedOnlyWhenWrittenFromTheStart) {
     ASSERT_EQ(open_file(46, path), 0);
     if (c.read_first) {
       char text[3] = {};
-      constexpr std::uint8_t desc[] = {0x38, 0x04, 0x01, 0x00};
       const IoArg args[] = {IoArg::val(3), IoArg::address(text)};
       IoControlBlock cb{};
-      ASSERT_EQ(recio::for_read_seq(&cb, 46, kCheck, desc, args), 0);
+      ASSERT_EQ(recio::for_read_seq(&cb, 46, kCheck, kTextEnd, args), 0);
       EXPECT_EQ(std::string_view(text, 3), "old");
     }
     ASSERT_EQ(write_text(46, "new"), 0);

@@ -15,6 +15,8 @@ namespace recio {
 namespace {
 
 using testsupport::ScratchDir;
+using testsupport::UnitCloser;
+using namespace testsupport::statements;
 
 constexpr int kFormatSyntax = 62;
 
@@ -93,19 +95,12 @@ TEST(Format, MalformedElementsAre62) {
   }
 }
 
-constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
-constexpr std::uint8_t kTextMore[] = {kTypeChar, kPassLenAddr, kTypeMore, kPassNone};
 constexpr std::int32_t kUnit = 50;
 
 int open_file_unit(const std::string& path) {
   return testsupport::open_unit(kUnit, kFlagsErrBranch,
                                 {{kKeyFile, path}, {kKeyStatus, "unknown"}});
 }
-
-// Closes the unit when the test leaves, also after a failed assertion.
-struct UnitCloser : testsupport::UnitCloser {
-  UnitCloser() : testsupport::UnitCloser(kUnit) {}
-};
 
 // Formats that no statement may run. A format without an A edit given an
 // item would otherwise start over on new records without end.
@@ -122,7 +117,7 @@ TEST(Format, ReadWithMalformedFormatIs62) {
     const std::string path = dir.file("in.txt");
     testsupport::write_file(path, "one\ntwo\nthree\n");
     ASSERT_EQ(open_file_unit(path), 0);
-    UnitCloser closer;
+    UnitCloser closer(kUnit);
     char text[8];
     IoControlBlock cb{};
     const IoArg args[] = {IoArg::val(8), IoArg::address(text)};
@@ -135,7 +130,7 @@ TEST(Format, WriteWithMalformedFormatIs62) {
     SCOPED_TRACE(name);
     ScratchDir dir;
     ASSERT_EQ(open_file_unit(dir.file("out.txt")), 0);
-    UnitCloser closer;
+    UnitCloser closer(kUnit);
     const char text[] = "abc";
     IoControlBlock cb{};
     const IoArg args[] = {IoArg::val(3), IoArg::address(text)};
@@ -149,7 +144,7 @@ TEST(Format, FormatStartsAgainOnNewRecordForFurtherItems) {
   const std::string path = dir.file("out.txt");
   {
     ASSERT_EQ(open_file_unit(path), 0);
-    UnitCloser closer;
+    UnitCloser closer(kUnit);
     IoControlBlock cb{};
     const IoArg first[] = {IoArg::val(3), IoArg::address("abc")};
     ASSERT_EQ(for_write_seq_fmt(&cb, kUnit, kFlagsErrBranch, kTextMore, first, kFormatA), 0);
@@ -159,7 +154,7 @@ TEST(Format, FormatStartsAgainOnNewRecordForFurtherItems) {
   EXPECT_EQ(testsupport::read_file(path), "abc\r\nde\r\n");
 
   ASSERT_EQ(open_file_unit(path), 0);
-  UnitCloser closer;
+  UnitCloser closer(kUnit);
   char a[4], b[4];
   IoControlBlock cb{};
   const IoArg first[] = {IoArg::val(4), IoArg::address(a)};

@@ -11,15 +11,16 @@
 
 #include "recio/io_api.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
 
-constexpr auto kRecordOnly = item_descriptor({kTextItem}, Terminator::kMore);
-constexpr auto kRealMore = item_descriptor({kReal4Element}, Terminator::kMore);
-constexpr auto kIntMore = item_descriptor({kInt4Variable}, Terminator::kMore);
-constexpr auto kTextMore = item_descriptor({kTextItem}, Terminator::kMore);
-constexpr auto kEnd = item_descriptor(Terminator::kEnd);
+using namespace testsupport::statements;
+
+// The record of an internal read: a text, more calls to follow.
+constexpr auto& kRecordOnly = kTextMore;
+constexpr auto kFieldValueEnd = item_descriptor({kReal4Element}, Terminator::kEnd);
 
 std::string line80(const std::string& text) {
   std::string s = text;
@@ -35,7 +36,7 @@ int read_three_reals(const std::string& record, float out[3], std::uint32_t flag
   int r = for_read_int_lis(&cb, flags, kRecordOnly, rec);
   for (int m = 0; m < 3 && r == 0; ++m) {
     const IoArg v[] = {IoArg::val(4), IoArg::address(&out[m])};
-    r = for_read_int_lis_xmit(&cb, kRealMore, v);
+    r = for_read_int_lis_xmit(&cb, kFieldValueMore, v);
   }
   if (r == 0) r = for_read_int_lis_xmit(&cb, kEnd, {});
   return r;
@@ -70,8 +71,6 @@ TEST(InternalRead, ErrorBranchReturnsTheNumber) {
 // Item calls shaped like the element call of a field line:
 // each reads as its descriptor says, and a malformed one ends the statement.
 TEST(InternalRead, ItemCallShapes) {
-  constexpr std::uint8_t kElement[] = {kTypeReal4, kPassSizeAddr, kTypeMore, kPassNone};
-  constexpr std::uint8_t kElementEnd[] = {kTypeReal4, kPassSizeAddr, kTypeEnd, kPassNone};
   constexpr int kNoStatement = 48;
   float v[2];  // v[1] guards against a store beyond the item
   struct Case {
@@ -83,23 +82,23 @@ TEST(InternalRead, ItemCallShapes) {
     int end_result;       // of the end call that follows
   };
   const Case cases[] = {
-      {"element", kElement, {IoArg::val(4), IoArg::address(&v[0])}, 0, 1.5f, -1, 0},
+      {"element", kFieldValueMore, {IoArg::val(4), IoArg::address(&v[0])}, 0, 1.5f, -1, 0},
       {"element ending the statement",
-       kElementEnd,
+       kFieldValueEnd,
        {IoArg::val(4), IoArg::address(&v[0])},
        0,
        1.5f,
        -1,
        kNoStatement},
       {"wrong element size",
-       kElement,
+       kFieldValueMore,
        {IoArg::val(8), IoArg::address(&v[0])},
        kNoStatement,
        -1,
        -1,
        kNoStatement},
-      {"no address", kElement, {IoArg::val(4), IoArg{}}, kNoStatement, -1, -1, kNoStatement},
-      {"missing argument", kElement, {IoArg::val(4)}, kNoStatement, -1, -1, kNoStatement},
+      {"no address", kFieldValueMore, {IoArg::val(4), IoArg{}}, kNoStatement, -1, -1, kNoStatement},
+      {"missing argument", kFieldValueMore, {IoArg::val(4)}, kNoStatement, -1, -1, kNoStatement},
   };
   const std::string record = line80("1.5 2.5");
   for (const Case& c : cases) {
@@ -121,8 +120,7 @@ TEST(InternalRead, RecordIsReadFromAPrivateCopy) {
   std::memcpy(record, "'abcdefgh' 'xy' ", 16);
   IoControlBlock cb{};
   const IoArg a[] = {IoArg::val(16), IoArg::address(record), IoArg::val(8), IoArg::address(record)};
-  constexpr auto kRecordText = item_descriptor({kTextItem, kTextItem}, Terminator::kMore);
-  ASSERT_EQ(for_read_int_lis(&cb, kFlagsNoBranch, kRecordText, a), 0);
+  ASSERT_EQ(for_read_int_lis(&cb, kFlagsNoBranch, kRecordTextMore, a), 0);
   char second[8];
   const IoArg b[] = {IoArg::val(8), IoArg::address(second)};
   ASSERT_EQ(for_read_int_lis_xmit(&cb, kTextMore, b), 0);

@@ -21,6 +21,7 @@
 #include <string>
 
 #include "recio/numeric.h"
+#include "support/bits.h"
 
 namespace recio {
 namespace {
@@ -47,16 +48,7 @@ bool has_significant_digit(const char* text) {
   return false;
 }
 
-std::uint32_t bits_of(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-std::uint64_t bits_of(double d) {
-  std::uint64_t b;
-  std::memcpy(&b, &d, sizeof b);
-  return b;
-}
+using testsupport::bits;
 
 // Runs one family of texts and counts mismatches; reports the first few.
 class Differential {
@@ -72,8 +64,8 @@ class Differential {
     float got = 0.0f;
     const int status = cvt_text_to_ieee_s(ours.data(), static_cast<std::int32_t>(ours.size()), 0, 0,
                                           kOptBlanksAreZeros, &got);
-    if (status != expected_status || bits_of(got) != bits_of(expected)) {
-      report(ours, status, expected_status, bits_of(got), bits_of(expected));
+    if (status != expected_status || bits(got) != bits(expected)) {
+      report(ours, status, expected_status, bits(got), bits(expected));
     }
   }
 
@@ -86,8 +78,8 @@ class Differential {
     double got = 0.0;
     const int status = cvt_text_to_ieee_t(ours.data(), static_cast<std::int32_t>(ours.size()), 0, 0,
                                           kOptBlanksAreZeros, &got);
-    if (status != expected_status || bits_of(got) != bits_of(expected)) {
-      report(ours, status, expected_status, bits_of(got), bits_of(expected));
+    if (status != expected_status || bits(got) != bits(expected)) {
+      report(ours, status, expected_status, bits(got), bits(expected));
     }
   }
 

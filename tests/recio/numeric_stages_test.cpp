@@ -17,16 +17,12 @@
 #include "recio/numeric_exact_path.h"
 #include "recio/numeric_fast_path.h"
 #include "recio/numeric_scan.h"
+#include "support/bits.h"
 
 namespace recio {
 namespace {
 
-std::uint32_t bits(float f) {
-  return std::bit_cast<std::uint32_t>(f);
-}
-std::uint64_t bits(double d) {
-  return std::bit_cast<std::uint64_t>(d);
-}
+using testsupport::bits;
 
 // The text followed by NUL bytes, as a padded record has it.
 struct Padded {

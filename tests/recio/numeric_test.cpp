@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "recio/descriptor.h"
+#include "support/bits.h"
 
 namespace recio {
 namespace {
@@ -20,21 +21,9 @@ namespace {
 constexpr float kInfF = std::numeric_limits<float>::infinity();
 constexpr double kInfD = std::numeric_limits<double>::infinity();
 
-std::uint32_t bits(float f) {
-  std::uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-std::uint64_t bits(double d) {
-  std::uint64_t b;
-  std::memcpy(&b, &d, sizeof b);
-  return b;
-}
-float float_of(std::uint32_t b) {
-  float f;
-  std::memcpy(&f, &b, sizeof f);
-  return f;
-}
+using testsupport::bits;
+using testsupport::float_of;
+
 std::int32_t len_of(std::string_view s) {
   return static_cast<std::int32_t>(s.size());
 }

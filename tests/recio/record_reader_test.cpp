@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "recio/format.h"
@@ -23,8 +24,9 @@ namespace {
 
 using testsupport::ScratchDir;
 
-constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
+using namespace testsupport::statements;
 constexpr std::int32_t kLine = 80;
+constexpr auto kRecordIntEnd = item_descriptor({kTextItem, kInt4Variable}, Terminator::kEnd);
 
 // OPEN with text keywords, as CONVERT opens its input.
 int open_unit(std::int32_t unit, const std::vector<testsupport::UnitKeyword>& keys) {
@@ -33,6 +35,13 @@ int open_unit(std::int32_t unit, const std::vector<testsupport::UnitKeyword>& ke
 
 int open_input(std::int32_t unit, const std::string& path, const char* form = "formatted") {
   return open_unit(unit, {{kKeyFile, path}, {kKeyStatus, "old"}, {kKeyForm, form}});
+}
+
+// Writes `content` to the file `path`, then connects `unit` to it for input.
+int open_input_holding(std::int32_t unit, const std::string& path, const std::string& content,
+                       const char* form = "formatted") {
+  testsupport::write_file(path, content);
+  return open_input(unit, path, form);
 }
 
 void close_unit(std::int32_t unit) {
@@ -81,17 +90,23 @@ struct Case {
   std::vector<Read> reads;  // one more read after these must be end of file
 };
 
-// Lines of `width` bytes plus LF whose first characters number them, so a
-// lost, doubled or shifted record shows.
-void numbered_lines(Case* c, int count, int width) {
+// `count` lines of `width` bytes plus LF whose first characters number them,
+// so a lost, doubled or shifted record shows; then `tail`, read as
+// `tail_reads`.
+Case numbered_lines_then(std::string name, int count, int width, const std::string& tail,
+                         const std::vector<Read>& tail_reads) {
+  Case c{std::move(name), "", {}};
   for (int i = 0; i < count; ++i) {
     char head[16];
     std::snprintf(head, sizeof head, "%06d", i);
     std::string line(head);
     line.resize(static_cast<std::size_t>(width), static_cast<char>('a' + i % 26));
-    c->content += line + "\n";
-    c->reads.push_back(rec(line));
+    c.content += line + "\n";
+    c.reads.push_back(rec(line));
   }
+  c.content += tail;
+  c.reads.insert(c.reads.end(), tail_reads.begin(), tail_reads.end());
+  return c;
 }
 
 std::string pattern(std::size_t n) {
@@ -121,32 +136,16 @@ std::vector<Case> file_cases() {
   };
 
   // 655 lines of 100 bytes fill 65500 bytes of the first 64 KiB read block.
-  Case exact{"LastLineWithoutLfEndsOnBlockBoundary", "", {}};
-  numbered_lines(&exact, 655, 99);
-  exact.content += pattern(36);
-  exact.reads.push_back(rec(pattern(36)));
-  cases.push_back(exact);
-
-  Case twice{"LastLineWithoutLfEndsOnSecondBlockBoundary", "", {}};
-  numbered_lines(&twice, 1310, 99);
-  twice.content += pattern(72);
-  twice.reads.push_back(rec(pattern(72)));
-  cases.push_back(twice);
-
-  Case straddle{"LineStraddlesBlockBoundary", "", {}};
-  numbered_lines(&straddle, 655, 99);
-  straddle.content += pattern(70) + "\nafter\n";
-  straddle.reads.push_back(rec(pattern(70)));
-  straddle.reads.push_back(rec("after"));
-  cases.push_back(straddle);
-
+  cases.push_back(numbered_lines_then("LastLineWithoutLfEndsOnBlockBoundary", 655, 99, pattern(36),
+                                      {rec(pattern(36))}));
+  cases.push_back(numbered_lines_then("LastLineWithoutLfEndsOnSecondBlockBoundary", 1310, 99,
+                                      pattern(72), {rec(pattern(72))}));
+  cases.push_back(numbered_lines_then("LineStraddlesBlockBoundary", 655, 99,
+                                      pattern(70) + "\nafter\n", {rec(pattern(70)), rec("after")}));
   // The CR is the last byte of the first block, its LF the first of the next.
-  Case split_crlf{"CrLfSplitByBlockBoundary", "", {}};
-  numbered_lines(&split_crlf, 655, 99);
-  split_crlf.content += pattern(35) + "\r\nafter\r\n";
-  split_crlf.reads.push_back(rec(pattern(35)));
-  split_crlf.reads.push_back(rec("after"));
-  cases.push_back(split_crlf);
+  cases.push_back(numbered_lines_then("CrLfSplitByBlockBoundary", 655, 99,
+                                      pattern(35) + "\r\nafter\r\n",
+                                      {rec(pattern(35)), rec("after")}));
   return cases;
 }
 
@@ -155,8 +154,7 @@ TEST(RecordReader, FileRecordsWithErrorBranch) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     const std::string path = dir.file("in.map");
-    testsupport::write_file(path, c.content);
-    ASSERT_EQ(open_input(30, path), 0);
+    ASSERT_EQ(open_input_holding(30, path, c.content), 0);
     UnitCloser closer{30};
     expect_reads(30, kFlagsErrBranch, c.reads);
     expect_reads(30, kFlagsErrBranch, {kEof});
@@ -186,8 +184,7 @@ TEST(RecordReader, EndOfFileWithEitherBranchIsMinusOneAndNotRemembered) {
     SCOPED_TRACE(flags);
     ScratchDir dir;
     const std::string path = dir.file("in.map");
-    testsupport::write_file(path, "");
-    ASSERT_EQ(open_input(31, path), 0);
+    ASSERT_EQ(open_input_holding(31, path, ""), 0);
     UnitCloser closer{31};
     expect_reads(31, flags, {kEof, kEof});
     // Lines added after end of file was reported are read.
@@ -224,8 +221,7 @@ TEST(RecordReaderDeathTest, EndOfFileWithoutBranchIsSevere24) {
 TEST(RecordReader, FormattedReadOfUnformattedUnitIs31WithErrorBranch) {
   ScratchDir dir;
   const std::string path = dir.file("map.bin");
-  testsupport::write_file(path, "abc\n");
-  ASSERT_EQ(open_input(33, path, "unformatted"), 0);
+  ASSERT_EQ(open_input_holding(33, path, "abc\n", "unformatted"), 0);
   UnitCloser closer{33};
   expect_reads(33, kFlagsErrBranch, {{31, ""}});
 }
@@ -252,8 +248,7 @@ TEST(RecordReaderDeathTest, FormattedReadOfUnformattedUnitWithoutBranchShows257)
 TEST(RecordReader, ReadBlockThatCannotBeAllocatedStillReads) {
   ScratchDir dir;
   const std::string path = dir.file("short.map");
-  testsupport::write_file(path, "one\ntwo\n");
-  ASSERT_EQ(open_input(35, path), 0);
+  ASSERT_EQ(open_input_holding(35, path, "one\ntwo\n"), 0);
   UnitCloser closer{35};
   rt::for__set_vm_limit(10000);
   std::string first, second;
@@ -270,8 +265,7 @@ TEST(RecordReader, ReadBlockThatCannotBeAllocatedStillReads) {
 TEST(RecordReader, RecordBufferThatCannotGrowIs22) {
   ScratchDir dir;
   const std::string path = dir.file("long.map");
-  testsupport::write_file(path, pattern(300000) + "\n");
-  ASSERT_EQ(open_input(35, path), 0);
+  ASSERT_EQ(open_input_holding(35, path, pattern(300000) + "\n"), 0);
   UnitCloser closer{35};
   rt::for__set_vm_limit(100000);
   std::string text;
@@ -305,9 +299,7 @@ TEST(RecordReader, OnlyWhatTheStatementUsesIsKept) {
   ScratchDir dir;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.file("long.map");
-    testsupport::write_file(path, c.content);
-    ASSERT_EQ(open_input(37, path), 0);
+    ASSERT_EQ(open_input_holding(37, dir.file("long.map"), c.content), 0);
     UnitCloser closer{37};
     UnitBlock* u = for__find_lub(37);
     for (const auto& [result, text] : c.records) {
@@ -331,16 +323,15 @@ TEST(RecordReader, OnlyWhatTheStatementUsesIsKept) {
 TEST(RecordReader, RemainingCountIncludesWhatWasNotKept) {
   ScratchDir dir;
   const std::string path = dir.file("long.map");
-  testsupport::write_file(path, pattern(300000) + "\r\n");
-  ASSERT_EQ(open_input(38, path), 0);
+  ASSERT_EQ(open_input_holding(38, path, pattern(300000) + "\r\n"), 0);
   UnitCloser closer{38};
   rt::for__set_vm_limit(100000);
   std::string text(kLine, '#');
   std::int32_t left = -1;
-  constexpr std::uint8_t desc[] = {kTypeChar, kPassLenAddr, kTypeInt4, kPassAddress, kTypeEnd, 0};
   const IoArg args[] = {IoArg::val(kLine), IoArg::address(text.data()), IoArg::address(&left)};
   IoControlBlock cb{};
-  const int r = for_read_seq_fmt(&cb, 38, kFlagsErrBranch, desc, args, kFormatAWithRemaining);
+  const int r =
+      for_read_seq_fmt(&cb, 38, kFlagsErrBranch, kRecordIntEnd, args, kFormatAWithRemaining);
   rt::for__set_vm_limit(0);
   EXPECT_EQ(r, 0);
   EXPECT_EQ(text, pattern(300000).substr(0, kLine));
@@ -367,9 +358,7 @@ TEST(RecordReader, RecordLongerThanTheLimitIs22) {
   ScratchDir dir;
   for (const Limited& c : cases) {
     SCOPED_TRACE(c.name);
-    const std::string path = dir.file("limited.map");
-    testsupport::write_file(path, c.content);
-    ASSERT_EQ(open_input(36, path), 0);
+    ASSERT_EQ(open_input_holding(36, dir.file("limited.map"), c.content), 0);
     UnitCloser closer{36};
     UnitBlock* u = for__find_lub(36);
     for (const auto& [result, length] : c.reads) {

@@ -22,28 +22,16 @@
 
 namespace {
 
-using recio::IoArg;
-using recio::IoControlBlock;
+using namespace testsupport::statements;
 using recio::UnitBlock;
 using testsupport::bytes;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 using testsupport::write_file;
 
-constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 constexpr std::int32_t kUnit = 50;
-
-constexpr auto kMore = recio::item_descriptor(recio::Terminator::kMore);
-constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
-constexpr auto kTextMore = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kMore);
-constexpr auto kTextEnd = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
-constexpr auto kIntMore = recio::item_descriptor({recio::kInt4Variable}, recio::Terminator::kMore);
-constexpr auto kIntValueMore =
-    recio::item_descriptor({recio::kInt4Value}, recio::Terminator::kMore);
-constexpr auto kRealEnd = recio::item_descriptor({recio::kReal4Variable}, recio::Terminator::kEnd);
-constexpr auto kFieldValueMore =
-    recio::item_descriptor({recio::kReal4Element}, recio::Terminator::kMore);
-constexpr auto kByteEnd = recio::item_descriptor({recio::kByteVariable}, recio::Terminator::kEnd);
+constexpr auto kIntValueMore = item_descriptor({recio::kInt4Value}, Terminator::kMore);
+constexpr auto kByteEnd = item_descriptor({recio::kByteVariable}, Terminator::kEnd);
 constexpr auto kWholeExample = recio::item_descriptor(
     {recio::kTextItem, recio::kInt4Variable, recio::kReal4Variable}, recio::Terminator::kEnd);
 
@@ -327,22 +315,14 @@ TEST(RecordWriter, DirectWriteKeepsTheFramingOfTheRecordType) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.form) + " " + std::string(c.record_type));
-    std::vector<std::uint8_t> desc = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x0F, 0x00};
-    std::vector<IoArg> args = {
-        IoArg::val(static_cast<std::int64_t>(path.size())), IoArg::address(path.data()),
-        IoArg::val(static_cast<std::int64_t>(c.form.size())), IoArg::address(c.form.data())};
-    if (!c.record_type.empty()) {
-      desc.insert(desc.end(), {0x38, 0x04, 0x18, 0x00});
-      args.push_back(IoArg::val(static_cast<std::int64_t>(c.record_type.size())));
-      args.push_back(IoArg::address(c.record_type.data()));
-    }
-    desc.insert(desc.end(), {0x01, 0x00});
+    std::vector<testsupport::UnitKeyword> keywords = {{recio::kKeyFile, path},
+                                                      {recio::kKeyForm, c.form}};
+    if (!c.record_type.empty()) keywords.push_back({recio::kKeyRecordType, c.record_type});
     const std::function<int()> ways[] = {[&] { return write_as_values(kUnit, data); },
                                          [&] { return write_text(kUnit, data); }};
     for (const auto& write : ways) {
       write_file(path, std::string(200000, '#'));
-      IoControlBlock cb{};
-      ASSERT_EQ(recio::for_open(&cb, kUnit, kCheck, desc, args), 0);
+      ASSERT_EQ(testsupport::open_unit(kUnit, kCheck, keywords), 0);
       {
         VmLimit limit(16384);
         ASSERT_EQ(write(), 0);
@@ -362,7 +342,8 @@ TEST(RecordWriter, FailedStatementTakesNoFurtherItems) {
   const std::string path = dir.file("failed.map");
   ASSERT_EQ(open_unit(kUnit, path), 0);
   IoControlBlock cb{};
-  constexpr std::uint8_t unknown_type[] = {0x55, 0x03, 0x02, 0x00};
+  constexpr auto unknown_type = recio::item_descriptor(
+      {{recio::TypeCode{0x55}, recio::kPassAddress}}, recio::Terminator::kMore);
   const std::int32_t value = 1;
   const IoArg a[] = {IoArg::address(&value)};
   EXPECT_EQ(recio::for_write_seq(&cb, kUnit, kCheck, unknown_type, a), 48);
@@ -434,21 +415,11 @@ TEST(RecordWriter, FirstRecordEndsTheFileForEveryRecordType) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.record_type);
     write_file(path, std::string(100, '#'));
-    std::vector<std::uint8_t> desc = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04,
-                                      0x0F, 0x00, 0x38, 0x04, 0x18, 0x00};
-    std::vector<IoArg> args = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                               IoArg::address(path.data()),
-                               IoArg::val(11),
-                               IoArg::address("unformatted"),
-                               IoArg::val(static_cast<std::int64_t>(c.record_type.size())),
-                               IoArg::address(c.record_type.data())};
-    if (c.recl != 0) {
-      desc.insert(desc.end(), {0x09, 0x01, 0x17, 0x00});
-      args.push_back(IoArg::val(c.recl));
-    }
-    desc.insert(desc.end(), {0x01, 0x00});
-    IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, kUnit, kCheck, desc, args), 0);
+    std::vector<testsupport::UnitKeyword> keywords = {{recio::kKeyFile, path},
+                                                      {recio::kKeyForm, "unformatted"},
+                                                      {recio::kKeyRecordType, c.record_type}};
+    if (c.recl != 0) keywords.push_back({recio::kKeyRecl, c.recl});
+    ASSERT_EQ(testsupport::open_unit(kUnit, kCheck, keywords), 0);
     ASSERT_EQ(write_text(kUnit, "AB"), 0);
     ASSERT_EQ(close_unit(kUnit), 0);
     EXPECT_EQ(read_file(path), c.expected);
@@ -512,20 +483,18 @@ TEST(RecordWriter, RefusedWritesReturnTheirStatus) {
 
   // Direct access (RECL 4 units of 4 bytes): status 31 as well.
   {
-    constexpr std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x02,
-                                     0x00, 0x09, 0x01, 0x17, 0x00, 0x01, 0x00};
-    const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                          IoArg::address(path.data()), IoArg::val(6), IoArg::address("direct"),
-                          IoArg::val(4)};
-    IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, kUnit, kCheck, desc, args), 0);
+    ASSERT_EQ(testsupport::open_unit(
+                  kUnit, kCheck,
+                  {{recio::kKeyFile, path}, {recio::kKeyAccess, "direct"}, {recio::kKeyRecl, 4}}),
+              0);
     EXPECT_EQ(write_text(kUnit, "seq"), 31);
     ASSERT_EQ(close_unit(kUnit), 0);
   }
 
   // A malformed item descriptor is an argument error; the unit is released.
   ASSERT_EQ(open_unit(kUnit, dir.file("bad.map")), 0);
-  constexpr std::uint8_t unknown_type[] = {0x55, 0x03, 0x01, 0x00};
+  constexpr auto unknown_type = recio::item_descriptor(
+      {{recio::TypeCode{0x55}, recio::kPassAddress}}, recio::Terminator::kEnd);
   const std::int32_t value = 1;
   const IoArg a[] = {IoArg::address(&value)};
   EXPECT_EQ(write_items(kUnit, unknown_type, a), 48);

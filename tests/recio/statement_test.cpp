@@ -25,7 +25,7 @@ using testsupport::ScratchDir;
 using testsupport::write_file;
 
 constexpr std::int32_t kUnit = 44;
-constexpr auto kTextEnd = item_descriptor({kTextItem}, Terminator::kEnd);
+using namespace testsupport::statements;
 
 using Keyword = testsupport::UnitKeyword;
 
@@ -125,8 +125,6 @@ TEST(Statement, WriteAfterReadLandsAfterTheRecordRead) {
 // Internal statements nest (up to the depth of the internal stack); each
 // needs its record as the first entry and room to copy it.
 TEST(Statement, InternalStatementsRefusedAtTheStart) {
-  constexpr auto kRecordText = item_descriptor({kTextItem, kTextItem}, Terminator::kEnd);
-  constexpr auto kRecordTextMore = item_descriptor({kTextItem, kTextItem}, Terminator::kMore);
   constexpr auto kNumberFirst = item_descriptor({kInt4Value, kTextItem}, Terminator::kEnd);
   constexpr auto kUnknownMode =
       item_descriptor({{kTypeChar, PassMode{0x07}}, kTextItem}, Terminator::kEnd);
@@ -139,13 +137,13 @@ TEST(Statement, InternalStatementsRefusedAtTheStart) {
     int status;
   };
   const Case cases[] = {
-      {"Alone", 0, false, kRecordText, 80, 0},
-      {"Nested", 1, false, kRecordText, 80, 0},
-      {"DeepestNesting", kInternalDepth - 1, false, kRecordText, 80, 0},
-      {"BeyondTheStack", kInternalDepth, false, kRecordText, 80, 41},
+      {"Alone", 0, false, kRecordTextEnd, 80, 0},
+      {"Nested", 1, false, kRecordTextEnd, 80, 0},
+      {"DeepestNesting", kInternalDepth - 1, false, kRecordTextEnd, 80, 0},
+      {"BeyondTheStack", kInternalDepth, false, kRecordTextEnd, 80, 41},
       {"RecordIsNotText", 0, false, kNumberFirst, 80, 48},
       {"RecordPassedInAnUnknownWay", 0, false, kUnknownMode, 80, 48},
-      {"NoMemoryForTheCopy", 0, true, kRecordText, 1u << 20, 41},
+      {"NoMemoryForTheCopy", 0, true, kRecordTextEnd, 1u << 20, 41},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -163,7 +161,6 @@ TEST(Statement, InternalStatementsRefusedAtTheStart) {
     EXPECT_EQ(record, c.status == 0 ? " text" + std::string(c.length - 5, ' ')
                                     : std::string(c.length, '#'));
     // The outer statements finish undisturbed, innermost first.
-    constexpr auto kEnd = item_descriptor(Terminator::kEnd);
     for (std::size_t i = held.size(); i-- > 0;) {
       EXPECT_EQ(for_write_int_lis_xmit(&holders[i], kEnd, {}), 0);
       EXPECT_EQ(held[i], " a  ");

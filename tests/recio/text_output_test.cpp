@@ -17,10 +17,7 @@ namespace {
 
 using testsupport::ScratchDir;
 
-constexpr std::uint8_t kTextEnd[] = {kTypeChar, kPassLenAddr, kTypeEnd, kPassNone};
-constexpr std::uint8_t kRecordTextMore[] = {kTypeChar,    kPassLenAddr, kTypeChar,
-                                            kPassLenAddr, kTypeMore,    kPassNone};
-constexpr std::uint8_t kIntValueEnd[] = {kTypeInt4, kPassValue, kTypeEnd, kPassNone};
+using namespace testsupport::statements;
 constexpr std::int32_t kConsoleOut = 6;
 
 const std::string kInputPrompt = "formatted MAP filename (input) [<RET>=exit]: ";
@@ -154,9 +151,8 @@ TEST(TextOutput, ListDirectedFieldsByTypeAndLineWrap) {
     for (std::size_t i = 0; i < c.items.size(); ++i) {
       vars.push_back(c.items[i].bits);
       const bool last = i + 1 == c.items.size();
-      const std::uint8_t desc[] = {c.items[i].type, kPassAddress,
-                                   static_cast<std::uint8_t>(last ? kTypeEnd : kTypeMore),
-                                   kPassNone};
+      const auto desc = item_descriptor({{TypeCode{c.items[i].type}, kPassAddress}},
+                                        last ? Terminator::kEnd : Terminator::kMore);
       const IoArg args[] = {IoArg::address(&vars.back())};
       const int r = i == 0 ? for_write_seq_lis(&cb, kConsoleOut, kFlagsErrBranch, desc, args)
                            : for_write_seq_lis_xmit(&cb, desc, args);
@@ -250,8 +246,6 @@ TEST(TextOutput, InternalRecordOverflowIs66WithErrorBranch) {
       const IoArg args[] = {IoArg::val(c.record_length), IoArg::address(record.data()),
                             IoArg::val(static_cast<std::int64_t>(text.size())),
                             IoArg::address(text.data())};
-      constexpr std::uint8_t kRecordTextEnd[] = {kTypeChar,    kPassLenAddr, kTypeChar,
-                                                 kPassLenAddr, kTypeEnd,     kPassNone};
       r = for_write_int_lis(&cb, kFlagsErrBranch, kRecordTextEnd, args);
     }
     EXPECT_EQ(r, c.status);

@@ -14,25 +14,12 @@
 
 namespace {
 
-using recio::IoArg;
-using recio::IoControlBlock;
+using namespace testsupport::statements;
 using testsupport::bytes;
 using testsupport::ScratchDir;
 using testsupport::write_file;
 
-constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
 constexpr std::int32_t kUnit = 52;
-
-constexpr auto kMore = recio::item_descriptor(recio::Terminator::kMore);
-constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
-constexpr auto kTextMore = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kMore);
-constexpr auto kTextEnd = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
-constexpr auto kIntMore = recio::item_descriptor({recio::kInt4Variable}, recio::Terminator::kMore);
-constexpr auto kRealMore =
-    recio::item_descriptor({recio::kReal4Variable}, recio::Terminator::kMore);
-constexpr auto kRealEnd = recio::item_descriptor({recio::kReal4Variable}, recio::Terminator::kEnd);
-constexpr auto kValueMore =
-    recio::item_descriptor({recio::kReal4Element}, recio::Terminator::kMore);
 
 // OPEN of an unformatted file, with a CONVERT selection when one is named.
 int open_unit(const std::string& name, std::string_view convert = {},
@@ -78,7 +65,7 @@ int value_statement(StartCall start, ItemCall xmit, std::vector<std::uint32_t>* 
   if (int r = start(&cb, kUnit, kCheck, kMore, {})) return r;
   for (std::uint32_t& v : *values) {
     const IoArg a[] = {IoArg::val(4), IoArg::address(&v)};
-    if (int r = xmit(&cb, kValueMore, recio::IoArgs(a))) return r;
+    if (int r = xmit(&cb, kFieldValueMore, recio::IoArgs(a))) return r;
   }
   return xmit(&cb, kEnd, {});
 }

@@ -11,6 +11,7 @@
 #include "recio/io_api.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace {
 
@@ -25,8 +26,7 @@ using recio::LubCursor;
 using recio::StatementKind;
 using recio::UnitBlock;
 
-constexpr auto kEndOnly = recio::item_descriptor(recio::Terminator::kEnd);
-constexpr auto kMoreOnly = recio::item_descriptor(recio::Terminator::kMore);
+using namespace testsupport::statements;
 
 // Creates the block of `unit` through an acquire and ends the hold at once.
 UnitBlock* touch(std::int32_t unit) {
@@ -175,18 +175,12 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
   const std::string path = dir.file("held.dat");
   const std::int32_t unit = 41;
 
-  {
-    static constexpr char kUnformatted[] = "unformatted";
-    const std::uint8_t desc[] = {0x38, 0x04, 0x0D, 0x00, 0x38, 0x04, 0x0F, 0x00, 0x01, 0x00};
-    const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                          IoArg::address(path.data()), IoArg::val(11),
-                          IoArg::address(kUnformatted)};
-    IoControlBlock cb{};
-    ASSERT_EQ(recio::for_open(&cb, unit, recio::kFlagsErrBranch, desc, args), 0);
-  }
+  ASSERT_EQ(testsupport::open_unit(unit, recio::kFlagsErrBranch,
+                                   {{recio::kKeyFile, path}, {recio::kKeyForm, "unformatted"}}),
+            0);
   // A record left open holds the unit until its terminator arrives.
   IoControlBlock writer{};
-  ASSERT_EQ(recio::for_write_seq(&writer, unit, recio::kFlagsErrBranch, kMoreOnly, {}), 0);
+  ASSERT_EQ(recio::for_write_seq(&writer, unit, recio::kFlagsErrBranch, kMore, {}), 0);
 
   struct Case {
     const char* what;
@@ -209,33 +203,28 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
     const std::string what = c.what;
     int r = 0;
     if (what.starts_with("write"))
-      r = recio::for_write_seq(&cb, c.unit, recio::kFlagsErrBranch, kEndOnly, {});
+      r = recio::for_write_seq(&cb, c.unit, recio::kFlagsErrBranch, kEnd, {});
     else if (what.starts_with("open"))
-      r = recio::for_open(&cb, c.unit, recio::kFlagsErrBranch, kEndOnly, {});
+      r = testsupport::open_unit(c.unit, recio::kFlagsErrBranch, {});
     else
-      r = recio::for_close(&cb, c.unit, recio::kFlagsErrBranch, kEndOnly, {});
+      r = testsupport::close_unit(c.unit, recio::kFlagsErrBranch);
     EXPECT_EQ(r, c.expected);
   }
   EXPECT_FALSE(testsupport::file_exists("fort.-5"));
   // The holder finishes its record undisturbed.
-  ASSERT_EQ(recio::for_write_seq_xmit(&writer, kEndOnly, {}), 0);
+  ASSERT_EQ(recio::for_write_seq_xmit(&writer, kEnd, {}), 0);
   UnitBlock* u = for__find_lub(unit);
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(u->busy, 0u);
-  IoControlBlock cb{};
-  EXPECT_EQ(recio::for_close(&cb, unit, recio::kFlagsErrBranch, kEndOnly, {}), 0);
+  EXPECT_EQ(testsupport::close_unit(unit, recio::kFlagsErrBranch), 0);
   EXPECT_EQ(testsupport::read_file(path), std::string(8, '\0'));
 }
 
 TEST(UnitTableDeathTest, InvalidUnitWithoutErrorCheckEndsTheProcess) {
   // The diagnostic names no file: the statement never obtained a unit block.
-  EXPECT_EXIT(
-      {
-        IoControlBlock cb{};
-        recio::for_open(&cb, -6, recio::kFlagsNoBranch, kEndOnly, {});
-      },
-      testing::ExitedWithCode(32),
-      "forrtl: severe \\(32\\): invalid logical unit number, unit -6, file unknown\r\n");
+  EXPECT_EXIT({ testsupport::open_unit(-6, recio::kFlagsNoBranch, {}); },
+              testing::ExitedWithCode(32),
+              "forrtl: severe \\(32\\): invalid logical unit number, unit -6, file unknown\r\n");
 }
 
 }  // namespace

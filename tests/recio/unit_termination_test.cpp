@@ -13,20 +13,18 @@
 #include "recio/io_api.h"
 #include "recio/unit_table.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace recio {
 namespace {
 
 int open_and_write(std::int32_t unit, const std::string& path) {
-  constexpr auto open_desc = keyword_descriptor({{kTextItem, kKeyFile}, {kTextItem, kKeyForm}});
-  const IoArg open_args[] = {IoArg::val(static_cast<std::int64_t>(path.size())),
-                             IoArg::address(path.data()), IoArg::val(11),
-                             IoArg::address("unformatted")};
-  IoControlBlock cb{};
-  if (int r = for_open(&cb, unit, kFlagsErrBranch, open_desc, open_args)) return r;
-  constexpr auto desc = item_descriptor({kTextItem}, Terminator::kEnd);
+  if (int r = testsupport::open_unit(unit, kFlagsErrBranch,
+                                     {{kKeyFile, path}, {kKeyForm, "unformatted"}}))
+    return r;
   const IoArg args[] = {IoArg::val(4), IoArg::address("data")};
-  return for_write_seq(&cb, unit, kFlagsErrBranch, desc, args);
+  IoControlBlock cb{};
+  return for_write_seq(&cb, unit, kFlagsErrBranch, testsupport::statements::kTextEnd, args);
 }
 
 TEST(UnitTerminationDeathTest, CloseFailureIsSevere28NamingTheUnit) {

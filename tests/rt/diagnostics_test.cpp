@@ -20,6 +20,7 @@
 #include "rt/memory.h"
 #include "rt/startup.h"
 #include "support/test_files.h"
+#include "support/units.h"
 
 namespace {
 
@@ -29,24 +30,15 @@ using testsupport::bytes;
 using testsupport::read_file;
 using testsupport::ScratchDir;
 
-constexpr auto kEnd = recio::item_descriptor(recio::Terminator::kEnd);
-constexpr auto kTextEnd = recio::item_descriptor({recio::kTextItem}, recio::Terminator::kEnd);
+using namespace testsupport::statements;
 
 // The converter's OPEN of its output: FILE, STATUS, FORM and BLANK.
 int program_open(std::int32_t unit, std::uint32_t flags, const std::string& name) {
-  constexpr auto desc = recio::keyword_descriptor({{recio::kTextItem, recio::kKeyFile},
-                                                   {recio::kTextItem, recio::kKeyStatus},
-                                                   {recio::kTextItem, recio::kKeyForm},
-                                                   {recio::kInt4Value, recio::kKeyBlank}});
-  const IoArg args[] = {IoArg::val(static_cast<std::int64_t>(name.size())),
-                        IoArg::address(name.data()),
-                        IoArg::val(7),
-                        IoArg::address("unknown"),
-                        IoArg::val(11),
-                        IoArg::address("unformatted"),
-                        IoArg::val(2)};
-  IoControlBlock cb{};
-  return recio::for_open(&cb, unit, flags, desc, args);
+  return testsupport::open_unit(unit, flags,
+                                {{recio::kKeyFile, name},
+                                 {recio::kKeyStatus, "unknown"},
+                                 {recio::kKeyForm, "unformatted"},
+                                 {recio::kKeyBlank, 2}});
 }
 
 int write_text(std::int32_t unit, std::uint32_t flags, std::string_view text) {
