@@ -23,6 +23,28 @@ namespace {
 // See for__console_diverted.
 bool console_diverted = false;
 
+// Framing room of a record type, in bytes: a variable record's two length
+// fields, a segment's control word.
+constexpr std::int64_t kLengthField = 4;
+constexpr std::int64_t kSegmentControl = 4;
+// Record length without RECL: a formatted record of a line printer's 133
+// columns; an unformatted record of 510 four-byte units of data and its two
+// length fields.
+constexpr std::int32_t kDefaultFormattedRecl = 133;
+constexpr std::int32_t kDefaultUnformattedRecl = 510 * 4 + 2 * kLengthField;
+static_assert(kDefaultUnformattedRecl == 2048);
+// List-directed line width without RECL: 80 columns, or under first-column
+// control 81 for fixed records (the control column) and 85 for the others.
+constexpr std::int32_t kListWidth = 80;
+constexpr std::int32_t kListWidthFirstColumnFixed = kListWidth + 1;
+constexpr std::int32_t kListWidthFirstColumn = 85;
+// The record buffer holds BLOCKSIZE rounded up to whole disk blocks, 16
+// blocks when BLOCKSIZE is not given, times BUFFERCOUNT.
+constexpr std::int64_t kDiskBlock = 512;
+constexpr std::int64_t kDefaultBlockSize = 16 * kDiskBlock;
+// A full path of at most 255 characters and its NUL.
+constexpr std::size_t kFullPathCap = FileName::kCapacity;
+
 // The connection decided from the keywords and their defaults.
 struct Connection {
   AccessCode access;
@@ -70,15 +92,14 @@ msg::Id decide_recl(const OpenRequest& rq, Connection* c) {
     std::int64_t recl = rq.get(kKeyRecl);
     if (recl <= 0) return msg::kInconsistentRecl;
     if (c->form != kFormFormatted) recl *= 4;
-    if (c->record_type == kRecVariable) recl += 8;
-    if (c->record_type == kRecSegmented) recl += 4;
+    if (c->record_type == kRecVariable) recl += 2 * kLengthField;
+    if (c->record_type == kRecSegmented) recl += kSegmentControl;
     if (recl > INT32_MAX - 1) return msg::kInconsistentRecl;
     c->recl = static_cast<std::int32_t>(recl);
     c->recl_defaulted = false;
   } else {
     if (c->record_type == kRecFixed || c->access == kAccessDirect) return msg::kInconsistentRecl;
-    // Unformatted: 510 four-byte units of data plus the two length fields.
-    c->recl = c->form == kFormFormatted ? 133 : 2048;
+    c->recl = c->form == kFormFormatted ? kDefaultFormattedRecl : kDefaultUnformattedRecl;
     c->recl_defaulted = true;
   }
   return 0;
@@ -196,7 +217,7 @@ msg::Id open_device(UnitBlock* u, std::string_view dev_name, OpenedFile* f) {
     case kDeviceError:
       f->handle = plat::std_handle(plat::StdStream::kError);
       break;
-    default:  // printers and serial lines
+    default:  // printer and serial ports
       u->file_name = dev_name;
       return msg::kNoSuchDevice;
   }
@@ -261,8 +282,8 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
     open_name = plat::null_device_name();
     f->stored_name = dev_name;
   } else {
-    char path[260];
-    std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, 256);
+    char path[kFullPathCap];
+    std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, sizeof path);
     f->stored_name = n != 0 ? std::string_view(path, n) : name.view();
     open_name = f->stored_name.c_str();
   }
@@ -358,9 +379,11 @@ msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& r
   if (c.access == kAccessDirect && !u->disk_file) return msg::kInconsistentOrg;
 
   if (rq.given[kKeyRecl]) {
-    u->lis_width = u->recl;
+    u->list_width = u->recl;
+  } else if (c.carriage_control == kCcFortran) {
+    u->list_width = c.record_type == kRecFixed ? kListWidthFirstColumnFixed : kListWidthFirstColumn;
   } else {
-    u->lis_width = c.carriage_control == kCcFortran ? (c.record_type == kRecFixed ? 81 : 85) : 80;
+    u->list_width = kListWidth;
   }
 
   if (c.form == kFormUnformatted || c.form == kFormBinary) {
@@ -378,9 +401,9 @@ msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& r
     }
   }
 
-  std::int64_t block = 8192;
+  std::int64_t block = kDefaultBlockSize;
   if (rq.given[kKeyBlocksize] && rq.get(kKeyBlocksize) > 0)
-    block = (rq.get(kKeyBlocksize) + 511) / 512 * 512;
+    block = (rq.get(kKeyBlocksize) + kDiskBlock - 1) / kDiskBlock * kDiskBlock;
   std::int64_t count = rq.get(kKeyBuffercount) > 0 ? rq.get(kKeyBuffercount) : 1;
   const std::int64_t size = std::max<std::int64_t>(block * count, u->recl);
   // A few bytes beyond the record area hold a record terminator or trailing length.
@@ -401,7 +424,7 @@ void divert_console_if_shared(const UnitBlock* u, NameSource source, const Opene
   const bool shared = f.standard ? f.handle == out : plat::same_file(u->file_name.c_str(), out);
   if (!shared) return;
   console_diverted = true;
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* other = for__get_next_lub(&cursor)) {
     if (other != u && other->connected && other->standard_handle && other->handle == out &&
         other->form == kFormFormatted)
@@ -468,8 +491,9 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
              for__is_special_device(name, nullptr) != kDeviceFile) {
     same = names_same_device(u, name);
   } else if (u->replacing) {
-    // The handle is the replacement's: the name is compared instead.
-    char path[FileName::kCapacity + 4];
+    // The handle is the replacement's: the name is compared instead. Room
+    // for any path as long as a stored name.
+    char path[FileName::kCapacity + 1];
     const std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, sizeof path);
     same = n != 0 && std::string_view(path, n) == u->file_name.view();
   } else {

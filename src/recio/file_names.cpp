@@ -68,15 +68,23 @@ DeviceKind for__is_special_device(std::string_view name, std::string_view* devic
     bool device_with_extension;  // stays a device when an extension follows
   };
   static constexpr DeviceRow kDevices[] = {
-      {"CON", kDeviceConsoleOut, true},    {"CONOUT$", kDeviceConsoleOut, false},
-      {"CONIN$", kDeviceConsoleIn, false}, {"ERR", kDeviceError, false},
-      {"USER", kDeviceUser, false},        {"PRN", kDevicePrinter, true},
-      {"LPT1", kDevicePrinter, false},     {"LPT2", kDevicePrinter, false},
-      {"LPT3", kDevicePrinter, false},     {"LPT4", kDevicePrinter, false},
-      {"COM1", kDeviceSerial, true},       {"COM2", kDevicePrinter, true},
-      {"COM3", kDevicePrinter, true},      {"COM4", kDevicePrinter, true},
-      {"NUL", kDeviceNull, true},          {"AUX", kDeviceSerial, true},
-      {"LINE", kDeviceSerial, false},
+      {"CON", kDeviceConsoleOut, true},
+      {"CONOUT$", kDeviceConsoleOut, false},
+      {"CONIN$", kDeviceConsoleIn, false},
+      {"ERR", kDeviceError, false},
+      {"USER", kDeviceUser, false},
+      {"PRN", kDeviceNamedPort, true},
+      {"LPT1", kDeviceNamedPort, false},
+      {"LPT2", kDeviceNamedPort, false},
+      {"LPT3", kDeviceNamedPort, false},
+      {"LPT4", kDeviceNamedPort, false},
+      {"COM1", kDeviceFirstSerialPort, true},
+      {"COM2", kDeviceNamedPort, true},
+      {"COM3", kDeviceNamedPort, true},
+      {"COM4", kDeviceNamedPort, true},
+      {"NUL", kDeviceNull, true},
+      {"AUX", kDeviceFirstSerialPort, true},
+      {"LINE", kDeviceFirstSerialPort, false},
   };
   // A directory of the path never names a device: "nul.d/out" is a file.
   const std::string_view last = plat::last_path_component(name);

@@ -34,7 +34,7 @@ bool is_standard_input(const UnitBlock* u) {
 // gives back what it read ahead: the file position then stands where the
 // records taken so far end. At most one unit holds read-ahead of it.
 msg::Id take_standard_input(UnitBlock* reader) {
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* other = for__get_next_lub(&cursor)) {
     if (other == reader || other->ahead_end == other->ahead_begin || !other->standard_handle ||
         other->handle != reader->handle)

@@ -59,7 +59,7 @@ std::size_t format_value(const Item& item, char* out, std::size_t cap) {
 // List-directed output of one item to a unit whose records hold `width`
 // characters, the first of them the leading blank.
 msg::Id put_list_item(UnitBlock* u, const Item& item) {
-  const std::size_t width = static_cast<std::size_t>(std::max<std::int32_t>(u->lis_width, 2));
+  const std::size_t width = static_cast<std::size_t>(std::max<std::int32_t>(u->list_width, 2));
   if (u->area_end < width) {
     if (msg::Id id = for__adjust_buffer(u, width - u->area_end)) return id;
     for__start_output_record(u);

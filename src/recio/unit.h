@@ -62,9 +62,12 @@ enum DeviceKind : int {
   kDeviceConsoleIn = 0,
   kDeviceConsoleOut = 1,
   kDeviceError = 2,
-  kDevicePrinter = -2,
+  // Printer and serial ports opened under their own name: PRN, LPT1 to LPT4,
+  // COM2 to COM4.
+  kDeviceNamedPort = -2,
   kDeviceNull = -3,
-  kDeviceSerial = -4,
+  // The first serial port and its other names (AUX, LINE): opened as COM1.
+  kDeviceFirstSerialPort = -4,
   kDeviceUser = -6,
 };
 
@@ -143,7 +146,7 @@ struct UnitBlock {
   bool convert = false;     // foreign conversion on transfer
   bool big_endian = false;  // length fields and integers most significant byte first
   std::uint8_t foreign_code = 0;
-  std::int32_t lis_width = 80;
+  std::int32_t list_width = 80;
   DeviceKind device_kind = kDeviceFile;
   std::int64_t record_count = 0;
   bool closed_by_termination = false;

@@ -22,7 +22,7 @@ void for__close_all_units(bool after_exception) {
   // Once a console event has taken the units, a statement that holds one
   // will never continue, and its unit is closed too.
   const bool taken = rt::for__units_taken();
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* u = for__get_next_lub(&cursor)) {
     if (u->busy != 0) {
       // Held by a statement that will not go on, or by one in progress when

@@ -199,7 +199,7 @@ TEST(Open, DefaultsAreStoredInTheUnitBlock) {
     EXPECT_EQ(u->carriage_control, c.carriage_control);
     EXPECT_EQ(u->recl, c.recl);
     EXPECT_TRUE(u->recl_defaulted);
-    EXPECT_EQ(u->lis_width, 80);
+    EXPECT_EQ(u->list_width, 80);
     EXPECT_TRUE(u->disk_file);
     EXPECT_TRUE(u->truncate_pending);
     EXPECT_FALSE(u->read_only);
@@ -221,7 +221,7 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
     const char* name;
     std::int64_t access, carriage, recl;  // codes given as numbers; 0: not given
     std::uint8_t record_type, carriage_control;
-    std::int32_t lis_width;
+    std::int32_t list_width;
   };
   const Case cases[] = {
       {"first-column control by code", 0, 1, 0, recio::kRecStreamLF, recio::kCcFortran, 85},
@@ -249,7 +249,7 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
     const UnitBlock* u = recio::for__find_lub(34);
     EXPECT_EQ(u->record_type, c.record_type);
     EXPECT_EQ(u->carriage_control, c.carriage_control);
-    EXPECT_EQ(u->lis_width, c.lis_width);
+    EXPECT_EQ(u->list_width, c.list_width);
     EXPECT_EQ(close_unit(34), 0);
   }
 }

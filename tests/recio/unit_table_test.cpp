@@ -21,7 +21,7 @@ using recio::for__get_next_lub;
 using recio::for__release_lun;
 using recio::IoArg;
 using recio::IoControlBlock;
-using recio::LubCursor;
+using recio::UnitTableCursor;
 using recio::StatementKind;
 using recio::UnitBlock;
 
@@ -40,7 +40,7 @@ UnitBlock* touch(std::int32_t unit) {
 // leave blocks of their own in the process-wide table.
 std::vector<std::int32_t> walk(const std::vector<std::int32_t>& mine, bool free_each) {
   std::vector<std::int32_t> seen;
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* u = for__get_next_lub(&cursor)) {
     const std::int32_t unit = u->unit;
     if (std::find(mine.begin(), mine.end(), unit) == mine.end()) continue;
@@ -118,7 +118,7 @@ TEST(UnitTable, WalkSurvivesFreeingALaterChainMember) {
   const std::vector<std::int32_t> mine = {100, 621, 1142};
   for (std::int32_t unit : mine) touch(unit);
   std::vector<std::int32_t> seen;
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* u = for__get_next_lub(&cursor)) {
     if (std::find(mine.begin(), mine.end(), u->unit) == mine.end()) continue;
     seen.push_back(u->unit);
