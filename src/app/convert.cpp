@@ -275,7 +275,8 @@ void look_past_field(const MapReading& r, std::int64_t last) {
     const int status = read_line(line, kLineLength);
     const bool too_long = status == static_cast<int>(msg::number(msg::kRecordTooLong));
     if (status != 0 && !too_long) return;
-    const char* const text = input_record.block->buffer.data() + input_record.block->rec_start;
+    const char* const text =
+        input_record.block->position.buffer.data() + input_record.block->position.rec_start;
     const bool blank = !too_long && std::all_of(text, text + input_record.length(),
                                                 [](char c) { return c == ' ' || c == '\t'; });
     if (!blank) return warn_data_after_field(r, n, last);

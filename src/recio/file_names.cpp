@@ -43,9 +43,9 @@ bool derive_file_name(const UnitBlock* u, const char* file, std::int32_t file_le
       *source = NameSource::kConsole;
       name->assign(u->unit == 5 ? "CONIN$" : "CONOUT$");
       return true;
-    } else if (!u->file_name.empty()) {
+    } else if (!u->connection.file_name.empty()) {
       *source = NameSource::kKept;
-      given = u->file_name.view();
+      given = u->connection.file_name.view();
     } else {
       *source = NameSource::kDefault;
       std::snprintf(var, sizeof var, "fort.%d", u->unit);
@@ -110,8 +110,8 @@ bool names_same_device(const UnitBlock* u, std::string_view name) {
   std::string_view dev;
   DeviceKind kind = for__is_special_device(name, &dev);
   if (kind == kDeviceFile) return false;
-  return u->device_kind != kDeviceFile && dev.size() == u->file_name.size() &&
-         std::equal(dev.begin(), dev.end(), u->file_name.begin(), [](char a, char b) {
+  return u->connection.device_kind != kDeviceFile && dev.size() == u->connection.file_name.size() &&
+         std::equal(dev.begin(), dev.end(), u->connection.file_name.begin(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) ==
                   std::toupper(static_cast<unsigned char>(b));
          });

@@ -418,17 +418,18 @@ RECIO_FOREIGN_ROUTINES(RECIO_FOREIGN_ENTRIES)
 
 msg::Id for__apply_foreign_selection(UnitBlock* u, int keyword_code, bool from_environment) {
   if (from_environment) {
-    u->foreign_code = kForeignIeee;
-    u->big_endian = false;
-    u->convert = true;
+    u->connection.foreign_code = kForeignIeee;
+    u->connection.big_endian = false;
+    u->connection.convert = true;
   }
   if (keyword_code == 0) keyword_code = 9;  // NATIVE
   if (keyword_code < 1 || keyword_code > static_cast<int>(std::size(kForeignSelections)))
     return msg::kInconsistentOpen;
   const ForeignSelection& s = kForeignSelections[keyword_code - 1];
-  u->convert = s.convert;
-  if (s.big_endian != MarkEffect::kUnchanged) u->big_endian = s.big_endian == MarkEffect::kOn;
-  if (s.format_code >= 0) u->foreign_code = static_cast<std::uint8_t>(s.format_code);
+  u->connection.convert = s.convert;
+  if (s.big_endian != MarkEffect::kUnchanged)
+    u->connection.big_endian = s.big_endian == MarkEffect::kOn;
+  if (s.format_code >= 0) u->connection.foreign_code = static_cast<std::uint8_t>(s.format_code);
   return 0;
 }
 
@@ -437,9 +438,9 @@ msg::Id for__apply_foreign_env(UnitBlock* u) {
   std::snprintf(name, sizeof name, "FORT_CONVERT%d", static_cast<int>(u->unit));
   const char* env = plat::get_env(name);
   if (env == nullptr) return 0;
-  u->foreign_code = kForeignIeee;
-  u->big_endian = false;
-  u->convert = true;
+  u->connection.foreign_code = kForeignIeee;
+  u->connection.big_endian = false;
+  u->connection.convert = true;
   // At most 20 characters take part; a longer value can equal no selection.
   char upper[21];
   std::size_t n = 0;
@@ -532,23 +533,24 @@ msg::Id for__cvt_foreign_write(const void* item, std::int32_t byte_length, std::
       byte_length != type_size(type_code))
     return msg::kArgumentError;
   const auto n = static_cast<std::size_t>(byte_length);
-  if (!u.convert || cls == ItemClass::kText) {
+  if (!u.connection.convert || cls == ItemClass::kText) {
     std::memcpy(scratch, item, n);
     return 0;
   }
   switch (cls) {
     case ItemClass::kInteger:
       std::memcpy(scratch, item, n);
-      if (u.big_endian) std::reverse(scratch, scratch + n);
+      if (u.connection.big_endian) std::reverse(scratch, scratch + n);
       return 0;
     case ItemClass::kReal: {
       msg::Id id = 0;
-      if (Routine r = write_routine(u.foreign_code, byte_length)) {
+      if (Routine r = write_routine(u.connection.foreign_code, byte_length)) {
         if (r(item, kForeignRoundNearest, scratch) != kForeignOk) id = msg::kForeignConversion;
       } else {
         std::memcpy(scratch, item, n);
       }
-      if (u.big_endian && u.foreign_code == kForeignIeee) std::reverse(scratch, scratch + n);
+      if (u.connection.big_endian && u.connection.foreign_code == kForeignIeee)
+        std::reverse(scratch, scratch + n);
       return id;
     }
     default:
@@ -567,19 +569,20 @@ msg::Id for__cvt_foreign_read(const void* raw, std::int32_t byte_length, std::ui
   const auto n = static_cast<std::size_t>(byte_length);
   unsigned char value[16];
   std::memcpy(value, raw, n);
-  if (!u.convert || cls == ItemClass::kText) {
+  if (!u.connection.convert || cls == ItemClass::kText) {
     std::memcpy(dst, value, n);
     return 0;
   }
   switch (cls) {
     case ItemClass::kInteger:
-      if (u.big_endian) std::reverse(value, value + n);
+      if (u.connection.big_endian) std::reverse(value, value + n);
       std::memcpy(dst, value, n);
       return 0;
     case ItemClass::kReal: {
       // The write side's steps backwards: order first, then the format.
-      if (u.big_endian && u.foreign_code == kForeignIeee) std::reverse(value, value + n);
-      if (Routine r = read_routine(u.foreign_code, byte_length)) {
+      if (u.connection.big_endian && u.connection.foreign_code == kForeignIeee)
+        std::reverse(value, value + n);
+      if (Routine r = read_routine(u.connection.foreign_code, byte_length)) {
         return r(value, kForeignRoundNearest, dst) == kForeignOk ? 0 : msg::kForeignConversion;
       }
       std::memcpy(dst, value, n);
@@ -592,13 +595,13 @@ msg::Id for__cvt_foreign_read(const void* raw, std::int32_t byte_length, std::ui
 }
 
 bool for__cvt_foreign_check(std::uint8_t type_code, const UnitBlock& u) {
-  if (!u.convert) return true;
+  if (!u.connection.convert) return true;
   switch (classify(type_code)) {
     case ItemClass::kInteger:
-      return !u.big_endian || type_size(type_code) == 1;
+      return !u.connection.big_endian || type_size(type_code) == 1;
     case ItemClass::kReal:
-      return write_routine(u.foreign_code, type_size(type_code)) == nullptr &&
-             !(u.big_endian && u.foreign_code == kForeignIeee);
+      return write_routine(u.connection.foreign_code, type_size(type_code)) == nullptr &&
+             !(u.connection.big_endian && u.connection.foreign_code == kForeignIeee);
     default:
       return true;
   }

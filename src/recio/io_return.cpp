@@ -31,12 +31,12 @@ int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
   // The name is copied first: resetting the unit below releases it.
   char name[kMaxShownName + 1];
   std::size_t name_length = 0;
-  if (u->statement_name != nullptr) {
-    name_length = std::min(std::strlen(u->statement_name), kMaxShownName);
-    std::memcpy(name, u->statement_name, name_length);
-  } else if (!u->file_name.empty()) {
-    name_length = std::min(u->file_name.size(), kMaxShownName);
-    std::memcpy(name, u->file_name.data(), name_length);
+  if (u->statement.name != nullptr) {
+    name_length = std::min(std::strlen(u->statement.name), kMaxShownName);
+    std::memcpy(name, u->statement.name, name_length);
+  } else if (!u->connection.file_name.empty()) {
+    name_length = std::min(u->connection.file_name.size(), kMaxShownName);
+    std::memcpy(name, u->connection.file_name.data(), name_length);
   } else {
     static constexpr char kUnknown[] = "\"Unknown\"";
     name_length = sizeof kUnknown - 1;
@@ -45,16 +45,17 @@ int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
   const std::int32_t unit = u->unit;
 
   int result = 0;
-  const bool diagnose = rt::for__io_outcome(branches_of(u->stmt_flags), id, status, &result);
+  const bool diagnose =
+      rt::for__io_outcome(branches_of(u->statement.flags.word()), id, status, &result);
   if (diagnose) {
     // Formatted records are written whole at the end of their statement, so
     // no console unit holds a partial record that would need ending here.
-    if (u->os_error != 0) rt::write_os_error_line(u->os_error);
+    if (u->statement.os_error != 0) rt::write_os_error_line(u->statement.os_error);
   } else {
-    handled_reason = u->os_error != 0 ? u->os_error : u->reason;
+    handled_reason = u->statement.os_error != 0 ? u->statement.os_error : u->statement.reason;
   }
-  u->os_error = 0;
-  u->reason = 0;
+  u->statement.os_error = 0;
+  u->statement.reason = 0;
 
   switch (disposition) {
     case kUnitLeave:

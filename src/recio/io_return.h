@@ -14,14 +14,6 @@
 
 namespace recio {
 
-// What for__io_return does with the unit after the failure.
-enum UnitDisposition : int {
-  kUnitLeave = 0,
-  kUnitRelease = 1,  // end the statement's hold
-  kUnitReset = 2,    // back to unconnected, then release
-  kUnitClose = 3,    // close with the default disposition
-};
-
 // Returns -1 (end of file), -2 (end of record), the low 16 bits of `status`
 // for a handled error, or the low 16 bits of the identifier after a class
 // 1-2 diagnostic; a severe diagnostic does not return. Another disposition

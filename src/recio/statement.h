@@ -78,7 +78,7 @@ inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::ui
     *result = for__io_fail_no_unit(flags, id, unit);
     return nullptr;
   }
-  u->stmt_flags = flags;
+  u->statement.flags = flags;
   return u;
 }
 
@@ -102,7 +102,7 @@ inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::u
     *result = for__io_fail_no_unit(flags, id, unit);
     return nullptr;
   }
-  u->stmt_flags = flags;
+  u->statement.flags = flags;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, how.default_status, how.form)) {
       *result = fail_statement(cb, kUnitReset, id, u);
@@ -110,13 +110,13 @@ inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::u
     }
   }
   msg::Id refused = 0;
-  if (how.write && u->read_only) {
+  if (how.write && u->connection.read_only) {
     refused = msg::kReadOnly;
-  } else if (u->access == kAccessDirect) {
+  } else if (u->connection.access == kAccessDirect) {
     refused = msg::kSequentialToDirect;
-  } else if (how.form == kFormFormatted && u->form != kFormFormatted) {
+  } else if (how.form == kFormFormatted && u->connection.form != kFormFormatted) {
     refused = msg::kFormattedToUnformatted;
-  } else if (how.form != kFormFormatted && u->form == kFormFormatted) {
+  } else if (how.form != kFormFormatted && u->connection.form == kFormFormatted) {
     refused = msg::kUnformattedToFormatted;
   }
   if (refused != 0) {
@@ -148,8 +148,8 @@ inline UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, Statem
     *result = for__io_fail_no_unit(flags, id, kInternalUnit);
     return nullptr;
   }
-  u->stmt_flags = flags;
-  u->statement_name = statement_name;
+  u->statement.flags = flags;
+  u->statement.name = statement_name;
   Item record;
   std::size_t next = 0;
   if (desc->size() < 2 || (*desc)[0] != kTypeChar ||
@@ -161,19 +161,19 @@ inline UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, Statem
   // The buffer keeps its size from statement to statement: no allocation once
   // grown. A copy is followed by NUL bytes, which end any scan.
   const std::size_t size = length + kBufferSlack;
-  if (u->buffer.size() < size && !u->buffer.resize(size)) {
+  if (u->position.buffer.size() < size && !u->position.buffer.resize(size)) {
     *result = fail_statement(cb, kUnitRelease, msg::kNoMemory, u);
     return nullptr;
   }
   if (copy) {
-    std::memcpy(u->buffer.data(), record.addr, length);
-    std::memset(u->buffer.data() + length, 0, kBufferSlack);
+    std::memcpy(u->position.buffer.data(), record.addr, length);
+    std::memset(u->position.buffer.data() + length, 0, kBufferSlack);
   } else {
-    std::memset(u->buffer.data(), ' ', length);
+    std::memset(u->position.buffer.data(), ' ', length);
   }
-  u->internal_target = static_cast<char*>(record.addr);
-  u->internal_length = record.length;
-  u->cur = 0;
+  u->statement.internal.target = static_cast<char*>(record.addr);
+  u->statement.internal.length = record.length;
+  u->position.cur = 0;
   *desc = desc->subspan(2);
   *args = args->subspan(next);
   return u;

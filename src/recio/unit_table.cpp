@@ -78,47 +78,68 @@ bool is_internal_kind(StatementKind kind) {
   return kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
 }
 
-// The block a statement on `unit` works on, or the refusal. Only unit -5
-// takes a block from the internal stack.
-[[gnu::always_inline]] inline msg::Id block_of(std::int32_t unit, StatementKind kind,
-                                               UnitBlock** out) {
+// The common case, an existing free block in a direct slot or room on the
+// internal stack (only unit -5 takes from it); null for any other.
+[[gnu::always_inline]] inline UnitBlock* free_block(std::int32_t unit, StatementKind kind) {
   UnitTable& t = for__lub_table;
-  UnitBlock* u = nullptr;
   if (has_direct_slot(unit)) [[likely]] {
-    u = direct_slot(unit).get();
-    if (u == nullptr && (u = find_or_create_block(unit)) == nullptr) return msg::kNoMemory;
-  } else if (unit == kInternalUnit) {
-    // Unit -5 names internal records only; an external statement on it would
-    // connect a recycled internal block.
-    if (!is_internal_kind(kind)) return msg::kInvalidUnit;
-    if (t.internal_top >= kInternalDepth) return msg::kNoMemory;
-    u = &t.internal[static_cast<std::size_t>(t.internal_top++)];
-    u->unit = kInternalUnit;
-  } else {
-    if (unit < kInternalUnit) return msg::kInvalidUnit;
-    if ((u = find_or_create_block(unit)) == nullptr) return msg::kNoMemory;
+    UnitBlock* u = direct_slot(unit).get();
+    return u != nullptr && u->busy == 0 ? u : nullptr;
   }
+  // Unit -5 names internal records only; an external statement on it would
+  // connect a recycled internal block.
+  if (unit != kInternalUnit || !is_internal_kind(kind) || t.internal_top >= kInternalDepth)
+    return nullptr;
+  UnitBlock* u = &t.internal[static_cast<std::size_t>(t.internal_top++)];
+  u->unit = kInternalUnit;
+  return u;
+}
+
+// Every case free_block does not take: a unit referenced for the first
+// time, a chained unit, a held unit, and the refusals.
+msg::Id make_or_refuse(std::int32_t unit, StatementKind kind, UnitBlock** out) {
+  if (unit == kInternalUnit)
+    return is_internal_kind(kind) ? msg::kNoMemory : msg::kInvalidUnit;  // stack full
+  if (unit < kInternalUnit) return msg::kInvalidUnit;
+  UnitBlock* u = find_or_create_block(unit);
+  if (u == nullptr) return msg::kNoMemory;
+  if (u->busy != 0) return msg::kRecursiveIo;
   *out = u;
   return 0;
+}
+
+[[gnu::always_inline]] inline msg::Id claim(UnitBlock* u, UnitBlock** out, IoControlBlock* cb,
+                                            StatementKind kind) {
+  u->busy = 1;
+  u->statement.kind = kind;
+  if (cb != nullptr) cb->unit = u;
+  *out = u;
+  return 0;
+}
+
+// Off the statement path: the hand-over point first, then any unit.
+[[gnu::noinline]] msg::Id acquire_other(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                                        StatementKind kind) {
+  rt::for__handover_point();  // before the table is looked at
+  UnitBlock* u = free_block(unit, kind);
+  if (u == nullptr) {
+    if (msg::Id id = make_or_refuse(unit, kind, &u)) {
+      *out = nullptr;
+      return id;
+    }
+  }
+  return claim(u, out, cb, kind);
 }
 
 }  // namespace
 
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind) {
-  rt::for__handover_point();  // before the table is looked at
-  UnitBlock* u = nullptr;
-  msg::Id id = block_of(unit, kind, &u);
-  if (id == 0 && u->busy != 0) id = msg::kRecursiveIo;
-  if (id != 0) [[unlikely]] {
-    *out = nullptr;
-    return id;
-  }
-  u->busy = 1;
-  u->kind = kind;
-  if (cb != nullptr) cb->unit = u;
-  *out = u;
-  return 0;
+  // No call on the common path: the hand-over is looked at only when asked.
+  UnitBlock* u = rt::for__handover_asked() ? nullptr : free_block(unit, kind);
+  if (u == nullptr) [[unlikely]]
+    return acquire_other(unit, out, cb, kind);
+  return claim(u, out, cb, kind);
 }
 
 int for__internal_depth() {
@@ -130,8 +151,8 @@ void for__pop_internal_block(UnitBlock* u) {
   // Blocks are released in reverse order of acquisition.
   if (t.internal_top > 0 && u == &t.internal[static_cast<std::size_t>(t.internal_top - 1)])
     --t.internal_top;
-  u->internal_target = nullptr;
-  u->internal_length = 0;
+  u->statement.internal.target = nullptr;
+  u->statement.internal.length = 0;
 }
 
 void for__deallocate_lub(std::int32_t unit) {
@@ -173,15 +194,13 @@ UnitBlock* for__get_next_lub(UnitTableCursor* cursor) {
 }
 
 void reset_unit_block(UnitBlock* u) {
-  const std::int32_t unit = u->unit;
-  const std::uint32_t busy = u->busy;
-  const StatementKind kind = u->kind;
-  const std::uint32_t flags = u->stmt_flags;
-  *u = UnitBlock{};
-  u->unit = unit;
-  u->busy = busy;
-  u->kind = kind;
-  u->stmt_flags = flags;
+  // The statement that holds the unit goes on holding it; a platform error
+  // saved for it belonged to the connection.
+  u->connected = false;
+  u->connection = UnitConnection{};
+  u->position = UnitPosition{};
+  u->statement.os_error = 0;
+  u->statement.reason = 0;
 }
 
 }  // namespace recio

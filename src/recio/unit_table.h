@@ -42,7 +42,7 @@ void for__pop_internal_block(UnitBlock* u);
 inline void for__release_lun(UnitBlock* u) {
   if (u == nullptr) return;
   u->busy = 0;
-  u->kind = StatementKind::kNone;
+  u->statement.kind = StatementKind::kNone;
   if (u->unit == kInternalUnit) for__pop_internal_block(u);
 }
 // Internal statements in progress (blocks taken from the internal stack).
@@ -64,8 +64,9 @@ struct UnitTableCursor {
 // next existing block or null at the end.
 UnitBlock* for__get_next_lub(UnitTableCursor* cursor);
 
-// Resets a block to unconnected, keeping its unit number (buffers, name and
-// handle are released; the handle is not closed here).
+// Resets a block to unconnected: its connection and position go (buffers and
+// name released; the handle is not closed here); the unit number, the hold
+// and the statement that holds it stay.
 void reset_unit_block(UnitBlock* u);
 
 }  // namespace recio

@@ -13,7 +13,7 @@ namespace recio {
 namespace {
 
 void report(msg::Id id, const UnitBlock* u) {
-  if (id != 0) rt::for__issue_diagnostic_io(id, u->unit, u->file_name);
+  if (id != 0) rt::for__issue_diagnostic_io(id, u->unit, u->connection.file_name);
 }
 
 }  // namespace
@@ -29,7 +29,7 @@ void for__close_all_units(bool after_exception) {
       // a failure ends the run: its replacement goes, its handle is left to
       // the end of the process.
       if (!taken || rt::for__taken_in_blocking_call()) {
-        if ((taken || rt::for__run_failed()) && u->replacing)
+        if ((taken || rt::for__run_failed()) && u->connection.replacing)
           report(for__end_replacement(u, false), u);
         continue;
       }
@@ -37,7 +37,6 @@ void for__close_all_units(bool after_exception) {
     }
     const std::int32_t unit = u->unit;
     if (u->connected) {
-      u->closed_by_termination = true;
       const msg::Id id =
           after_exception ? for__close_without_release(u) : for__close_default(u, false);
       if (id != 0) u->connected = false;

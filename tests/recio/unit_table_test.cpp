@@ -21,9 +21,9 @@ using recio::for__get_next_lub;
 using recio::for__release_lun;
 using recio::IoArg;
 using recio::IoControlBlock;
-using recio::UnitTableCursor;
 using recio::StatementKind;
 using recio::UnitBlock;
+using recio::UnitTableCursor;
 
 constexpr auto kEndOnly = recio::item_descriptor(recio::Terminator::kEnd);
 constexpr auto kMoreOnly = recio::item_descriptor(recio::Terminator::kMore);
@@ -139,14 +139,14 @@ TEST(UnitTable, HeldUnitRefusesASecondHold) {
     ASSERT_EQ(for__acquire_lun(unit, &u, &cb, StatementKind::kWriteUnformatted), 0u);
     EXPECT_EQ(cb.unit, u);
     EXPECT_EQ(u->busy, 1u);
-    EXPECT_EQ(u->kind, StatementKind::kWriteUnformatted);
+    EXPECT_EQ(u->statement.kind, StatementKind::kWriteUnformatted);
 
     IoControlBlock cb2{};
     UnitBlock* again = nullptr;
     EXPECT_EQ(for__acquire_lun(unit, &again, &cb2, StatementKind::kOpen), msg::kRecursiveIo);
     EXPECT_EQ(again, nullptr);
     EXPECT_EQ(cb2.unit, nullptr);
-    EXPECT_EQ(u->kind, StatementKind::kWriteUnformatted);  // the holder is untouched
+    EXPECT_EQ(u->statement.kind, StatementKind::kWriteUnformatted);  // the holder is untouched
 
     for__release_lun(u);
     ASSERT_EQ(for__acquire_lun(unit, &again, &cb2, StatementKind::kOpen), 0u);
