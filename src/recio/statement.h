@@ -1,9 +1,11 @@
-// The shape every I/O statement shares. A start call acquires the unit and
-// checks it; each call then runs its descriptor entries: items go to the
-// statement's own transfer, the terminator 1 ends the statement. A failure
-// completes through for__io_return, and the control block lets go of the
-// unit so that later item calls of the failed statement are refused (48)
-// instead of working on a released unit.
+// The shape every I/O statement shares. A start call acquires the unit
+// (start_statement) and checks it; each call then runs its descriptor
+// entries: items go to the statement's own transfer, the terminator 1 ends
+// the statement. A failure is a message identifier handed to the statement's
+// flags, which finish it (StatementFlags::finish_failed): before the unit is
+// obtained directly, afterwards through fail_statement and for__io_return,
+// and the control block lets go of the unit so that later item calls of the
+// failed statement are refused (48) instead of working on a released unit.
 #pragma once
 
 #include <cstdint>
@@ -20,9 +22,9 @@
 
 namespace recio {
 
-// Ends a failed statement; `status` is what a caller with an error branch
-// sees (the message number unless given).
-inline int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, UnitBlock* u,
+// Ends a failed statement that holds its unit; `status` is what a caller
+// with an error branch sees (the message number unless given).
+inline int fail_statement(IoControlBlock* cb, UnitDisposition disposition, msg::Id id, UnitBlock* u,
                           int status = -1) {
   cb->unit = nullptr;
   return for__io_return(disposition, id, status < 0 ? msg::number(id) : status, u);
@@ -70,12 +72,13 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, On
 }
 
 // Acquires the unit of a statement and records its flag word. Returns the
-// unit, or null with *result holding the statement's result.
-inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+// unit, or null with *result holding the statement's result (the failure
+// finished by the flags: no unit to name, to keep or to release).
+inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, StatementFlags flags,
                                   StatementKind kind, int* result) {
   UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) {
-    *result = for__io_fail_no_unit(flags, id, unit);
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) [[unlikely]] {
+    *result = flags.finish_failed(id, msg::number(id), unit, nullptr, kUnitLeave);
     return nullptr;
   }
   u->statement.flags = flags;
@@ -97,12 +100,8 @@ struct SequentialStatement {
 // Inline: it starts every read and write of a file.
 inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
                                    const SequentialStatement& how, int* result) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, how.kind)) {
-    *result = for__io_fail_no_unit(flags, id, unit);
-    return nullptr;
-  }
-  u->statement.flags = flags;
+  UnitBlock* u = start_statement(cb, unit, flags, how.kind, result);
+  if (u == nullptr) return nullptr;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, how.default_status, how.form)) {
       *result = fail_statement(cb, kUnitReset, id, u);
@@ -143,12 +142,8 @@ inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::u
 inline UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind kind,
                                  const char* statement_name, bool copy, Descriptor* desc,
                                  IoArgs* args, int* result) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, kind)) {
-    *result = for__io_fail_no_unit(flags, id, kInternalUnit);
-    return nullptr;
-  }
-  u->statement.flags = flags;
+  UnitBlock* u = start_statement(cb, kInternalUnit, flags, kind, result);
+  if (u == nullptr) return nullptr;
   u->statement.name = statement_name;
   Item record;
   std::size_t next = 0;
