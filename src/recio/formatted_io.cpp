@@ -205,6 +205,12 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   return formatted_items(cb, u, desc, args, dir);
 }
 
+// A further call of the statement in progress.
+int next_call(IoControlBlock* cb, Descriptor desc, IoArgs args, Direction dir) {
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? formatted_items(cb, u, desc, args, dir) : no_statement();
+}
+
 }  // namespace
 
 int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
@@ -213,8 +219,7 @@ int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
 }
 
 int for_read_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  UnitBlock* u = statement_unit(cb);
-  return u != nullptr ? formatted_items(cb, u, desc, args, Direction::kRead) : no_statement();
+  return next_call(cb, desc, args, Direction::kRead);
 }
 
 int for_write_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
@@ -223,8 +228,7 @@ int for_write_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags
 }
 
 int for_write_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  UnitBlock* u = statement_unit(cb);
-  return u != nullptr ? formatted_items(cb, u, desc, args, Direction::kWrite) : no_statement();
+  return next_call(cb, desc, args, Direction::kWrite);
 }
 
 }  // namespace recio
