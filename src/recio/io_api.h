@@ -6,8 +6,9 @@
 // caller and zeroed before the start call; it links the calls of a statement.
 // Every entry returns 0, -1 (end of file), -2 (end of record) or the status
 // number of a handled error; unhandled failures end the process with a
-// diagnostic. Entry points are thin: decode, acquire the unit, delegate,
-// complete through for__io_return.
+// diagnostic. Entry points are thin: decode, acquire the unit, delegate; a
+// failure ends through the statement's flags (statement_flags.h), on a unit
+// through for__io_return.
 #pragma once
 
 #include <cstdint>
