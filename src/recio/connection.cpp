@@ -357,7 +357,6 @@ void store_connection(UnitBlock* u, const Connection& c, const OpenRequest& rq,
   u->connection.device_kind = f.device;
   u->connection.access = c.access;
   u->connection.form = c.form;
-  u->connection.organization = c.organization;
   u->connection.record_type = c.record_type;
   u->connection.carriage_control = c.carriage_control;
   u->connection.open_status = c.status;
@@ -370,7 +369,6 @@ void store_connection(UnitBlock* u, const Connection& c, const OpenRequest& rq,
   u->connection.replace_temp = f.temp;
   u->connection.replace_target = f.target;
   u->connection.blank_null = rq.get(kKeyBlank) == kBlankNull;
-  u->connection.pad = rq.get(kKeyPad) != kPadNo;
   if (c.carriage_control != kCcNone && c.record_type != kRecFixed) u->connection.recl += 1;
 }
 
@@ -509,9 +507,9 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
     same = !name.empty() && plat::same_file(name.c_str(), u->connection.handle);
   }
   if (!same) return false;
-  // Only the properties that may change on a connected unit are taken over.
+  // Only the properties that may change on a connected unit are taken over
+  // (PAD is decoded and checked, and no transfer here depends on it).
   if (rq.given[kKeyBlank]) u->connection.blank_null = rq.get(kKeyBlank) == kBlankNull;
-  if (rq.given[kKeyPad]) u->connection.pad = rq.get(kKeyPad) != kPadNo;
   return true;
 }
 

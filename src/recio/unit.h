@@ -4,7 +4,7 @@
 //     that a statement holds from its first call to its end.
 //   - UnitConnection: decided by OPEN (or the implicit connection) and kept
 //     until CLOSE; afterwards only the connection itself changes it (a reopen
-//     of the same file takes BLANK and PAD over, a replacement's start and
+//     of the same file takes BLANK over, a replacement's start and
 //     end, console output moved off standard output).
 //   - UnitPosition: where the unit stands in its file and what it read
 //     ahead; kept from statement to statement.
@@ -129,15 +129,13 @@ struct UnitConnection {
   DeviceKind device_kind = kDeviceFile;
   AccessCode access{};
   FormCode form{};
-  OrganizationCode organization{};
   RecordType record_type{};
   CarriageControl carriage_control{};
   StatusCode open_status{};  // STATUS the unit was opened with (0: not given)
   bool recl_defaulted = false;
   bool read_only = false;
   bool disk_file = false;
-  bool blank_null = false;
-  bool pad = true;
+  bool blank_null = false;  // BLANK='NULL': blanks in numeric input fields are ignored
   bool convert = false;     // foreign conversion on transfer
   bool big_endian = false;  // length fields and integers most significant byte first
   std::uint8_t foreign_code = 0;
