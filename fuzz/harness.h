@@ -86,7 +86,7 @@ inline const char* empty_scratch_file() {
 // No unit is connected or held: every statement gave its unit back and
 // termination (or CLOSE) closed every unit. Unconnected blocks may stay.
 inline void check_units_released(const char* after) {
-  recio::LubCursor cursor;
+  recio::UnitTableCursor cursor;
   while (const recio::UnitBlock* u = recio::for__get_next_lub(&cursor)) {
     if (u->connected || u->busy != 0)
       fail("unit %d still %s after %s", u->unit, u->busy != 0 ? "held" : "connected", after);

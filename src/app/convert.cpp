@@ -24,8 +24,6 @@ using recio::Descriptor;
 using recio::IoArg;
 using recio::IoControlBlock;
 
-constexpr std::int32_t kInputUnit = 20;
-constexpr std::int32_t kOutputUnit = 21;
 constexpr std::int32_t kLineLength = kMapColumns;
 
 constexpr std::uint32_t kNoBranch = recio::kFlagsNoBranch;
@@ -208,10 +206,11 @@ int read_header_line(const HeaderLine& h, MapReading& r) {
 // Status 7: the message asks for the capacity the field needs.
 void report_capacity(WideCount needed, char* message, std::int32_t message_length) {
   static constexpr char kChange[] = "Change the program parameter MXS to";
+  static constexpr std::int32_t kChangeLength = sizeof kChange - 1;
   if (needed <= INT32_MAX) {
     IoControlBlock cb{};
-    const IoArg a[] = {IoArg::val(message_length), IoArg::address(message), IoArg::val(35),
-                       IoArg::address(kChange)};
+    const IoArg a[] = {IoArg::val(message_length), IoArg::address(message),
+                       IoArg::val(kChangeLength), IoArg::address(kChange)};
     recio::for_write_int_lis(&cb, kNoBranch, kRecordTextMore, a);
     const IoArg b[] = {IoArg::val(static_cast<std::int32_t>(needed))};
     recio::for_write_int_lis_xmit(&cb, kIntValueEnd, b);
@@ -225,8 +224,8 @@ void report_capacity(WideCount needed, char* message, std::int32_t message_lengt
   char text[96];
   std::size_t pos = 0;
   text[pos++] = ' ';
-  std::memcpy(text + pos, kChange, 35);
-  pos += 35;
+  std::memcpy(text + pos, kChange, kChangeLength);
+  pos += kChangeLength;
   text[pos++] = ' ';
   while (n > 0) text[pos++] = digits[--n];
   text[pos] = '\0';
@@ -276,7 +275,8 @@ void look_past_field(const MapReading& r, std::int64_t last) {
     const int status = read_line(line, kLineLength);
     const bool too_long = status == static_cast<int>(msg::number(msg::kRecordTooLong));
     if (status != 0 && !too_long) return;
-    const char* const text = input_record.block->buffer.data() + input_record.block->rec_start;
+    const char* const text =
+        input_record.block->position.buffer.data() + input_record.block->position.rec_start;
     const bool blank = !too_long && std::all_of(text, text + input_record.length(),
                                                 [](char c) { return c == ' ' || c == '\t'; });
     if (!blank) return warn_data_after_field(r, n, last);

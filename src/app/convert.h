@@ -19,6 +19,11 @@ inline constexpr std::int32_t MXS = kConfiguredCapacity;
 inline constexpr int kNameLength = 256;
 inline constexpr int kMessageLength = 80;
 
+// The logical units of the map files: the formatted input, the unformatted
+// output.
+inline constexpr std::int32_t kInputUnit = 20;
+inline constexpr std::int32_t kOutputUnit = 21;
+
 // Status codes: 0 success; 1 open of the input failed; 2, 3, 4, 104, 5, 105,
 // 205, 305, 6, 106 reading header line 1..10 failed; 7 the field needs more
 // than `capacity` values; 8 reading a field line failed. On failure `message`

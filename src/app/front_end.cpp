@@ -22,8 +22,8 @@ using recio::IoArg;
 
 constexpr std::int32_t kConsoleIn = 5;
 constexpr std::int32_t kConsoleOut = 6;
-constexpr std::int32_t kInputUnit = 20;
-constexpr std::int32_t kOutputUnit = 21;
+using app::kInputUnit;
+using app::kOutputUnit;
 using app::desc::kEnd;
 using app::desc::kTextCountMore;
 using app::desc::kTextEnd;

@@ -144,7 +144,7 @@ LastLine last_line(const MapReading& r) {
   if (r.unit == 0) return {r.line, r.length, r.next};
   const MapRecord record = map_record(r.unit);
   if (record.block == nullptr) return {};
-  return {record.block->record_count, record.length(), record.column81()};
+  return {record.block->position.record_count, record.length(), record.column81()};
 }
 
 std::size_t context_writer(msg::Id id, char* text, std::size_t length, std::size_t cap) {
@@ -208,7 +208,7 @@ void map_reading_begin(std::int32_t unit, const char* text) {
   reading.unit = unit;
   reading.text = text;
   if (const recio::UnitBlock* u = recio::for__find_lub(unit)) {
-    const std::string_view name = u->file_name.view();
+    const std::string_view name = u->connection.file_name.view();
     const std::size_t n = std::min(name.size(), sizeof reading.path - 1);
     std::memcpy(reading.path, name.data(), n);
     reading.path[n] = '\0';
@@ -218,7 +218,7 @@ void map_reading_begin(std::int32_t unit, const char* text) {
 
 bool map_is_own_disk_file(std::int32_t unit) {
   const recio::UnitBlock* u = recio::for__find_lub(unit);
-  return u != nullptr && u->connected && u->disk_file && !u->standard_handle;
+  return u != nullptr && u->connected && u->connection.disk_file && !u->connection.standard_handle;
 }
 
 void map_reading_end() {

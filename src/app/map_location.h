@@ -67,10 +67,13 @@ std::int32_t map_line_columns(const char* line, char next);
 struct MapRecord {
   const recio::UnitBlock* block = nullptr;  // set while the unit is connected
   std::int64_t length() const {
-    return static_cast<std::int64_t>(block->rec_end) - static_cast<std::int64_t>(block->rec_start);
+    return static_cast<std::int64_t>(block->position.rec_end) -
+           static_cast<std::int64_t>(block->position.rec_start);
   }
   char column81() const {
-    return length() > kMapColumns ? block->buffer.data()[block->rec_start + kMapColumns] : ' ';
+    return length() > kMapColumns
+               ? block->position.buffer.data()[block->position.rec_start + kMapColumns]
+               : ' ';
   }
 };
 MapRecord map_record(std::int32_t unit);

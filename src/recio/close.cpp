@@ -18,36 +18,37 @@ namespace {
 // handles stay open), the disposition applied. The block is reset.
 msg::Id for__close_proc(UnitBlock* u, int disposition) {
   msg::Id result = 0;
-  if (u->form == kFormFormatted) {
-    for__rm_from_lf_table(u->lf_entry);
-    u->lf_entry = nullptr;
+  if (u->connection.form == kFormFormatted) {
+    for__rm_from_lf_table(u->connection.lf_entry);
+    u->connection.lf_entry = nullptr;
   }
   int err = 0;
-  if (u->standard_handle) {
+  if (u->connection.standard_handle) {
     // Bytes read ahead of standard input are given back where the platform can.
-    if (u->ahead_end > u->ahead_begin && u->disk_file) {
-      plat::seek(u->handle, -static_cast<std::int64_t>(u->ahead_end - u->ahead_begin),
+    if (u->position.ahead_end > u->position.ahead_begin && u->connection.disk_file) {
+      plat::seek(u->connection.handle,
+                 -static_cast<std::int64_t>(u->position.ahead_end - u->position.ahead_begin),
                  plat::Whence::kCurrent, nullptr, &err);
     }
-  } else if (u->handle != plat::kInvalidHandle) {
-    if (!plat::close_handle(u->handle, &err)) {
-      u->os_error = err;
+  } else if (u->connection.handle != plat::kInvalidHandle) {
+    if (!plat::close_handle(u->connection.handle, &err)) {
+      u->statement.os_error = err;
       result = msg::kCloseError;
     }
   }
-  u->handle = plat::kInvalidHandle;
+  u->connection.handle = plat::kInvalidHandle;
   // A file that did not exist before this connection has nothing to delete.
-  bool delete_target = !u->replacing || u->replace_existing;
-  if (u->replacing) {
+  bool delete_target = !u->connection.replacing || u->connection.replace_existing;
+  if (u->connection.replacing) {
     // The new contents take the name only when everything reached the file
     // and the program closes the unit itself, or ends normally.
     const bool commit = result == 0 && disposition == kDispositionKeep && !rt::for__run_failed();
     if (msg::Id id = for__end_replacement(u, commit); id != 0 && result == 0) result = id;
   }
-  if (disposition == kDispositionDelete && delete_target && !u->standard_handle &&
-      u->device_kind == kDeviceFile) {
-    if (!plat::delete_file(u->file_name.c_str(), &err) && result == 0) {
-      u->os_error = err;
+  if (disposition == kDispositionDelete && delete_target && !u->connection.standard_handle &&
+      u->connection.device_kind == kDeviceFile) {
+    if (!plat::delete_file(u->connection.file_name.c_str(), &err) && result == 0) {
+      u->statement.os_error = err;
       result = msg::kCloseError;
     }
   }
@@ -56,26 +57,27 @@ msg::Id for__close_proc(UnitBlock* u, int disposition) {
 }
 
 int default_disposition(const UnitBlock* u) {
-  return u->open_status == kStatusScratch ? kDispositionDelete : kDispositionKeep;
+  return u->connection.open_status == kStatusScratch ? kDispositionDelete : kDispositionKeep;
 }
 
 }  // namespace
 
 msg::Id for__end_replacement(UnitBlock* u, bool commit) {
-  if (!u->replacing) return 0;
-  u->replacing = false;
+  if (!u->connection.replacing) return 0;
+  u->connection.replacing = false;
   int err = 0;
-  if (commit && plat::commit_replacement(u->replace_temp.c_str(), u->replace_target.c_str(), &err))
+  if (commit && plat::commit_replacement(u->connection.replace_temp.c_str(),
+                                         u->connection.replace_target.c_str(), &err))
     return 0;
   const int rename_error = err;
   // Kept only when it cannot be removed; the diagnostic names its file.
-  if (!plat::delete_file(u->replace_temp.c_str(), &err)) {
-    u->os_error = err;
-    u->file_name = u->replace_temp.view();
+  if (!plat::delete_file(u->connection.replace_temp.c_str(), &err)) {
+    u->statement.os_error = err;
+    u->connection.file_name = u->connection.replace_temp.view();
     return msg::kCloseError;
   }
   if (!commit) return 0;
-  u->os_error = rename_error;
+  u->statement.os_error = rename_error;
   return msg::kCloseError;
 }
 

@@ -23,6 +23,28 @@ namespace {
 // See for__console_diverted.
 bool console_diverted = false;
 
+// Framing room of a record type, in bytes: a variable record's two length
+// fields, a segment's control word.
+constexpr std::int64_t kLengthField = 4;
+constexpr std::int64_t kSegmentControl = 4;
+// Record length without RECL: a formatted record of a line printer's 133
+// columns; an unformatted record of 510 four-byte units of data and its two
+// length fields.
+constexpr std::int32_t kDefaultFormattedRecl = 133;
+constexpr std::int32_t kDefaultUnformattedRecl = 510 * 4 + 2 * kLengthField;
+static_assert(kDefaultUnformattedRecl == 2048);
+// List-directed line width without RECL: 80 columns, or under first-column
+// control 81 for fixed records (the control column) and 85 for the others.
+constexpr std::int32_t kListWidth = 80;
+constexpr std::int32_t kListWidthFirstColumnFixed = kListWidth + 1;
+constexpr std::int32_t kListWidthFirstColumn = 85;
+// The record buffer holds BLOCKSIZE rounded up to whole disk blocks, 16
+// blocks when BLOCKSIZE is not given, times BUFFERCOUNT.
+constexpr std::int64_t kDiskBlock = 512;
+constexpr std::int64_t kDefaultBlockSize = 16 * kDiskBlock;
+// A full path of at most 255 characters and its NUL.
+constexpr std::size_t kFullPathCap = FileName::kCapacity;
+
 // The connection decided from the keywords and their defaults.
 struct Connection {
   AccessCode access;
@@ -70,15 +92,14 @@ msg::Id decide_recl(const OpenRequest& rq, Connection* c) {
     std::int64_t recl = rq.get(kKeyRecl);
     if (recl <= 0) return msg::kInconsistentRecl;
     if (c->form != kFormFormatted) recl *= 4;
-    if (c->record_type == kRecVariable) recl += 8;
-    if (c->record_type == kRecSegmented) recl += 4;
+    if (c->record_type == kRecVariable) recl += 2 * kLengthField;
+    if (c->record_type == kRecSegmented) recl += kSegmentControl;
     if (recl > INT32_MAX - 1) return msg::kInconsistentRecl;
     c->recl = static_cast<std::int32_t>(recl);
     c->recl_defaulted = false;
   } else {
     if (c->record_type == kRecFixed || c->access == kAccessDirect) return msg::kInconsistentRecl;
-    // Unformatted: 510 four-byte units of data plus the two length fields.
-    c->recl = c->form == kFormFormatted ? 133 : 2048;
+    c->recl = c->form == kFormFormatted ? kDefaultFormattedRecl : kDefaultUnformattedRecl;
     c->recl_defaulted = true;
   }
   return 0;
@@ -101,7 +122,7 @@ msg::Id decide_defaults(const OpenRequest& rq, Connection* c) {
 }
 
 msg::Id map_open_error(const plat::OpenResult& r, UnitBlock* u) {
-  u->reason = r.error;
+  u->statement.reason = r.error;
   switch (r.kind) {
     case plat::OpenError::kFileNotFound:
     case plat::OpenError::kPathNotFound:
@@ -118,7 +139,7 @@ msg::Id map_open_error(const plat::OpenResult& r, UnitBlock* u) {
     case plat::OpenError::kTooManyOpenFiles:
       return msg::kOpenFailure;
     default:
-      u->os_error = r.error;  // shown as the operating-system error line
+      u->statement.os_error = r.error;  // shown as the operating-system error line
       return msg::kOpenFailure;
   }
 }
@@ -126,12 +147,13 @@ msg::Id map_open_error(const plat::OpenResult& r, UnitBlock* u) {
 // Chooses the foreign conversion of an unformatted unit: a selection compiled
 // into the flag word, then the CONVERT keyword, then FORT_CONVERTn.
 msg::Id for__set_foreign_bits(UnitBlock* u, const OpenRequest& rq) {
-  const std::uint32_t compiled = (u->stmt_flags >> kFlagForeignShift) & 0xFFu;
+  const std::uint32_t compiled = (u->statement.flags.word() >> kFlagForeignShift) & 0xFFu;
   if (compiled != 0 && compiled != 0xFFu) {
-    u->foreign_code = static_cast<std::uint8_t>(compiled);
-    u->convert = true;
+    u->connection.foreign_code = static_cast<std::uint8_t>(compiled);
+    u->connection.convert = true;
   }
-  if ((u->stmt_flags & kFlagBigEndian) != 0) u->convert = u->big_endian = true;
+  if (u->statement.flags.has(kFlagBigEndian))
+    u->connection.convert = u->connection.big_endian = true;
   if (rq.given[kKeyConvert]) {
     if (msg::Id id = for__apply_foreign_selection(u, static_cast<int>(rq.get(kKeyConvert)), false))
       return id;
@@ -176,7 +198,7 @@ msg::Id open_scratch(UnitBlock* u, OpenedFile* f) {
     int err = 0;
     plat::close_handle(f->handle, &err);
     plat::delete_file(temp, &err);
-    u->file_name = temp;
+    u->connection.file_name = temp;
     return msg::kFileNameError;
   }
   return 0;
@@ -196,8 +218,8 @@ msg::Id open_device(UnitBlock* u, std::string_view dev_name, OpenedFile* f) {
     case kDeviceError:
       f->handle = plat::std_handle(plat::StdStream::kError);
       break;
-    default:  // printers and serial lines
-      u->file_name = dev_name;
+    default:  // printer and serial ports
+      u->connection.file_name = dev_name;
       return msg::kNoSuchDevice;
   }
   f->standard = true;
@@ -261,14 +283,14 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
     open_name = plat::null_device_name();
     f->stored_name = dev_name;
   } else {
-    char path[260];
-    std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, 256);
+    char path[kFullPathCap];
+    std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, sizeof path);
     f->stored_name = n != 0 ? std::string_view(path, n) : name.view();
     open_name = f->stored_name.c_str();
   }
   const plat::Disposition disp = disposition_of(c, f->read_only);
   const plat::Access acc = access_of(c, action, open_name, f);
-  u->file_name = f->stored_name;  // diagnostics name the file even when the open fails
+  u->connection.file_name = f->stored_name;  // diagnostics name the file even when the open fails
   f->may_replace = f->may_replace && f->device == kDeviceFile && !f->read_only;
   // An existing file is opened first all the same: every refusal of the name
   // (permission, a read-only file, STATUS='NEW') comes as it always did.
@@ -305,7 +327,7 @@ msg::Id open_disk_file(UnitBlock* u, const Connection& c, std::int64_t action, c
     int err = 0;
     if (!plat::set_end_of_file(f->handle, &err)) {
       plat::close_handle(f->handle, &err);
-      u->os_error = err;
+      u->statement.os_error = err;
       return msg::kOpenFailure;
     }
   }
@@ -329,38 +351,39 @@ msg::Id open_target(UnitBlock* u, const Connection& c, std::int64_t action, cons
 
 void store_connection(UnitBlock* u, const Connection& c, const OpenRequest& rq,
                       const OpenedFile& f) {
-  u->file_name = f.stored_name;
-  u->handle = f.handle;
-  u->standard_handle = f.standard;
-  u->device_kind = f.device;
-  u->access = c.access;
-  u->form = c.form;
-  u->organization = c.organization;
-  u->record_type = c.record_type;
-  u->carriage_control = c.carriage_control;
-  u->open_status = c.status;
-  u->recl = c.recl;
-  u->recl_defaulted = c.recl_defaulted;
-  u->read_only = f.read_only;
-  u->replacing = f.replacing;
-  u->replace_deferred = f.replace_deferred;
-  u->replace_existing = f.existing;
-  u->replace_temp = f.temp;
-  u->replace_target = f.target;
-  u->blank_null = rq.get(kKeyBlank) == kBlankNull;
-  u->pad = rq.get(kKeyPad) != kPadNo;
-  if (c.carriage_control != kCcNone && c.record_type != kRecFixed) u->recl += 1;
+  u->connection.file_name = f.stored_name;
+  u->connection.handle = f.handle;
+  u->connection.standard_handle = f.standard;
+  u->connection.device_kind = f.device;
+  u->connection.access = c.access;
+  u->connection.form = c.form;
+  u->connection.record_type = c.record_type;
+  u->connection.carriage_control = c.carriage_control;
+  u->connection.open_status = c.status;
+  u->connection.recl = c.recl;
+  u->connection.recl_defaulted = c.recl_defaulted;
+  u->connection.read_only = f.read_only;
+  u->connection.replacing = f.replacing;
+  u->connection.replace_deferred = f.replace_deferred;
+  u->connection.replace_existing = f.existing;
+  u->connection.replace_temp = f.temp;
+  u->connection.replace_target = f.target;
+  u->connection.blank_null = rq.get(kKeyBlank) == kBlankNull;
+  if (c.carriage_control != kCcNone && c.record_type != kRecFixed) u->connection.recl += 1;
 }
 
 // The list width, the foreign conversion, the position and the record
 // buffer of a unit whose file is open.
 msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& rq, bool standard) {
-  if (c.access == kAccessDirect && !u->disk_file) return msg::kInconsistentOrg;
+  if (c.access == kAccessDirect && !u->connection.disk_file) return msg::kInconsistentOrg;
 
   if (rq.given[kKeyRecl]) {
-    u->lis_width = u->recl;
+    u->connection.list_width = u->connection.recl;
+  } else if (c.carriage_control == kCcFortran) {
+    u->connection.list_width =
+        c.record_type == kRecFixed ? kListWidthFirstColumnFixed : kListWidthFirstColumn;
   } else {
-    u->lis_width = c.carriage_control == kCcFortran ? (c.record_type == kRecFixed ? 81 : 85) : 80;
+    u->connection.list_width = kListWidth;
   }
 
   if (c.form == kFormUnformatted || c.form == kFormBinary) {
@@ -369,25 +392,29 @@ msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& r
 
   // Records written from the start replace the old contents of a reused file;
   // standard handles belong to the caller of the program and are never cut.
-  u->truncate_pending = u->disk_file && !standard && c.access == kAccessSequential;
+  u->position.truncate_pending =
+      u->connection.disk_file && !standard && c.access == kAccessSequential;
   if (c.access == kAccessAppend || rq.get(kKeyPosition) == kPositionAppend) {
     int err = 0;
-    if (u->disk_file && !plat::seek(u->handle, 0, plat::Whence::kEnd, nullptr, &err)) {
-      u->os_error = err;
+    if (u->connection.disk_file &&
+        !plat::seek(u->connection.handle, 0, plat::Whence::kEnd, nullptr, &err)) {
+      u->statement.os_error = err;
       return msg::kOpenFailure;
     }
   }
 
-  std::int64_t block = 8192;
+  std::int64_t block = kDefaultBlockSize;
   if (rq.given[kKeyBlocksize] && rq.get(kKeyBlocksize) > 0)
-    block = (rq.get(kKeyBlocksize) + 511) / 512 * 512;
+    block = (rq.get(kKeyBlocksize) + kDiskBlock - 1) / kDiskBlock * kDiskBlock;
   std::int64_t count = rq.get(kKeyBuffercount) > 0 ? rq.get(kKeyBuffercount) : 1;
-  const std::int64_t size = std::max<std::int64_t>(block * count, u->recl);
+  const std::int64_t size = std::max<std::int64_t>(block * count, u->connection.recl);
   // A few bytes beyond the record area hold a record terminator or trailing length.
-  if (!u->buffer.resize(static_cast<std::size_t>(size) + kBufferSlack)) return msg::kNoMemory;
-  u->rec_start = u->cur = 0;
-  u->area_end = static_cast<std::size_t>(u->recl);
-  u->rec_end = u->ahead_begin = u->ahead_end = 0;
+  if (!u->position.buffer.resize(static_cast<std::size_t>(size) + kBufferSlack))
+    return msg::kNoMemory;
+  u->position.rec_start = u->position.cur = 0;
+  u->position.record_area = u->connection.recl;
+  u->position.area_end = static_cast<std::size_t>(u->position.record_area);
+  u->position.rec_end = u->position.ahead_begin = u->position.ahead_end = 0;
   return 0;
 }
 
@@ -395,17 +422,19 @@ msg::Id prepare_transfer(UnitBlock* u, const Connection& c, const OpenRequest& r
 // to standard error, those connected already included, so that no console
 // record lands among the records.
 void divert_console_if_shared(const UnitBlock* u, NameSource source, const OpenedFile& f) {
-  if (source == NameSource::kConsole || u->form == kFormFormatted || f.device == kDeviceNull)
+  if (source == NameSource::kConsole || u->connection.form == kFormFormatted ||
+      f.device == kDeviceNull)
     return;
   const plat::Handle out = plat::std_handle(plat::StdStream::kOutput);
-  const bool shared = f.standard ? f.handle == out : plat::same_file(u->file_name.c_str(), out);
+  const bool shared =
+      f.standard ? f.handle == out : plat::same_file(u->connection.file_name.c_str(), out);
   if (!shared) return;
   console_diverted = true;
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* other = for__get_next_lub(&cursor)) {
-    if (other != u && other->connected && other->standard_handle && other->handle == out &&
-        other->form == kFormFormatted)
-      other->handle = plat::std_handle(plat::StdStream::kError);
+    if (other != u && other->connected && other->connection.standard_handle &&
+        other->connection.handle == out && other->connection.form == kFormFormatted)
+      other->connection.handle = plat::std_handle(plat::StdStream::kError);
   }
 }
 
@@ -417,7 +446,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
   FileName name;
   NameSource source{};
   if (!derive_file_name(u, rq.file, rq.file_length, &name, &source)) {
-    u->file_name = name;
+    u->connection.file_name = name;
     return msg::kFileNameError;
   }
   const std::int64_t action = rq.get(kKeyAction);
@@ -434,7 +463,7 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
 
   store_connection(u, c, rq, f);
   const plat::FileType type = plat::file_type(f.handle);
-  u->disk_file = type == plat::FileType::kDisk;
+  u->connection.disk_file = type == plat::FileType::kDisk;
   if (msg::Id id = prepare_transfer(u, c, rq, f.standard)) {
     int err = 0;
     if (!f.standard) plat::close_handle(f.handle, &err);
@@ -442,16 +471,17 @@ msg::Id for__open_proc(UnitBlock* u, const OpenRequest& rq) {
     // for the unit that writes it.
     if (c.status == kStatusScratch) plat::delete_file(f.stored_name.c_str(), &err);
     if (f.replacing) plat::delete_file(f.temp.c_str(), &err);
-    u->replacing = false;
-    u->handle = plat::kInvalidHandle;
+    u->connection.replacing = false;
+    u->connection.handle = plat::kInvalidHandle;
     return id;
   }
   if (c.form == kFormFormatted && (f.device == kDeviceConsoleIn || f.device == kDeviceConsoleOut)) {
-    u->lf_entry = for__add_to_lf_table(u->file_name, type == plat::FileType::kCharacter);
+    u->connection.lf_entry =
+        for__add_to_lf_table(u->connection.file_name, type == plat::FileType::kCharacter);
   }
   divert_console_if_shared(u, source, f);
   u->connected = true;
-  u->record_count = 0;
+  u->position.record_count = 0;
   rt::for__declare_exit_handler(for__close_all_units);
   return 0;
 }
@@ -463,41 +493,44 @@ bool for__reopen_file(UnitBlock* u, const OpenRequest& rq) {
   if (!derive_file_name(u, rq.file, rq.file_length, &name, &source)) return false;
   bool same;
   if (source == NameSource::kConsole) {
-    same = u->standard_handle && name.view() == u->file_name.view();
-  } else if (u->device_kind != kDeviceFile ||
+    same = u->connection.standard_handle && name.view() == u->connection.file_name.view();
+  } else if (u->connection.device_kind != kDeviceFile ||
              for__is_special_device(name, nullptr) != kDeviceFile) {
     same = names_same_device(u, name);
-  } else if (u->replacing) {
-    // The handle is the replacement's: the name is compared instead.
-    char path[FileName::kCapacity + 4];
+  } else if (u->connection.replacing) {
+    // The handle is the replacement's: the name is compared instead. Room
+    // for any path as long as a stored name.
+    char path[FileName::kCapacity + 1];
     const std::size_t n = name.empty() ? 0 : plat::full_path(name.c_str(), path, sizeof path);
-    same = n != 0 && std::string_view(path, n) == u->file_name.view();
+    same = n != 0 && std::string_view(path, n) == u->connection.file_name.view();
   } else {
-    same = !name.empty() && plat::same_file(name.c_str(), u->handle);
+    same = !name.empty() && plat::same_file(name.c_str(), u->connection.handle);
   }
   if (!same) return false;
-  // Only the properties that may change on a connected unit are taken over.
-  if (rq.given[kKeyBlank]) u->blank_null = rq.get(kKeyBlank) == kBlankNull;
-  if (rq.given[kKeyPad]) u->pad = rq.get(kKeyPad) != kPadNo;
+  // Only the properties that may change on a connected unit are taken over
+  // (PAD is decoded and checked, and no transfer here depends on it).
+  if (rq.given[kKeyBlank]) u->connection.blank_null = rq.get(kKeyBlank) == kBlankNull;
   return true;
 }
 
 }  // namespace
 
 void for__start_deferred_replacement(UnitBlock* u) {
-  u->replace_deferred = false;
+  u->connection.replace_deferred = false;
   // From its start only: after a record read the write goes on the file in
   // place.
-  if (!u->truncate_pending || u->record_count != 0 || u->ahead_end != u->ahead_begin) return;
+  if (!u->position.truncate_pending || u->position.record_count != 0 ||
+      u->position.ahead_end != u->position.ahead_begin)
+    return;
   OpenedFile f;
-  if (!start_replacement(u->file_name.c_str(), true, &f)) return;
+  if (!start_replacement(u->connection.file_name.c_str(), true, &f)) return;
   int err = 0;
-  plat::close_handle(u->handle, &err);  // nothing was written to it
-  u->handle = f.handle;
-  u->replacing = true;
-  u->replace_existing = true;
-  u->replace_temp = f.temp;
-  u->replace_target = f.target;
+  plat::close_handle(u->connection.handle, &err);  // nothing was written to it
+  u->connection.handle = f.handle;
+  u->connection.replacing = true;
+  u->connection.replace_existing = true;
+  u->connection.replace_temp = f.temp;
+  u->connection.replace_target = f.target;
 }
 
 bool for__console_diverted() {

@@ -1,8 +1,9 @@
 // Connection of units to files and devices: OPEN, the implicit connection at
 // a unit's first use, the connection defaults, and the disconnection (CLOSE
 // and the close at exit). Defaults are decided once, at OPEN, and stored in
-// the unit block. The keywords and the file names have rooms of their own
-// (open_keywords.h, file_names.h).
+// the unit's connection (UnitConnection); the connection sets up the unit's
+// position (record buffer, record area) for transfer. The keywords and the
+// file names have rooms of their own (open_keywords.h, file_names.h).
 #pragma once
 
 #include <cstdint>

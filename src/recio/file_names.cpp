@@ -43,9 +43,9 @@ bool derive_file_name(const UnitBlock* u, const char* file, std::int32_t file_le
       *source = NameSource::kConsole;
       name->assign(u->unit == 5 ? "CONIN$" : "CONOUT$");
       return true;
-    } else if (!u->file_name.empty()) {
+    } else if (!u->connection.file_name.empty()) {
       *source = NameSource::kKept;
-      given = u->file_name.view();
+      given = u->connection.file_name.view();
     } else {
       *source = NameSource::kDefault;
       std::snprintf(var, sizeof var, "fort.%d", u->unit);
@@ -68,15 +68,23 @@ DeviceKind for__is_special_device(std::string_view name, std::string_view* devic
     bool device_with_extension;  // stays a device when an extension follows
   };
   static constexpr DeviceRow kDevices[] = {
-      {"CON", kDeviceConsoleOut, true},    {"CONOUT$", kDeviceConsoleOut, false},
-      {"CONIN$", kDeviceConsoleIn, false}, {"ERR", kDeviceError, false},
-      {"USER", kDeviceUser, false},        {"PRN", kDevicePrinter, true},
-      {"LPT1", kDevicePrinter, false},     {"LPT2", kDevicePrinter, false},
-      {"LPT3", kDevicePrinter, false},     {"LPT4", kDevicePrinter, false},
-      {"COM1", kDeviceSerial, true},       {"COM2", kDevicePrinter, true},
-      {"COM3", kDevicePrinter, true},      {"COM4", kDevicePrinter, true},
-      {"NUL", kDeviceNull, true},          {"AUX", kDeviceSerial, true},
-      {"LINE", kDeviceSerial, false},
+      {"CON", kDeviceConsoleOut, true},
+      {"CONOUT$", kDeviceConsoleOut, false},
+      {"CONIN$", kDeviceConsoleIn, false},
+      {"ERR", kDeviceError, false},
+      {"USER", kDeviceUser, false},
+      {"PRN", kDeviceNamedPort, true},
+      {"LPT1", kDeviceNamedPort, false},
+      {"LPT2", kDeviceNamedPort, false},
+      {"LPT3", kDeviceNamedPort, false},
+      {"LPT4", kDeviceNamedPort, false},
+      {"COM1", kDeviceFirstSerialPort, true},
+      {"COM2", kDeviceNamedPort, true},
+      {"COM3", kDeviceNamedPort, true},
+      {"COM4", kDeviceNamedPort, true},
+      {"NUL", kDeviceNull, true},
+      {"AUX", kDeviceFirstSerialPort, true},
+      {"LINE", kDeviceFirstSerialPort, false},
   };
   // A directory of the path never names a device: "nul.d/out" is a file.
   const std::string_view last = plat::last_path_component(name);
@@ -102,8 +110,8 @@ bool names_same_device(const UnitBlock* u, std::string_view name) {
   std::string_view dev;
   DeviceKind kind = for__is_special_device(name, &dev);
   if (kind == kDeviceFile) return false;
-  return u->device_kind != kDeviceFile && dev.size() == u->file_name.size() &&
-         std::equal(dev.begin(), dev.end(), u->file_name.begin(), [](char a, char b) {
+  return u->connection.device_kind != kDeviceFile && dev.size() == u->connection.file_name.size() &&
+         std::equal(dev.begin(), dev.end(), u->connection.file_name.begin(), [](char a, char b) {
            return std::toupper(static_cast<unsigned char>(a)) ==
                   std::toupper(static_cast<unsigned char>(b));
          });

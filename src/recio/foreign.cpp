@@ -64,17 +64,19 @@ std::uint64_t mask(int bits) {
   return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
 }
 
-// ---- IEEE ----
-
-struct IeeeLayout {
+// A binary floating-point format: sign, biased exponent, fraction.
+struct FloatLayout {
   int frac_bits;
   int exp_bits;
   int bias;
 };
-constexpr IeeeLayout kSingle{23, 8, 127};
-constexpr IeeeLayout kDouble{52, 11, 1023};
 
-Value unpack_ieee(std::uint64_t bits, const IeeeLayout& f) {
+// ---- IEEE ----
+
+constexpr FloatLayout kSingle{23, 8, 127};
+constexpr FloatLayout kDouble{52, 11, 1023};
+
+Value unpack_ieee(std::uint64_t bits, const FloatLayout& f) {
   const bool neg = ((bits >> (f.frac_bits + f.exp_bits)) & 1) != 0;
   const int e = static_cast<int>((bits >> f.frac_bits) & mask(f.exp_bits));
   const std::uint64_t frac = bits & mask(f.frac_bits);
@@ -87,7 +89,7 @@ Value unpack_ieee(std::uint64_t bits, const IeeeLayout& f) {
   return from_int(neg, frac | (std::uint64_t{1} << f.frac_bits), e - f.bias - f.frac_bits);
 }
 
-int pack_ieee(Value v, const IeeeLayout& f, std::uint64_t* out) {
+int pack_ieee(Value v, const FloatLayout& f, std::uint64_t* out) {
   const std::uint64_t sign = static_cast<std::uint64_t>(v.neg) << (f.frac_bits + f.exp_bits);
   const std::uint64_t inf = mask(f.exp_bits) << f.frac_bits;
   switch (v.kind) {
@@ -123,16 +125,11 @@ int pack_ieee(Value v, const IeeeLayout& f, std::uint64_t* out) {
 
 // ---- TYR ----
 
-struct TyrLayout {
-  int frac_bits;
-  int exp_bits;
-  int bias;
-};
-constexpr TyrLayout kTyrF{23, 8, 128};
-constexpr TyrLayout kTyrD{55, 8, 128};
-constexpr TyrLayout kTyrG{52, 11, 1024};
+constexpr FloatLayout kTyrF{23, 8, 128};
+constexpr FloatLayout kTyrD{55, 8, 128};
+constexpr FloatLayout kTyrG{52, 11, 1024};
 
-Value unpack_tyr(std::uint64_t bits, const TyrLayout& f, int* status) {
+Value unpack_tyr(std::uint64_t bits, const FloatLayout& f, int* status) {
   const bool neg = ((bits >> (f.frac_bits + f.exp_bits)) & 1) != 0;
   const int e = static_cast<int>((bits >> f.frac_bits) & mask(f.exp_bits));
   if (e == 0) {
@@ -144,20 +141,21 @@ Value unpack_tyr(std::uint64_t bits, const TyrLayout& f, int* status) {
   return Value{neg, Kind::kFinite, kTop | (frac << (63 - f.frac_bits)), e - f.bias};
 }
 
-int pack_tyr(Value v, const TyrLayout& f, std::uint64_t* out) {
+// Zero, infinity and NaN in a format that has neither infinity nor NaN:
+// zero packs as 0 (never with its sign, which some formats reserve), the
+// others as `invalid`, an invalid operation. False for a finite value, which
+// the caller packs.
+bool pack_without_specials(Kind kind, std::uint64_t invalid, std::uint64_t* out, int* status) {
+  if (kind == Kind::kFinite) return false;
+  *out = kind == Kind::kZero ? 0 : invalid;
+  *status = kind == Kind::kZero ? kForeignOk : kForeignInvalid;
+  return true;
+}
+
+int pack_tyr(Value v, const FloatLayout& f, std::uint64_t* out) {
   const int sign_pos = f.frac_bits + f.exp_bits;
   const std::uint64_t reserved = std::uint64_t{1} << sign_pos;
-  switch (v.kind) {
-    case Kind::kZero:
-      *out = 0;  // never the sign: that would be the reserved operand
-      return kForeignOk;
-    case Kind::kInf:
-    case Kind::kNaN:
-      *out = reserved;
-      return kForeignInvalid;
-    case Kind::kFinite:
-      break;
-  }
+  if (int status = 0; pack_without_specials(v.kind, reserved, out, &status)) return status;
   round_to(&v, f.frac_bits + 1, Tie::kAway);
   const int e = v.exp + f.bias;
   if (e > static_cast<int>(mask(f.exp_bits))) {
@@ -201,17 +199,7 @@ Value unpack_ibm(std::uint64_t bits, int frac_bits) {
 int pack_ibm(Value v, int frac_bits, std::uint64_t* out) {
   const std::uint64_t sign = static_cast<std::uint64_t>(v.neg) << (frac_bits + 7);
   const std::uint64_t largest = sign | mask(frac_bits + 7);
-  switch (v.kind) {
-    case Kind::kZero:
-      *out = 0;
-      return kForeignOk;
-    case Kind::kInf:
-    case Kind::kNaN:
-      *out = largest;
-      return kForeignInvalid;
-    case Kind::kFinite:
-      break;
-  }
+  if (int status = 0; pack_without_specials(v.kind, largest, out, &status)) return status;
   // 16^(q-1) <= value < 16^q; the leading hex digit holds 4 - shift bits.
   int q = (v.exp + 3) >> 2;
   round_to(&v, frac_bits - (4 * q - v.exp), Tie::kAway);
@@ -247,17 +235,8 @@ Value unpack_cray(std::uint64_t bits) {
 
 int pack_cray(Value v, std::uint64_t* out) {
   const std::uint64_t sign = static_cast<std::uint64_t>(v.neg) << 63;
-  switch (v.kind) {
-    case Kind::kZero:
-      *out = 0;
-      return kForeignOk;
-    case Kind::kInf:
-    case Kind::kNaN:
-      *out = sign | kCrayOutOfRange;
-      return kForeignInvalid;
-    case Kind::kFinite:
-      break;
-  }
+  if (int status = 0; pack_without_specials(v.kind, sign | kCrayOutOfRange, out, &status))
+    return status;
   round_to(&v, 48, Tie::kAway);
   const int e = v.exp + kCrayBias;
   if (e > kCrayMaxExp) {
@@ -306,26 +285,26 @@ void store_big(std::uint64_t bits, int bytes, void* dst) {
   for (int i = bytes - 1; i >= 0; --i, bits >>= 8) p[i] = static_cast<unsigned char>(bits);
 }
 
-Value load_ieee(const void* src, const IeeeLayout& f) {
+Value load_ieee(const void* src, const FloatLayout& f) {
   const int bytes = f.exp_bits == 8 ? 4 : 8;
   return unpack_ieee(load_host(src, bytes), f);
 }
 
-int store_ieee(const Value& v, const IeeeLayout& f, void* dst) {
+int store_ieee(const Value& v, const FloatLayout& f, void* dst) {
   std::uint64_t bits = 0;
   const int status = pack_ieee(v, f, &bits);
   store_host(bits, f.exp_bits == 8 ? 4 : 8, dst);
   return status;
 }
 
-int ieee_to_tyr(const void* src, const IeeeLayout& from, const TyrLayout& to, void* dst) {
+int ieee_to_tyr(const void* src, const FloatLayout& from, const FloatLayout& to, void* dst) {
   std::uint64_t bits = 0;
   const int status = pack_tyr(load_ieee(src, from), to, &bits);
   store_pieces(bits, to.frac_bits == 23 ? 4 : 8, static_cast<unsigned char*>(dst));
   return status;
 }
 
-int tyr_to_ieee(const void* src, const TyrLayout& from, const IeeeLayout& to, void* dst) {
+int tyr_to_ieee(const void* src, const FloatLayout& from, const FloatLayout& to, void* dst) {
   int status = kForeignOk;
   const std::uint64_t bits =
       load_pieces(static_cast<const unsigned char*>(src), from.frac_bits == 23 ? 4 : 8);
@@ -334,14 +313,14 @@ int tyr_to_ieee(const void* src, const TyrLayout& from, const IeeeLayout& to, vo
   return status != kForeignOk ? status : packed;
 }
 
-int ieee_to_ibm(const void* src, const IeeeLayout& from, int frac_bits, void* dst) {
+int ieee_to_ibm(const void* src, const FloatLayout& from, int frac_bits, void* dst) {
   std::uint64_t bits = 0;
   const int status = pack_ibm(load_ieee(src, from), frac_bits, &bits);
   store_big(bits, frac_bits == 24 ? 4 : 8, dst);
   return status;
 }
 
-int ieee_to_cray(const void* src, const IeeeLayout& from, void* dst) {
+int ieee_to_cray(const void* src, const FloatLayout& from, void* dst) {
   std::uint64_t bits = 0;
   const int status = pack_cray(load_ieee(src, from), &bits);
   store_big(bits, 8, dst);
@@ -418,17 +397,18 @@ RECIO_FOREIGN_ROUTINES(RECIO_FOREIGN_ENTRIES)
 
 msg::Id for__apply_foreign_selection(UnitBlock* u, int keyword_code, bool from_environment) {
   if (from_environment) {
-    u->foreign_code = kForeignIeee;
-    u->big_endian = false;
-    u->convert = true;
+    u->connection.foreign_code = kForeignIeee;
+    u->connection.big_endian = false;
+    u->connection.convert = true;
   }
   if (keyword_code == 0) keyword_code = 9;  // NATIVE
   if (keyword_code < 1 || keyword_code > static_cast<int>(std::size(kForeignSelections)))
     return msg::kInconsistentOpen;
   const ForeignSelection& s = kForeignSelections[keyword_code - 1];
-  u->convert = s.convert;
-  if (s.big_endian != MarkEffect::kUnchanged) u->big_endian = s.big_endian == MarkEffect::kOn;
-  if (s.format_code >= 0) u->foreign_code = static_cast<std::uint8_t>(s.format_code);
+  u->connection.convert = s.convert;
+  if (s.big_endian != MarkEffect::kUnchanged)
+    u->connection.big_endian = s.big_endian == MarkEffect::kOn;
+  if (s.format_code >= 0) u->connection.foreign_code = static_cast<std::uint8_t>(s.format_code);
   return 0;
 }
 
@@ -437,9 +417,9 @@ msg::Id for__apply_foreign_env(UnitBlock* u) {
   std::snprintf(name, sizeof name, "FORT_CONVERT%d", static_cast<int>(u->unit));
   const char* env = plat::get_env(name);
   if (env == nullptr) return 0;
-  u->foreign_code = kForeignIeee;
-  u->big_endian = false;
-  u->convert = true;
+  u->connection.foreign_code = kForeignIeee;
+  u->connection.big_endian = false;
+  u->connection.convert = true;
   // At most 20 characters take part; a longer value can equal no selection.
   char upper[21];
   std::size_t n = 0;
@@ -461,42 +441,36 @@ namespace {
 
 using Routine = int (*)(const void*, std::uint32_t, void*);
 
-// Output routine for (format code, 4- or 8-byte real); null: moved as it is.
-constexpr Routine kWriteRoutines[][2] = {
-    {nullptr, nullptr},                                           // IEEE
-    {cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_g},         // TYRG
-    {cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_d},         // TYRD
-    {cvt_ieee_single_to_ibm_short, cvt_ieee_double_to_ibm_long},  // IBM
-    {nullptr, cvt_ieee_double_to_cray},                           // Cray
-    {cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_d},         // FDX
-    {cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_g},         // FGX
+// The routines of each format code, by direction and by real of 4 or 8
+// bytes; null: moved as it is.
+struct FormatRoutines {
+  Routine write[2];
+  Routine read[2];
 };
 
-// Input routine for (format code, 4- or 8-byte real); null: moved as it is.
-constexpr Routine kReadRoutines[][2] = {
-    {nullptr, nullptr},                                           // IEEE
-    {cvt_tyr_f_to_ieee_single, cvt_tyr_g_to_ieee_double},         // TYRG
-    {cvt_tyr_f_to_ieee_single, cvt_tyr_d_to_ieee_double},         // TYRD
-    {cvt_ibm_short_to_ieee_single, cvt_ibm_long_to_ieee_double},  // IBM
-    {nullptr, cvt_cray_to_ieee_double},                           // Cray
-    {cvt_tyr_f_to_ieee_single, cvt_tyr_d_to_ieee_double},         // FDX
-    {cvt_tyr_f_to_ieee_single, cvt_tyr_g_to_ieee_double},         // FGX
+constexpr FormatRoutines kRoutines[] = {
+    {{nullptr, nullptr}, {nullptr, nullptr}},  // IEEE
+    {{cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_g},
+     {cvt_tyr_f_to_ieee_single, cvt_tyr_g_to_ieee_double}},  // TYRG
+    {{cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_d},
+     {cvt_tyr_f_to_ieee_single, cvt_tyr_d_to_ieee_double}},  // TYRD
+    {{cvt_ieee_single_to_ibm_short, cvt_ieee_double_to_ibm_long},
+     {cvt_ibm_short_to_ieee_single, cvt_ibm_long_to_ieee_double}},             // IBM
+    {{nullptr, cvt_ieee_double_to_cray}, {nullptr, cvt_cray_to_ieee_double}},  // Cray
+    {{cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_d},
+     {cvt_tyr_f_to_ieee_single, cvt_tyr_d_to_ieee_double}},  // FDX
+    {{cvt_ieee_single_to_tyr_f, cvt_ieee_double_to_tyr_g},
+     {cvt_tyr_f_to_ieee_single, cvt_tyr_g_to_ieee_double}},  // FGX
 };
-static_assert(std::size(kReadRoutines) == std::size(kWriteRoutines));
 
-// The routine of a table for (format code, 4- or 8-byte real).
-Routine routine_in(const Routine (&table)[std::size(kWriteRoutines)][2], std::uint8_t code,
-                   std::int32_t size) {
-  if (code >= std::size(table) || (size != 4 && size != 8)) return nullptr;
-  return table[code][size == 8 ? 1 : 0];
-}
+enum class Way : std::uint8_t { kRead, kWrite };
 
-Routine read_routine(std::uint8_t code, std::int32_t size) {
-  return routine_in(kReadRoutines, code, size);
-}
-
-Routine write_routine(std::uint8_t code, std::int32_t size) {
-  return routine_in(kWriteRoutines, code, size);
+// The routine of a format code for a real of `size` bytes; null for any
+// other size or an unknown code.
+Routine routine_for(Way way, std::uint8_t code, std::int32_t size) {
+  if (code >= std::size(kRoutines) || (size != 4 && size != 8)) return nullptr;
+  const FormatRoutines& r = kRoutines[code];
+  return (way == Way::kWrite ? r.write : r.read)[size == 8 ? 1 : 0];
 }
 
 enum class ItemClass : std::uint8_t { kText, kInteger, kReal, kOther };
@@ -522,33 +496,41 @@ ItemClass classify(std::uint8_t type) {
   }
 }
 
+// The class of an item of `byte_length` bytes; false when the length does
+// not fit the item (a number of another size than its type's, or more than
+// the 16 bytes of any item).
+bool classify_item(std::uint8_t type_code, std::int32_t byte_length, ItemClass* cls) {
+  if (byte_length < 0 || byte_length > 16) return false;
+  *cls = classify(type_code);
+  return (*cls != ItemClass::kInteger && *cls != ItemClass::kReal) ||
+         byte_length == type_size(type_code);
+}
+
 }  // namespace
 
 msg::Id for__cvt_foreign_write(const void* item, std::int32_t byte_length, std::uint8_t type_code,
                                const UnitBlock& u, unsigned char* scratch) {
-  if (byte_length < 0 || byte_length > 16) return msg::kArgumentError;
-  const ItemClass cls = classify(type_code);
-  if ((cls == ItemClass::kInteger || cls == ItemClass::kReal) &&
-      byte_length != type_size(type_code))
-    return msg::kArgumentError;
+  ItemClass cls{};
+  if (!classify_item(type_code, byte_length, &cls)) return msg::kArgumentError;
   const auto n = static_cast<std::size_t>(byte_length);
-  if (!u.convert || cls == ItemClass::kText) {
+  if (!u.connection.convert || cls == ItemClass::kText) {
     std::memcpy(scratch, item, n);
     return 0;
   }
   switch (cls) {
     case ItemClass::kInteger:
       std::memcpy(scratch, item, n);
-      if (u.big_endian) std::reverse(scratch, scratch + n);
+      if (u.connection.big_endian) std::reverse(scratch, scratch + n);
       return 0;
     case ItemClass::kReal: {
       msg::Id id = 0;
-      if (Routine r = write_routine(u.foreign_code, byte_length)) {
+      if (Routine r = routine_for(Way::kWrite, u.connection.foreign_code, byte_length)) {
         if (r(item, kForeignRoundNearest, scratch) != kForeignOk) id = msg::kForeignConversion;
       } else {
         std::memcpy(scratch, item, n);
       }
-      if (u.big_endian && u.foreign_code == kForeignIeee) std::reverse(scratch, scratch + n);
+      if (u.connection.big_endian && u.connection.foreign_code == kForeignIeee)
+        std::reverse(scratch, scratch + n);
       return id;
     }
     default:
@@ -559,27 +541,25 @@ msg::Id for__cvt_foreign_write(const void* item, std::int32_t byte_length, std::
 
 msg::Id for__cvt_foreign_read(const void* raw, std::int32_t byte_length, std::uint8_t type_code,
                               const UnitBlock& u, void* dst) {
-  if (byte_length < 0 || byte_length > 16) return msg::kArgumentError;
-  const ItemClass cls = classify(type_code);
-  if ((cls == ItemClass::kInteger || cls == ItemClass::kReal) &&
-      byte_length != type_size(type_code))
-    return msg::kArgumentError;
+  ItemClass cls{};
+  if (!classify_item(type_code, byte_length, &cls)) return msg::kArgumentError;
   const auto n = static_cast<std::size_t>(byte_length);
   unsigned char value[16];
   std::memcpy(value, raw, n);
-  if (!u.convert || cls == ItemClass::kText) {
+  if (!u.connection.convert || cls == ItemClass::kText) {
     std::memcpy(dst, value, n);
     return 0;
   }
   switch (cls) {
     case ItemClass::kInteger:
-      if (u.big_endian) std::reverse(value, value + n);
+      if (u.connection.big_endian) std::reverse(value, value + n);
       std::memcpy(dst, value, n);
       return 0;
     case ItemClass::kReal: {
       // The write side's steps backwards: order first, then the format.
-      if (u.big_endian && u.foreign_code == kForeignIeee) std::reverse(value, value + n);
-      if (Routine r = read_routine(u.foreign_code, byte_length)) {
+      if (u.connection.big_endian && u.connection.foreign_code == kForeignIeee)
+        std::reverse(value, value + n);
+      if (Routine r = routine_for(Way::kRead, u.connection.foreign_code, byte_length)) {
         return r(value, kForeignRoundNearest, dst) == kForeignOk ? 0 : msg::kForeignConversion;
       }
       std::memcpy(dst, value, n);
@@ -592,13 +572,13 @@ msg::Id for__cvt_foreign_read(const void* raw, std::int32_t byte_length, std::ui
 }
 
 bool for__cvt_foreign_check(std::uint8_t type_code, const UnitBlock& u) {
-  if (!u.convert) return true;
+  if (!u.connection.convert) return true;
   switch (classify(type_code)) {
     case ItemClass::kInteger:
-      return !u.big_endian || type_size(type_code) == 1;
+      return !u.connection.big_endian || type_size(type_code) == 1;
     case ItemClass::kReal:
-      return write_routine(u.foreign_code, type_size(type_code)) == nullptr &&
-             !(u.big_endian && u.foreign_code == kForeignIeee);
+      return routine_for(Way::kWrite, u.connection.foreign_code, type_size(type_code)) == nullptr &&
+             !(u.connection.big_endian && u.connection.foreign_code == kForeignIeee);
     default:
       return true;
   }

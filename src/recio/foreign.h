@@ -1,6 +1,6 @@
 // Foreign unformatted data: values stored in another machine's representation.
 //
-// A unit carries three settings (UnitBlock::convert, big_endian, foreign_code)
+// A unit carries three settings (UnitConnection::convert, big_endian, foreign_code)
 // chosen once at OPEN from the CONVERT keyword and FORT_CONVERTn. Output then
 // replaces every non-text value by its foreign form: integers and logicals are
 // byte-reversed under the big-endian mark, reals go through the routine for
@@ -81,7 +81,7 @@ enum ForeignStatus : int {
 // Option words.
 inline constexpr std::uint32_t kForeignRoundNearest = 0;
 
-// Foreign format codes (UnitBlock::foreign_code).
+// Foreign format codes (UnitConnection::foreign_code).
 enum ForeignCode : std::uint8_t {
   kForeignIeee = 0,
   kForeignTyrG = 1,

@@ -24,17 +24,29 @@ enum FormatOp : std::uint8_t {
   kFmtRemaining = 0x51,
 };
 
+// The head word of an element: its operation, and the repeat count where it
+// has one (an A edit without a count transfers one item).
+constexpr std::uint32_t format_word(FormatOp op, std::uint16_t repeat = 0) {
+  return static_cast<std::uint32_t>(repeat) << 16 | op;
+}
+inline constexpr std::uint32_t kWordA = format_word(kFmtA, 1);
+
 // (A)
-inline constexpr std::array<std::uint32_t, 3> kFormatA = {0x36, 0x10048, 0x37};
+inline constexpr std::array<std::uint32_t, 3> kFormatA = {format_word(kFmtOpen), kWordA,
+                                                          format_word(kFmtClose)};
 // (A,Q): the text and how many characters of the record it left over.
-inline constexpr std::array<std::uint32_t, 4> kFormatAWithRemaining = {0x36, 0x10048, 0x51, 0x37};
+inline constexpr std::array<std::uint32_t, 4> kFormatAWithRemaining = {
+    format_word(kFmtOpen), kWordA, format_word(kFmtRemaining), format_word(kFmtClose)};
 // (A,Q,65535A): a typed answer, how much of the line it left over, and the
 // rest of the line in as many pieces as the caller asks for.
-inline constexpr std::array<std::uint32_t, 5> kFormatAnswer = {0x36, 0x10048, 0x51, 0xFFFF0048,
-                                                               0x37};
-// (1X,A,$)
-inline constexpr std::array<std::uint32_t, 7> kFormatPrompt = {0x36,    0x0B, 1,   1,
-                                                               0x10048, 0x45, 0x37};
+inline constexpr std::array<std::uint32_t, 5> kFormatAnswer = {
+    format_word(kFmtOpen), kWordA, format_word(kFmtRemaining), format_word(kFmtA, 0xFFFF),
+    format_word(kFmtClose)};
+// (1X,A,$): the long form of nX is its head word, the count n and the width 1.
+inline constexpr std::array<std::uint32_t, 7> kFormatPrompt = {
+    format_word(kFmtOpen),   format_word(kFmtSkip), 1, 1, kWordA,
+    format_word(kFmtDollar), format_word(kFmtClose)};
+static_assert(kFormatA[1] == 0x10048 && kFormatAnswer[3] == 0xFFFF0048);
 
 struct FormatElement {
   std::uint8_t op = 0;

@@ -17,11 +17,11 @@ enum class Direction { kRead, kWrite };
 
 // Makes room for n more output bytes at the current position.
 msg::Id output_room(UnitBlock* u, std::size_t n) {
-  if (u->cur + n <= u->area_end) return 0;
-  if (!u->recl_defaulted) return msg::kOutputOverflow;
-  const std::size_t old_end = u->area_end;
-  if (for__adjust_buffer(u, u->cur + n - u->area_end) != 0) return msg::kNoMemory;
-  std::memset(u->buffer.data() + old_end, ' ', u->area_end - old_end);
+  if (u->position.cur + n <= u->position.area_end) return 0;
+  if (!u->connection.recl_defaulted) return msg::kOutputOverflow;
+  const std::size_t old_end = u->position.area_end;
+  if (for__adjust_buffer(u, u->position.cur + n - u->position.area_end) != 0) return msg::kNoMemory;
+  std::memset(u->position.buffer.data() + old_end, ' ', u->position.area_end - old_end);
   return 0;
 }
 
@@ -30,17 +30,18 @@ msg::Id transfer_a(UnitBlock* u, const Item& item, Direction dir) {
   const std::size_t n = static_cast<std::size_t>(item.length);
   if (item.mode == kPassValue) return msg::kFormatMismatch;
   if (dir == Direction::kRead) {
-    const std::size_t left = u->rec_end > u->cur ? u->rec_end - u->cur : 0;
+    const std::size_t left =
+        u->position.rec_end > u->position.cur ? u->position.rec_end - u->position.cur : 0;
     const std::size_t take = std::min(n, left);
-    std::memcpy(var, u->buffer.data() + u->cur, take);
+    std::memcpy(var, u->position.buffer.data() + u->position.cur, take);
     std::memset(var + take, ' ', n - take);
-    u->cur += take;
+    u->position.cur += take;
     return 0;
   }
   if (msg::Id id = output_room(u, n)) return id;
-  std::memcpy(u->buffer.data() + u->cur, var, n);
-  u->cur += n;
-  u->high_water = std::max(u->high_water, u->cur);
+  std::memcpy(u->position.buffer.data() + u->position.cur, var, n);
+  u->position.cur += n;
+  u->statement.high_water = std::max(u->statement.high_water, u->position.cur);
   return 0;
 }
 
@@ -50,7 +51,9 @@ msg::Id transfer_remaining(UnitBlock* u, const Item& item, Direction dir) {
   if (dir == Direction::kWrite) return msg::kFormatSyntax;
   if (item.mode == kPassValue || item.type < kTypeInt1 || item.type > kTypeInt8)
     return msg::kFormatMismatch;
-  const std::size_t left = u->rec_end >= u->cur ? u->rec_end - u->cur + u->rec_beyond : 0;
+  const std::size_t left = u->position.rec_end >= u->position.cur
+                               ? u->position.rec_end - u->position.cur + u->position.rec_beyond
+                               : 0;
   store_integer(item.addr, type_size(item.type), static_cast<std::int64_t>(left));
   return 0;
 }
@@ -89,7 +92,7 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
         if (dir == Direction::kWrite) {
           if (msg::Id id = output_room(u, n)) return id;
         }
-        u->cur += n;
+        u->position.cur += n;
         break;
       }
       case kFmtA:
@@ -102,7 +105,7 @@ msg::Id run_format(IoControlBlock* cb, UnitBlock* u, const Item* item, bool last
         }
         break;
       case kFmtDollar:
-        if (dir == Direction::kWrite) u->no_advance = true;
+        if (dir == Direction::kWrite) u->statement.no_advance = true;
         break;
       case kFmtRemaining:
         if (item == nullptr) {
@@ -202,6 +205,12 @@ int start_formatted(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, 
   return formatted_items(cb, u, desc, args, dir);
 }
 
+// A further call of the statement in progress.
+int next_call(IoControlBlock* cb, Descriptor desc, IoArgs args, Direction dir) {
+  UnitBlock* u = statement_unit(cb);
+  return u != nullptr ? formatted_items(cb, u, desc, args, dir) : no_statement();
+}
+
 }  // namespace
 
 int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
@@ -210,8 +219,7 @@ int for_read_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
 }
 
 int for_read_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  UnitBlock* u = statement_unit(cb);
-  return u != nullptr ? formatted_items(cb, u, desc, args, Direction::kRead) : no_statement();
+  return next_call(cb, desc, args, Direction::kRead);
 }
 
 int for_write_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Descriptor desc,
@@ -220,8 +228,7 @@ int for_write_seq_fmt(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags
 }
 
 int for_write_seq_fmt_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
-  UnitBlock* u = statement_unit(cb);
-  return u != nullptr ? formatted_items(cb, u, desc, args, Direction::kWrite) : no_statement();
+  return next_call(cb, desc, args, Direction::kWrite);
 }
 
 }  // namespace recio

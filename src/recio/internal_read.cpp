@@ -14,7 +14,7 @@ namespace {
 constexpr char kInternalReadName[] = "Internal List-Directed Read";
 
 [[gnu::noinline]] int read_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
-  ListScanState& state = u->list_scan;
+  ListScanState& state = u->statement.internal.scan;
   return run_items(
       cb, u, desc, args,
       [&state](const Item& item, const ItemCursor&) { return list_read_item(state, item); },
@@ -30,7 +30,8 @@ int for_read_int_lis(IoControlBlock* cb, std::uint32_t flags, Descriptor desc, I
                                 &desc, &args, &result);
   if (u == nullptr) return result;
   static_assert(kBufferSlack >= static_cast<std::size_t>(kListRecordPadding));
-  list_scan_begin(u->list_scan, u->buffer.data(), u->internal_length, flags, true);
+  list_scan_begin(u->statement.internal.scan, u->position.buffer.data(),
+                  u->statement.internal.length, flags, true);
   // A start call with the record alone (a field line) has nothing more to do.
   if (desc.size() >= 2 && desc[0] == kTypeMore) return 0;
   return read_items(cb, u, desc, args);
@@ -43,13 +44,14 @@ int for_read_int_lis_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
   // end. The descriptor walk would do the same.
   if (desc.size() == 4 && desc[0] == kTypeReal4 && desc[1] == kPassSizeAddr &&
       desc[2] == kTypeMore && args.size() == 2 && args[0].value == 4 && args[1].addr != nullptr) {
-    if (const msg::Id id = list_read_real4(u->list_scan, static_cast<float*>(args[1].addr)))
+    if (const msg::Id id =
+            list_read_real4(u->statement.internal.scan, static_cast<float*>(args[1].addr)))
       return fail_statement(cb, kUnitRelease, id, u);
     return 0;
   }
   Item item;
   if (element_call(desc, args, &item)) {
-    if (const msg::Id id = list_read_item(u->list_scan, item))
+    if (const msg::Id id = list_read_item(u->statement.internal.scan, item))
       return fail_statement(cb, kUnitRelease, id, u);
     return 0;
   }

@@ -6,8 +6,9 @@
 // caller and zeroed before the start call; it links the calls of a statement.
 // Every entry returns 0, -1 (end of file), -2 (end of record) or the status
 // number of a handled error; unhandled failures end the process with a
-// diagnostic. Entry points are thin: decode, acquire the unit, delegate,
-// complete through for__io_return.
+// diagnostic. Entry points are thin: decode, acquire the unit, delegate; a
+// failure ends through the statement's flags (statement_flags.h), on a unit
+// through for__io_return.
 #pragma once
 
 #include <cstdint>
@@ -41,10 +42,19 @@ enum FlagBit : std::uint32_t {
   kFlagOutConvStatus = 1u << 25,  // output conversion errors returned as status
 };
 
+// No compiled-in foreign format (bits 8-15 all set).
+inline constexpr std::uint32_t kFlagsNoForeignFormat = 0xFFu << kFlagForeignShift;
+// Bits 23, 24 and 26: set in every flag word the program's compiler emits;
+// options of statements this run-time does not act on.
+inline constexpr std::uint32_t kFlagsCompilerDefaults = 1u << 23 | 1u << 24 | 1u << 26;
+
 // The program's flag words.
-inline constexpr std::uint32_t kFlagsNoBranch = 0x0784FF00u;
-inline constexpr std::uint32_t kFlagsErrBranch = 0x0784FF01u;
-inline constexpr std::uint32_t kFlagsEndBranch = 0x0784FF02u;
+inline constexpr std::uint32_t kFlagsNoBranch =
+    kFlagsCompilerDefaults | kFlagOutConvStatus | kFlagUndelimited | kFlagsNoForeignFormat;
+inline constexpr std::uint32_t kFlagsErrBranch = kFlagsNoBranch | kFlagErrorCheck;
+inline constexpr std::uint32_t kFlagsEndBranch = kFlagsNoBranch | kFlagEndBranch;
+static_assert(kFlagsNoBranch == 0x0784FF00u && kFlagsErrBranch == 0x0784FF01u &&
+              kFlagsEndBranch == 0x0784FF02u);
 
 // OPEN/CLOSE keyword codes (byte 2 of a four-byte descriptor entry).
 enum OpenKeyword : std::uint8_t {

@@ -1,4 +1,5 @@
-// Completion of failed I/O statements: the unit's side of for__io_return.
+// The one end of a failed statement: the outcome its flag word decides,
+// what becomes of its unit, and the diagnostic.
 #include "recio/io_return.h"
 
 #include <algorithm>
@@ -20,41 +21,70 @@ constexpr std::size_t kMaxShownName = 259;
 // Platform error of the last failure a caller handled (0: none).
 int handled_reason = 0;
 
-rt::IoBranches branches_of(std::uint32_t flags) {
-  return {(flags & kFlagErrorCheck) != 0, (flags & kFlagEndBranch) != 0,
-          (flags & kFlagEorBranch) != 0, (flags & kFlagOutConvStatus) != 0};
+bool is_end_of_file(msg::Id id) {
+  return id == msg::kEndOfFile || id == msg::kEndOfFileEncountered;
+}
+
+bool is_end_of_record(msg::Id id) {
+  return id == msg::kEndOfRecord || id == msg::kEndOfRecordEncountered;
+}
+
+// What a failed statement shows as its file: an internal record's statement,
+// the unit's file, or "Unknown" for a unit without one. Copied: the unit may
+// be reset before the diagnostic is issued.
+std::size_t shown_name(const UnitBlock* u, char* name) {
+  std::string_view shown = "\"Unknown\"";
+  if (u->statement.name != nullptr) {
+    shown = u->statement.name;
+  } else if (!u->connection.file_name.empty()) {
+    shown = u->connection.file_name.view();
+  }
+  const std::size_t length = std::min(shown.size(), kMaxShownName);
+  std::memcpy(name, shown.data(), length);
+  return length;
 }
 
 }  // namespace
 
-int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
-  // The name is copied first: resetting the unit below releases it.
-  char name[kMaxShownName + 1];
-  std::size_t name_length = 0;
-  if (u->statement_name != nullptr) {
-    name_length = std::min(std::strlen(u->statement_name), kMaxShownName);
-    std::memcpy(name, u->statement_name, name_length);
-  } else if (!u->file_name.empty()) {
-    name_length = std::min(u->file_name.size(), kMaxShownName);
-    std::memcpy(name, u->file_name.data(), name_length);
-  } else {
-    static constexpr char kUnknown[] = "\"Unknown\"";
-    name_length = sizeof kUnknown - 1;
-    std::memcpy(name, kUnknown, name_length);
+bool StatementFlags::caller_handles(msg::Id id, int status, int* result) const {
+  if (has(kFlagErrorCheck) || (has(kFlagOutConvStatus) && id == msg::kOutputConversion)) {
+    *result = is_end_of_file(id)     ? -1
+              : is_end_of_record(id) ? -2
+                                     : static_cast<std::int16_t>(status);
+    return true;
   }
-  const std::int32_t unit = u->unit;
+  if (has(kFlagEndBranch) && (is_end_of_file(id) || id == msg::kTooManyRecords)) {
+    *result = -1;
+    return true;
+  }
+  if (has(kFlagEorBranch) && is_end_of_record(id)) {
+    *result = -2;
+    return true;
+  }
+  return false;
+}
 
+int StatementFlags::finish_failed(msg::Id id, int status, std::int32_t unit, UnitBlock* u,
+                                  UnitDisposition disposition) const {
   int result = 0;
-  const bool diagnose = rt::for__io_outcome(branches_of(u->stmt_flags), id, status, &result);
-  if (diagnose) {
+  const bool handled = caller_handles(id, status, &result);
+  if (u == nullptr) {
+    if (handled) return result;
+    rt::for__issue_diagnostic_io(id, unit, "unknown");
+    return static_cast<std::int16_t>(msg::number(id));
+  }
+
+  char name[kMaxShownName];
+  const std::size_t name_length = shown_name(u, name);
+  if (handled) {
+    handled_reason = u->statement.os_error != 0 ? u->statement.os_error : u->statement.reason;
+  } else if (u->statement.os_error != 0) {
     // Formatted records are written whole at the end of their statement, so
     // no console unit holds a partial record that would need ending here.
-    if (u->os_error != 0) rt::write_os_error_line(u->os_error);
-  } else {
-    handled_reason = u->os_error != 0 ? u->os_error : u->reason;
+    rt::write_os_error_line(u->statement.os_error);
   }
-  u->os_error = 0;
-  u->reason = 0;
+  u->statement.os_error = 0;
+  u->statement.reason = 0;
 
   switch (disposition) {
     case kUnitLeave:
@@ -77,11 +107,14 @@ int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
     }
   }
 
-  if (diagnose) {
-    rt::for__issue_diagnostic_io(id, unit, std::string_view(name, name_length));
-    return static_cast<std::int16_t>(msg::number(id));
-  }
-  return result;
+  if (handled) return result;
+  rt::for__issue_diagnostic_io(id, unit, std::string_view(name, name_length));
+  return static_cast<std::int16_t>(msg::number(id));
+}
+
+int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u) {
+  return u->statement.flags.finish_failed(id, status, u->unit, u,
+                                          static_cast<UnitDisposition>(disposition));
 }
 
 std::string_view for__handled_reason(char* out, std::size_t cap) {
@@ -92,11 +125,6 @@ std::string_view for__handled_reason(char* out, std::size_t cap) {
          (out[n - 1] == '\n' || out[n - 1] == '\r' || out[n - 1] == ' ' || out[n - 1] == '.'))
     --n;
   return {out, n};
-}
-
-int for__io_fail_no_unit(std::uint32_t flags, msg::Id id, std::int32_t unit) {
-  if ((flags & kFlagErrorCheck) == 0) rt::for__issue_diagnostic_io(id, unit, "unknown");
-  return static_cast<std::int16_t>(msg::number(id));
 }
 
 }  // namespace recio

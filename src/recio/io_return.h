@@ -1,31 +1,23 @@
-// Completion of a failed I/O statement: the one place where a condition of
-// the record I/O services becomes either the statement's result or a
-// diagnostic. The outcome follows the branches of the statement's flag word
-// (decided by the run-time's diagnostics); this side owns the unit: its
-// name, its saved platform error and what becomes of it afterwards.
+// for__io_return, the statement protocol's end of a failed statement on its
+// unit, and what it keeps between statements. The outcome, the unit's
+// disposition and the diagnostic are decided in one place,
+// StatementFlags::finish_failed (statement_flags.h).
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string_view>
 
+#include "recio/statement_flags.h"
 #include "recio/unit.h"
 #include "rt/messages.h"
 
 namespace recio {
 
-// What for__io_return does with the unit after the failure.
-enum UnitDisposition : int {
-  kUnitLeave = 0,
-  kUnitRelease = 1,  // end the statement's hold
-  kUnitReset = 2,    // back to unconnected, then release
-  kUnitClose = 3,    // close with the default disposition
-};
-
-// Returns -1 (end of file), -2 (end of record), the low 16 bits of `status`
-// for a handled error, or the low 16 bits of the identifier after a class
-// 1-2 diagnostic; a severe diagnostic does not return. Another disposition
-// is an internal error (8).
+// u->statement.flags.finish_failed for the unit's statement: -1 (end of
+// file), -2 (end of record), the low 16 bits of `status` for a handled error,
+// or the low 16 bits of the identifier after a class 1-2 diagnostic; a severe
+// diagnostic does not return. `disposition` is a UnitDisposition; another
+// value is an internal error (8).
 int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u);
 
 // The platform's text (without line end) for the error behind the last
@@ -33,10 +25,5 @@ int for__io_return(int disposition, msg::Id id, int status, UnitBlock* u);
 // had none. The one piece of state kept between statements here, as a
 // platform keeps its last error.
 std::string_view for__handled_reason(char* out, std::size_t cap);
-
-// A failure before the statement obtained its unit: the identifier's number
-// when the flag word asks for the error, otherwise a diagnostic naming the
-// unit and the file "unknown".
-int for__io_fail_no_unit(std::uint32_t flags, msg::Id id, std::int32_t unit);
 
 }  // namespace recio

@@ -36,13 +36,13 @@ void store_u16(char* at, std::uint16_t v) {
 // The first record written after OPEN also ends the file, so that nothing of
 // an older, longer file survives behind the records of this connection.
 msg::Id apply_truncation(UnitBlock* u) {
-  if (!u->truncate_pending) return 0;
+  if (!u->position.truncate_pending) return 0;
   int err = 0;
-  if (!plat::set_end_of_file(u->handle, &err)) {
-    u->os_error = err;
+  if (!plat::set_end_of_file(u->connection.handle, &err)) {
+    u->statement.os_error = err;
     return msg::kWriteError;
   }
-  u->truncate_pending = false;
+  u->position.truncate_pending = false;
   return 0;
 }
 
@@ -75,7 +75,8 @@ static_assert(kFramings[kRecStreamLF].terminator_length == 2 &&
               kFramings[kRecStreamCR].terminator_length == 1);
 
 const RecordFraming& framing_of(const UnitBlock* u) {
-  return u->record_type < std::size(kFramings) ? kFramings[u->record_type] : kFramings[0];
+  return u->connection.record_type < std::size(kFramings) ? kFramings[u->connection.record_type]
+                                                          : kFramings[0];
 }
 
 bool is_numeric(std::uint8_t type) {
@@ -85,99 +86,103 @@ bool is_numeric(std::uint8_t type) {
 // Lays out an empty record for the unit's record type.
 void start_record(UnitBlock* u) {
   const RecordFraming& f = framing_of(u);
-  u->rec_start = 0;
-  if (f.segmented) u->segment_continued = false;
-  u->cur = u->rec_start + f.lead;
-  u->area_end = u->rec_start + static_cast<std::size_t>(u->recl) - f.reserve;
-  u->direct_write = false;
-  u->leading_len_set = false;
-  u->direct_count = 0;
-  u->first_item = true;
+  u->position.rec_start = 0;
+  if (f.segmented) u->statement.writer.segment_continued = false;
+  u->position.cur = u->position.rec_start + f.lead;
+  u->position.area_end =
+      u->position.rec_start + static_cast<std::size_t>(u->position.record_area) - f.reserve;
+  u->statement.writer.direct_write = false;
+  u->statement.writer.leading_len_set = false;
+  u->statement.writer.direct_count = 0;
 }
 
 // Writes the filled segment and starts the next one.
 msg::Id write_segment(UnitBlock* u, bool last) {
-  const std::size_t data = u->cur - u->rec_start - 4;
-  std::uint16_t control = u->segment_continued ? 0 : 1;
+  const std::size_t data = u->position.cur - u->position.rec_start - 4;
+  std::uint16_t control = u->statement.writer.segment_continued ? 0 : 1;
   if (last) control = static_cast<std::uint16_t>(control + 2);
-  store_u16(u->buffer.data() + u->rec_start, static_cast<std::uint16_t>(data + 2));
-  store_u16(u->buffer.data() + u->rec_start + 2, control);
+  store_u16(u->position.buffer.data() + u->position.rec_start,
+            static_cast<std::uint16_t>(data + 2));
+  store_u16(u->position.buffer.data() + u->position.rec_start + 2, control);
   std::size_t total = data + 4;
-  if (total % 2 != 0) u->buffer.data()[u->rec_start + total++] = 0;
-  if (msg::Id id = for__write_record_to_file(u, u->buffer.data() + u->rec_start, total)) return id;
-  u->segment_continued = true;
-  u->cur = u->rec_start + 4;
+  if (total % 2 != 0) u->position.buffer.data()[u->position.rec_start + total++] = 0;
+  if (msg::Id id =
+          for__write_record_to_file(u, u->position.buffer.data() + u->position.rec_start, total))
+    return id;
+  u->statement.writer.segment_continued = true;
+  u->position.cur = u->position.rec_start + 4;
   return 0;
 }
 
 // Direct-write mode: the buffered part and the rest of the item go straight
 // to the file, because memory cannot hold the record.
 msg::Id write_direct(UnitBlock* u, const char* src, std::size_t n, bool last_item) {
-  char* base = u->buffer.data();
-  const std::size_t buffered = u->cur - u->rec_start;
+  char* base = u->position.buffer.data();
+  const std::size_t buffered = u->position.cur - u->position.rec_start;
   int err = 0;
-  if (!u->direct_write) {
-    u->direct_write = true;
+  if (!u->statement.writer.direct_write) {
+    u->statement.writer.direct_write = true;
     // Where the record starts: its leading length is filled in there at the
     // end, and an unfinished record is cut back to it.
-    const bool placed = plat::seek(u->handle, 0, plat::Whence::kCurrent, &u->rec_file_pos, &err);
-    if (!placed) u->rec_file_pos = -1;
+    const bool placed = plat::seek(u->connection.handle, 0, plat::Whence::kCurrent,
+                                   &u->statement.writer.rec_file_pos, &err);
+    if (!placed) u->statement.writer.rec_file_pos = -1;
     if (!framing_of(u).length_fields) {
       // A stream record has no leading length to fill in.
     } else if (last_item) {
       const std::uint64_t data = buffered + n - 4;
-      store_length(base + u->rec_start, static_cast<std::uint32_t>(data), u->big_endian);
-      u->leading_len_set = true;
+      store_length(base + u->position.rec_start, static_cast<std::uint32_t>(data),
+                   u->connection.big_endian);
+      u->statement.writer.leading_len_set = true;
     } else if (!placed) {
-      u->os_error = err;
+      u->statement.os_error = err;
       return msg::kWriteError;
     }
   }
-  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, buffered)) return id;
+  if (msg::Id id = for__write_record_to_file(u, base + u->position.rec_start, buffered)) return id;
   if (msg::Id id = for__write_record_to_file(u, src, n)) return id;
-  u->direct_count += static_cast<std::int64_t>(buffered + n);
-  u->cur = u->rec_start;
+  u->statement.writer.direct_count += static_cast<std::int64_t>(buffered + n);
+  u->position.cur = u->position.rec_start;
   return 0;
 }
 
 msg::Id place_bytes(UnitBlock* u, const char* src, std::size_t n, bool last_item) {
-  if (u->cur + n <= u->area_end) [[likely]] {
+  if (u->position.cur + n <= u->position.area_end) [[likely]] {
     // Field values are 4 bytes: a fixed-size copy is one move.
     if (n == 4) {
-      std::memcpy(u->buffer.data() + u->cur, src, 4);
+      std::memcpy(u->position.buffer.data() + u->position.cur, src, 4);
     } else {
-      std::memcpy(u->buffer.data() + u->cur, src, n);
+      std::memcpy(u->position.buffer.data() + u->position.cur, src, n);
     }
-    u->cur += n;
+    u->position.cur += n;
     return 0;
   }
   const RecordFraming& f = framing_of(u);
-  while (u->cur + n > u->area_end) {
+  while (u->position.cur + n > u->position.area_end) {
     if (f.segmented) {
-      const std::size_t room = u->area_end - u->cur;
-      std::memcpy(u->buffer.data() + u->cur, src, room);
-      u->cur += room;
+      const std::size_t room = u->position.area_end - u->position.cur;
+      std::memcpy(u->position.buffer.data() + u->position.cur, src, room);
+      u->position.cur += room;
       src += room;
       n -= room;
       if (msg::Id id = write_segment(u, false)) return id;
       continue;
     }
-    if (!u->recl_defaulted || f.padded) return msg::kOutputOverflow;
-    const std::size_t still = n - (u->area_end - u->cur);
+    if (!u->connection.recl_defaulted || f.padded) return msg::kOutputOverflow;
+    const std::size_t still = n - (u->position.area_end - u->position.cur);
     if (for__adjust_buffer(u, std::max<std::size_t>(still, 512)) != 0)
       return write_direct(u, src, n, last_item);
   }
-  std::memcpy(u->buffer.data() + u->cur, src, n);
-  u->cur += n;
+  std::memcpy(u->position.buffer.data() + u->position.cur, src, n);
+  u->position.cur += n;
   return 0;
 }
 
 msg::Id place_item(UnitBlock* u, const Item& item, bool last_item) {
-  u->first_item = false;
   const char* src = item.mode == kPassValue ? reinterpret_cast<const char*>(&item.value)
                                             : static_cast<const char*>(item.addr);
   const auto n = static_cast<std::size_t>(item.length);
-  if (u->convert && is_numeric(item.type)) {
+  if (u->connection.convert && is_numeric(item.type)) {
     unsigned char converted[16];
     const msg::Id id = for__cvt_foreign_write(src, item.length, item.type, *u, converted);
     if (id == msg::kForeignConversion) {
@@ -195,9 +200,9 @@ msg::Id place_item(UnitBlock* u, const Item& item, bool last_item) {
 // the record type: a stream terminator, or for a variable record the trailing
 // length and, when it could not be filled before, the leading length.
 msg::Id finish_direct(UnitBlock* u) {
-  char* base = u->buffer.data();
-  const std::size_t tail = u->cur - u->rec_start;
-  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, tail)) return id;
+  char* base = u->position.buffer.data();
+  const std::size_t tail = u->position.cur - u->position.rec_start;
+  if (msg::Id id = for__write_record_to_file(u, base + u->position.rec_start, tail)) return id;
   const RecordFraming& f = framing_of(u);
   if (f.terminator_length != 0) {
     if (msg::Id id = for__write_record_to_file(u, f.terminator, f.terminator_length)) return id;
@@ -205,20 +210,22 @@ msg::Id finish_direct(UnitBlock* u) {
   }
   if (!f.length_fields) return apply_truncation(u);
   char length[4];
-  const std::uint64_t data = static_cast<std::uint64_t>(u->direct_count) + tail - 4;
-  store_length(length, static_cast<std::uint32_t>(data), u->big_endian);
+  const std::uint64_t data =
+      static_cast<std::uint64_t>(u->statement.writer.direct_count) + tail - 4;
+  store_length(length, static_cast<std::uint32_t>(data), u->connection.big_endian);
   if (msg::Id id = for__write_record_to_file(u, length, 4)) return id;
-  if (!u->leading_len_set) {
+  if (!u->statement.writer.leading_len_set) {
     std::int64_t here = 0;
     int err = 0;
-    if (!plat::seek(u->handle, 0, plat::Whence::kCurrent, &here, &err) ||
-        !plat::seek(u->handle, u->rec_file_pos, plat::Whence::kBegin, nullptr, &err)) {
-      u->os_error = err;
+    if (!plat::seek(u->connection.handle, 0, plat::Whence::kCurrent, &here, &err) ||
+        !plat::seek(u->connection.handle, u->statement.writer.rec_file_pos, plat::Whence::kBegin,
+                    nullptr, &err)) {
+      u->statement.os_error = err;
       return msg::kWriteError;
     }
     if (msg::Id id = for__write_record_to_file(u, length, 4)) return id;
-    if (!plat::seek(u->handle, here, plat::Whence::kBegin, nullptr, &err)) {
-      u->os_error = err;
+    if (!plat::seek(u->connection.handle, here, plat::Whence::kBegin, nullptr, &err)) {
+      u->statement.os_error = err;
       return msg::kWriteError;
     }
   }
@@ -233,10 +240,10 @@ msg::Id finish_direct(UnitBlock* u) {
         return place_item(u, item, cursor.next_is_end());
       },
       [u]() -> msg::Id {
-        const msg::Id id = u->direct_write ? finish_direct(u) : for__put_su(u);
+        const msg::Id id = u->statement.writer.direct_write ? finish_direct(u) : for__put_su(u);
         if (id == 0) {
-          u->record_count += 1;
-          u->direct_write = false;
+          u->position.record_count += 1;
+          u->statement.writer.direct_write = false;
         }
         return id;
       });
@@ -248,11 +255,10 @@ msg::Id finish_direct(UnitBlock* u) {
 [[gnu::always_inline]] inline int write_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc,
                                               IoArgs args) {
   Item item;
-  if (element_call(desc, args, &item) && item.length == 4 && !u->convert &&
-      u->cur + 4 <= u->area_end) [[likely]] {
-    std::memcpy(u->buffer.data() + u->cur, item.addr, 4);
-    u->cur += 4;
-    u->first_item = false;
+  if (element_call(desc, args, &item) && item.length == 4 && !u->connection.convert &&
+      u->position.cur + 4 <= u->position.area_end) [[likely]] {
+    std::memcpy(u->position.buffer.data() + u->position.cur, item.addr, 4);
+    u->position.cur += 4;
     return 0;
   }
   return walk_items(cb, u, desc, args);
@@ -261,7 +267,7 @@ msg::Id finish_direct(UnitBlock* u) {
 }  // namespace
 
 int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
-  if (u->replace_deferred) [[unlikely]]
+  if (u->connection.replace_deferred) [[unlikely]]
     for__start_deferred_replacement(u);
   int err = 0;
   bool written;
@@ -269,10 +275,10 @@ int for__write_output(UnitBlock* u, const char* bytes, std::size_t count) {
     // A pipe nobody reads or a FIFO may hold the write without limit; the
     // unit is touched again only after the call.
     rt::BlockingCall blocking;
-    written = plat::write_bytes(u->handle, bytes, count, &err);
+    written = plat::write_bytes(u->connection.handle, bytes, count, &err);
   }
   if (!written) {
-    u->os_error = err;
+    u->statement.os_error = err;
     return -1;
   }
   return 0;
@@ -284,44 +290,49 @@ msg::Id for__write_record_to_file(UnitBlock* u, const char* bytes, std::size_t c
 
 msg::Id for__adjust_buffer(UnitBlock* u, std::size_t extra) {
   const RecordFraming& f = framing_of(u);
-  if (!u->recl_defaulted || f.padded || f.segmented) return msg::kNoMemory;
-  if (u->form != kFormFormatted) extra = (extra + 3) & ~std::size_t{3};
-  const std::size_t new_recl = static_cast<std::size_t>(u->recl) + extra;
-  if (new_recl > static_cast<std::size_t>(INT32_MAX)) return msg::kNoMemory;
-  const std::size_t needed = u->rec_start + new_recl + kBufferSlack;
-  if (needed > u->buffer.size()) {
+  if (!u->connection.recl_defaulted || f.padded || f.segmented) return msg::kNoMemory;
+  if (u->connection.form != kFormFormatted) extra = (extra + 3) & ~std::size_t{3};
+  const std::size_t new_area = static_cast<std::size_t>(u->position.record_area) + extra;
+  if (new_area > static_cast<std::size_t>(INT32_MAX)) return msg::kNoMemory;
+  const std::size_t needed = u->position.rec_start + new_area + kBufferSlack;
+  if (needed > u->position.buffer.size()) {
     // Doubling keeps a large record linear in time; the bytes written are
     // the same as with any other growth step.
-    const std::size_t grown = std::max(needed, u->buffer.size() * 2);
-    if (!u->buffer.resize(grown) && !u->buffer.resize(needed)) return msg::kNoMemory;
+    const std::size_t grown = std::max(needed, u->position.buffer.size() * 2);
+    if (!u->position.buffer.resize(grown) && !u->position.buffer.resize(needed))
+      return msg::kNoMemory;
   }
-  u->recl = static_cast<std::int32_t>(new_recl);
-  u->area_end += extra;
+  u->position.record_area = static_cast<std::int32_t>(new_area);
+  u->position.area_end += extra;
   return 0;
 }
 
 msg::Id for__flush_readahead(UnitBlock* u) {
-  const std::size_t ahead = u->ahead_end - u->ahead_begin;
-  if (ahead != 0 && u->disk_file) {
+  const std::size_t ahead = u->position.ahead_end - u->position.ahead_begin;
+  if (ahead != 0 && u->connection.disk_file) {
     int err = 0;
-    if (!plat::seek(u->handle, -static_cast<std::int64_t>(ahead), plat::Whence::kCurrent, nullptr,
-                    &err)) {
-      u->os_error = err;
+    if (!plat::seek(u->connection.handle, -static_cast<std::int64_t>(ahead), plat::Whence::kCurrent,
+                    nullptr, &err)) {
+      u->statement.os_error = err;
       return msg::kWriteError;
     }
   }
-  u->ahead_begin = u->ahead_end = 0;
-  u->rec_end = 0;
+  u->position.ahead_begin = u->position.ahead_end = 0;
+  u->position.rec_end = 0;
   return 0;
 }
 
 void for__discard_unfinished_record(UnitBlock* u) {
-  if (u->direct_write && u->disk_file && u->rec_file_pos >= 0) {
+  UnformattedRecord& w = u->statement.writer;
+  // Only a write statement's own record: the writer's state of an earlier
+  // statement means nothing to another kind.
+  if (u->statement.kind == StatementKind::kWriteUnformatted && w.direct_write &&
+      u->connection.disk_file && w.rec_file_pos >= 0) {
     int err = 0;
-    if (plat::seek(u->handle, u->rec_file_pos, plat::Whence::kBegin, nullptr, &err))
-      plat::set_end_of_file(u->handle, &err);
+    if (plat::seek(u->connection.handle, w.rec_file_pos, plat::Whence::kBegin, nullptr, &err))
+      plat::set_end_of_file(u->connection.handle, &err);
   }
-  u->direct_write = false;
+  w.direct_write = false;
 }
 
 msg::Id for__put_su(UnitBlock* u) {
@@ -330,45 +341,49 @@ msg::Id for__put_su(UnitBlock* u) {
     if (msg::Id id = write_segment(u, true)) return id;
     return apply_truncation(u);
   }
-  char* base = u->buffer.data();
-  std::size_t end = u->cur;
+  char* base = u->position.buffer.data();
+  std::size_t end = u->position.cur;
   if (f.length_fields) {
-    const auto data = static_cast<std::uint32_t>(u->cur - u->rec_start - 4);
-    store_length(base + u->rec_start, data, u->big_endian);
-    store_length(base + u->cur, data, u->big_endian);
+    const auto data = static_cast<std::uint32_t>(u->position.cur - u->position.rec_start - 4);
+    store_length(base + u->position.rec_start, data, u->connection.big_endian);
+    store_length(base + u->position.cur, data, u->connection.big_endian);
     end += 4;
   } else if (f.padded) {
-    std::memset(base + u->cur, 0, u->area_end - u->cur);
-    end = u->area_end;
+    std::memset(base + u->position.cur, 0, u->position.area_end - u->position.cur);
+    end = u->position.area_end;
   }
   std::memcpy(base + end, f.terminator, f.terminator_length);
   end += f.terminator_length;
-  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
+  if (msg::Id id =
+          for__write_record_to_file(u, base + u->position.rec_start, end - u->position.rec_start))
+    return id;
   return apply_truncation(u);
 }
 
 void for__start_output_record(UnitBlock* u) {
-  u->rec_start = u->cur = 0;
-  u->area_end = static_cast<std::size_t>(u->recl);
-  std::memset(u->buffer.data(), ' ', u->area_end);
-  u->high_water = 0;
-  u->no_advance = false;
+  u->position.rec_start = u->position.cur = 0;
+  u->position.area_end = static_cast<std::size_t>(u->position.record_area);
+  std::memset(u->position.buffer.data(), ' ', u->position.area_end);
+  u->statement.high_water = 0;
+  u->statement.no_advance = false;
 }
 
 msg::Id for__put_sf(UnitBlock* u) {
   const RecordFraming& f = framing_of(u);
-  char* base = u->buffer.data();
-  std::size_t end = std::max(u->cur, u->high_water);
-  if (!u->no_advance) {
+  char* base = u->position.buffer.data();
+  std::size_t end = std::max(u->position.cur, u->statement.high_water);
+  if (!u->statement.no_advance) {
     std::memcpy(base + end, f.terminator, f.terminator_length);
     end += f.terminator_length;
-    if (f.padded) end = std::max(end, static_cast<std::size_t>(u->recl));
+    if (f.padded) end = std::max(end, static_cast<std::size_t>(u->position.record_area));
   }
-  if (msg::Id id = for__write_record_to_file(u, base + u->rec_start, end - u->rec_start)) return id;
+  if (msg::Id id =
+          for__write_record_to_file(u, base + u->position.rec_start, end - u->position.rec_start))
+    return id;
   // A reused file written from its start keeps nothing of its old contents.
   if (msg::Id id = apply_truncation(u)) return id;
-  u->record_count += 1;
-  u->no_advance = false;
+  u->position.record_count += 1;
+  u->statement.no_advance = false;
   return 0;
 }
 

@@ -1,9 +1,11 @@
-// The shape every I/O statement shares. A start call acquires the unit and
-// checks it; each call then runs its descriptor entries: items go to the
-// statement's own transfer, the terminator 1 ends the statement. A failure
-// completes through for__io_return, and the control block lets go of the
-// unit so that later item calls of the failed statement are refused (48)
-// instead of working on a released unit.
+// The shape every I/O statement shares. A start call acquires the unit
+// (start_statement) and checks it; each call then runs its descriptor
+// entries: items go to the statement's own transfer, the terminator 1 ends
+// the statement. A failure is a message identifier handed to the statement's
+// flags, which finish it (StatementFlags::finish_failed): before the unit is
+// obtained directly, afterwards through fail_statement and for__io_return,
+// and the control block lets go of the unit so that later item calls of the
+// failed statement are refused (48) instead of working on a released unit.
 #pragma once
 
 #include <cstdint>
@@ -20,9 +22,9 @@
 
 namespace recio {
 
-// Ends a failed statement; `status` is what a caller with an error branch
-// sees (the message number unless given).
-inline int fail_statement(IoControlBlock* cb, int disposition, msg::Id id, UnitBlock* u,
+// Ends a failed statement that holds its unit; `status` is what a caller
+// with an error branch sees (the message number unless given).
+inline int fail_statement(IoControlBlock* cb, UnitDisposition disposition, msg::Id id, UnitBlock* u,
                           int status = -1) {
   cb->unit = nullptr;
   return for__io_return(disposition, id, status < 0 ? msg::number(id) : status, u);
@@ -70,15 +72,16 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, On
 }
 
 // Acquires the unit of a statement and records its flag word. Returns the
-// unit, or null with *result holding the statement's result.
-inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
+// unit, or null with *result holding the statement's result (the failure
+// finished by the flags: no unit to name, to keep or to release).
+inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, StatementFlags flags,
                                   StatementKind kind, int* result) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) {
-    *result = for__io_fail_no_unit(flags, id, unit);
+  UnitBlock* u;  // set by the acquisition, also when it fails
+  if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) [[unlikely]] {
+    *result = flags.finish_failed(id, msg::number(id), unit, nullptr, kUnitLeave);
     return nullptr;
   }
-  u->stmt_flags = flags;
+  u->statement.flags = flags;
   return u;
 }
 
@@ -97,12 +100,8 @@ struct SequentialStatement {
 // Inline: it starts every read and write of a file.
 inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags,
                                    const SequentialStatement& how, int* result) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(unit, &u, cb, how.kind)) {
-    *result = for__io_fail_no_unit(flags, id, unit);
-    return nullptr;
-  }
-  u->stmt_flags = flags;
+  UnitBlock* u = start_statement(cb, unit, flags, how.kind, result);
+  if (u == nullptr) return nullptr;
   if (!u->connected) {
     if (msg::Id id = for__open_default(u, kAccessSequential, how.default_status, how.form)) {
       *result = fail_statement(cb, kUnitReset, id, u);
@@ -110,13 +109,13 @@ inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::u
     }
   }
   msg::Id refused = 0;
-  if (how.write && u->read_only) {
+  if (how.write && u->connection.read_only) {
     refused = msg::kReadOnly;
-  } else if (u->access == kAccessDirect) {
+  } else if (u->connection.access == kAccessDirect) {
     refused = msg::kSequentialToDirect;
-  } else if (how.form == kFormFormatted && u->form != kFormFormatted) {
+  } else if (how.form == kFormFormatted && u->connection.form != kFormFormatted) {
     refused = msg::kFormattedToUnformatted;
-  } else if (how.form != kFormFormatted && u->form == kFormFormatted) {
+  } else if (how.form != kFormFormatted && u->connection.form == kFormFormatted) {
     refused = msg::kUnformattedToFormatted;
   }
   if (refused != 0) {
@@ -143,13 +142,9 @@ inline UnitBlock* start_sequential(IoControlBlock* cb, std::int32_t unit, std::u
 inline UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, StatementKind kind,
                                  const char* statement_name, bool copy, Descriptor* desc,
                                  IoArgs* args, int* result) {
-  UnitBlock* u = nullptr;
-  if (msg::Id id = for__acquire_lun(kInternalUnit, &u, cb, kind)) {
-    *result = for__io_fail_no_unit(flags, id, kInternalUnit);
-    return nullptr;
-  }
-  u->stmt_flags = flags;
-  u->statement_name = statement_name;
+  UnitBlock* u = start_statement(cb, kInternalUnit, flags, kind, result);
+  if (u == nullptr) return nullptr;
+  u->statement.name = statement_name;
   Item record;
   std::size_t next = 0;
   if (desc->size() < 2 || (*desc)[0] != kTypeChar ||
@@ -161,19 +156,19 @@ inline UnitBlock* start_internal(IoControlBlock* cb, std::uint32_t flags, Statem
   // The buffer keeps its size from statement to statement: no allocation once
   // grown. A copy is followed by NUL bytes, which end any scan.
   const std::size_t size = length + kBufferSlack;
-  if (u->buffer.size() < size && !u->buffer.resize(size)) {
+  if (u->position.buffer.size() < size && !u->position.buffer.resize(size)) {
     *result = fail_statement(cb, kUnitRelease, msg::kNoMemory, u);
     return nullptr;
   }
   if (copy) {
-    std::memcpy(u->buffer.data(), record.addr, length);
-    std::memset(u->buffer.data() + length, 0, kBufferSlack);
+    std::memcpy(u->position.buffer.data(), record.addr, length);
+    std::memset(u->position.buffer.data() + length, 0, kBufferSlack);
   } else {
-    std::memset(u->buffer.data(), ' ', length);
+    std::memset(u->position.buffer.data(), ' ', length);
   }
-  u->internal_target = static_cast<char*>(record.addr);
-  u->internal_length = record.length;
-  u->cur = 0;
+  u->statement.internal.target = static_cast<char*>(record.addr);
+  u->statement.internal.length = record.length;
+  u->position.cur = 0;
   *desc = desc->subspan(2);
   *args = args->subspan(next);
   return u;

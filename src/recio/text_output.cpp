@@ -59,55 +59,58 @@ std::size_t format_value(const Item& item, char* out, std::size_t cap) {
 // List-directed output of one item to a unit whose records hold `width`
 // characters, the first of them the leading blank.
 msg::Id put_list_item(UnitBlock* u, const Item& item) {
-  const std::size_t width = static_cast<std::size_t>(std::max<std::int32_t>(u->lis_width, 2));
-  if (u->area_end < width) {
-    if (msg::Id id = for__adjust_buffer(u, width - u->area_end)) return id;
+  const std::size_t width =
+      static_cast<std::size_t>(std::max<std::int32_t>(u->connection.list_width, 2));
+  if (u->position.area_end < width) {
+    if (msg::Id id = for__adjust_buffer(u, width - u->position.area_end)) return id;
     for__start_output_record(u);
   }
-  char* base = u->buffer.data();
+  char* base = u->position.buffer.data();
   auto new_record = [&]() -> msg::Id {
     if (msg::Id id = for__put_sf(u)) return id;
     for__start_output_record(u);
     return 0;
   };
   auto leading_blank = [&]() {
-    if (u->cur == 0) {
-      u->cur = 1;
+    if (u->position.cur == 0) {
+      u->position.cur = 1;
     }
   };
   if (item.type == kTypeChar) {
     const char* text = static_cast<const char*>(item.addr);
     std::size_t left = static_cast<std::size_t>(item.length);
     leading_blank();
-    while (left > width - u->cur) {
-      const std::size_t part = width - u->cur;
-      std::memcpy(base + u->cur, text, part);
-      u->cur += part;
-      u->high_water = std::max(u->high_water, u->cur);
+    while (left > width - u->position.cur) {
+      const std::size_t part = width - u->position.cur;
+      std::memcpy(base + u->position.cur, text, part);
+      u->position.cur += part;
+      u->statement.high_water = std::max(u->statement.high_water, u->position.cur);
       text += part;
       left -= part;
       if (msg::Id id = new_record()) return id;
-      base = u->buffer.data();
+      base = u->position.buffer.data();
       leading_blank();
     }
-    std::memcpy(base + u->cur, text, left);
-    u->cur += left;
-    u->high_water = std::max(u->high_water, u->cur);
+    std::memcpy(base + u->position.cur, text, left);
+    u->position.cur += left;
+    u->statement.high_water = std::max(u->statement.high_water, u->position.cur);
     return 0;
   }
   char field[40];
   const std::size_t n = format_value(item, field, sizeof field);
   leading_blank();
-  if (u->cur + n > width && u->cur > 1) {
+  if (u->position.cur + n > width && u->position.cur > 1) {
     if (msg::Id id = new_record()) return id;
-    base = u->buffer.data();
+    base = u->position.buffer.data();
     leading_blank();
   }
-  if (msg::Id id = u->cur + n > u->area_end ? for__adjust_buffer(u, u->cur + n - u->area_end) : 0)
+  if (msg::Id id = u->position.cur + n > u->position.area_end
+                       ? for__adjust_buffer(u, u->position.cur + n - u->position.area_end)
+                       : 0)
     return id;
-  std::memcpy(u->buffer.data() + u->cur, field, n);
-  u->cur += n;
-  u->high_water = std::max(u->high_water, u->cur);
+  std::memcpy(u->position.buffer.data() + u->position.cur, field, n);
+  u->position.cur += n;
+  u->statement.high_water = std::max(u->statement.high_water, u->position.cur);
   return 0;
 }
 
@@ -120,25 +123,25 @@ int list_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args) {
 
 // List-directed output into the private copy of an internal record.
 msg::Id put_internal_item(UnitBlock* u, const Item& item) {
-  char* base = u->buffer.data();
-  const std::size_t length = static_cast<std::size_t>(u->internal_length);
+  char* base = u->position.buffer.data();
+  const std::size_t length = static_cast<std::size_t>(u->statement.internal.length);
   if (item.type == kTypeChar) {
-    if (u->cur == 0 && (u->stmt_flags & kFlagUndelimited) != 0) {
+    if (u->position.cur == 0 && u->statement.flags.has(kFlagUndelimited)) {
       // The leading blank needs its column too.
       if (length == 0) return msg::kOutputOverflow;
-      u->cur = 1;
+      u->position.cur = 1;
     }
     const std::size_t n = static_cast<std::size_t>(item.length);
-    if (n > length - u->cur) return msg::kOutputOverflow;
-    std::memcpy(base + u->cur, item.addr, n);
-    u->cur += n;
+    if (n > length - u->position.cur) return msg::kOutputOverflow;
+    std::memcpy(base + u->position.cur, item.addr, n);
+    u->position.cur += n;
     return 0;
   }
   char field[40];
   const std::size_t n = format_value(item, field, sizeof field);
-  if (n > length - u->cur) return msg::kOutputOverflow;
-  std::memcpy(base + u->cur, field, n);
-  u->cur += n;
+  if (n > length - u->position.cur) return msg::kOutputOverflow;
+  std::memcpy(base + u->position.cur, field, n);
+  u->position.cur += n;
   return 0;
 }
 
@@ -147,8 +150,8 @@ int internal_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs arg
       cb, u, desc, args,
       [u](const Item& item, const ItemCursor&) { return put_internal_item(u, item); },
       [u]() -> msg::Id {
-        std::memcpy(u->internal_target, u->buffer.data(),
-                    static_cast<std::size_t>(u->internal_length));
+        std::memcpy(u->statement.internal.target, u->position.buffer.data(),
+                    static_cast<std::size_t>(u->statement.internal.length));
         return 0;
       });
 }

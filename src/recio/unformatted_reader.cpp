@@ -23,7 +23,7 @@ namespace {
 constexpr std::size_t kReadBlock = 64 * 1024;
 
 std::size_t buffered(const UnitBlock* u) {
-  return u->ahead_end - u->ahead_begin;
+  return u->position.ahead_end - u->position.ahead_begin;
 }
 
 // Refills the read-ahead so that it holds `want` bytes (at most the buffer's
@@ -31,41 +31,41 @@ std::size_t buffered(const UnitBlock* u) {
 // error saved.
 msg::Id fill(UnitBlock* u, std::size_t want) {
   if (buffered(u) >= want) return 0;
-  if (u->buffer.size() < kReadBlock) {
+  if (u->position.buffer.size() < kReadBlock) {
     // The larger block only saves calls: without memory for it, read on in less.
-    const bool grown = u->buffer.resize(kReadBlock);
+    const bool grown = u->position.buffer.resize(kReadBlock);
     static_cast<void>(grown);
   }
-  char* base = u->buffer.data();
+  char* base = u->position.buffer.data();
   const std::size_t pending = buffered(u);
-  std::memmove(base, base + u->ahead_begin, pending);
-  u->read_offset += static_cast<std::int64_t>(u->ahead_begin);
-  u->ahead_begin = 0;
-  u->ahead_end = pending;
-  want = std::min(want, u->buffer.size());
-  while (u->ahead_end < want) {
+  std::memmove(base, base + u->position.ahead_begin, pending);
+  u->position.read_offset += static_cast<std::int64_t>(u->position.ahead_begin);
+  u->position.ahead_begin = 0;
+  u->position.ahead_end = pending;
+  want = std::min(want, u->position.buffer.size());
+  while (u->position.ahead_end < want) {
     int err = 0;
-    const long n =
-        for__read_input(u->handle, base + u->ahead_end, u->buffer.size() - u->ahead_end, &err);
+    const long n = for__read_input(u->connection.handle, base + u->position.ahead_end,
+                                   u->position.buffer.size() - u->position.ahead_end, &err);
     if (n < 0) {
-      u->os_error = err;
+      u->statement.os_error = err;
       return msg::kReadError;
     }
     if (n == 0) break;
-    u->ahead_end += static_cast<std::size_t>(n);
+    u->position.ahead_end += static_cast<std::size_t>(n);
   }
   return 0;
 }
 
 // File offset of the next byte to be taken.
 std::int64_t position(const UnitBlock* u) {
-  return u->read_offset + static_cast<std::int64_t>(u->ahead_begin);
+  return u->position.read_offset + static_cast<std::int64_t>(u->position.ahead_begin);
 }
 
 // The file ended inside the current record.
 msg::Id ended_inside(UnitBlock* u) {
-  u->read_place.end_of_file = position(u) + static_cast<std::int64_t>(buffered(u));
-  u->ahead_begin = u->ahead_end;
+  u->position.read_place.end_of_file = position(u) + static_cast<std::int64_t>(buffered(u));
+  u->position.ahead_begin = u->position.ahead_end;
   return msg::kReadError;
 }
 
@@ -74,15 +74,15 @@ msg::Id take(UnitBlock* u, char* dst, std::size_t n) {
   while (n > 0) {
     if (buffered(u) == 0) {
       // A large remainder goes straight to its place, past the read-ahead.
-      if (dst != nullptr && n >= u->buffer.size() && u->buffer.size() != 0) {
+      if (dst != nullptr && n >= u->position.buffer.size() && u->position.buffer.size() != 0) {
         int err = 0;
-        const long got = for__read_input(u->handle, dst, n, &err);
+        const long got = for__read_input(u->connection.handle, dst, n, &err);
         if (got < 0) {
-          u->os_error = err;
+          u->statement.os_error = err;
           return msg::kReadError;
         }
         if (got == 0) return ended_inside(u);
-        u->read_offset += got;
+        u->position.read_offset += got;
         dst += got;
         n -= static_cast<std::size_t>(got);
         continue;
@@ -92,10 +92,10 @@ msg::Id take(UnitBlock* u, char* dst, std::size_t n) {
     }
     const std::size_t step = std::min(n, buffered(u));
     if (dst != nullptr) {
-      std::memcpy(dst, u->buffer.data() + u->ahead_begin, step);
+      std::memcpy(dst, u->position.buffer.data() + u->position.ahead_begin, step);
       dst += step;
     }
-    u->ahead_begin += step;
+    u->position.ahead_begin += step;
     n -= step;
   }
   return 0;
@@ -108,9 +108,9 @@ msg::Id read_length(UnitBlock* u, std::uint32_t* length, std::size_t* got) {
   *got = std::min<std::size_t>(buffered(u), 4);
   if (*got < 4) return 0;
   unsigned char b[4];
-  std::memcpy(b, u->buffer.data() + u->ahead_begin, 4);
-  u->ahead_begin += 4;
-  if (u->big_endian) std::reverse(b, b + 4);
+  std::memcpy(b, u->position.buffer.data() + u->position.ahead_begin, 4);
+  u->position.ahead_begin += 4;
+  if (u->connection.big_endian) std::reverse(b, b + 4);
   *length = static_cast<std::uint32_t>(b[0]) | static_cast<std::uint32_t>(b[1]) << 8 |
             static_cast<std::uint32_t>(b[2]) << 16 | static_cast<std::uint32_t>(b[3]) << 24;
   return 0;
@@ -119,24 +119,25 @@ msg::Id read_length(UnitBlock* u, std::uint32_t* length, std::size_t* got) {
 // The leading length of the next record: end of file before it, or a file
 // that ends inside it.
 msg::Id start_record(UnitBlock* u) {
-  u->read_place = RecordPlace{};
-  u->read_place.offset = position(u);
-  u->read_taken = 0;
+  u->position.read_place = RecordPlace{};
+  u->position.read_place.offset = position(u);
+  u->statement.read_taken = 0;
   std::uint32_t length = 0;
   std::size_t got = 0;
   if (msg::Id id = read_length(u, &length, &got)) return id;
   if (got == 0) return msg::kEndOfFile;
   if (got < 4) return ended_inside(u);
-  u->read_place.leading = length;
+  u->position.read_place.leading = length;
   return 0;
 }
 
 msg::Id read_item(UnitBlock* u, const Item& item) {
   if (item.mode == kPassValue) return msg::kArgumentError;  // nothing to read into
   const auto n = static_cast<std::size_t>(item.length);
-  if (u->read_taken + item.length > u->read_place.leading) return msg::kTooMuchData;
+  if (u->statement.read_taken + item.length > u->position.read_place.leading)
+    return msg::kTooMuchData;
   char* dst = static_cast<char*>(item.addr);
-  if (!u->convert || item.type == kTypeChar) {
+  if (!u->connection.convert || item.type == kTypeChar) {
     if (msg::Id id = take(u, dst, n)) return id;
   } else {
     unsigned char raw[16];
@@ -150,13 +151,13 @@ msg::Id read_item(UnitBlock* u, const Item& item) {
       return id;
     }
   }
-  u->read_taken += item.length;
+  u->statement.read_taken += item.length;
   return 0;
 }
 
 // The rest of the record is skipped and its trailing length checked.
 msg::Id end_record(UnitBlock* u) {
-  std::int64_t rest = u->read_place.leading - u->read_taken;
+  std::int64_t rest = u->position.read_place.leading - u->statement.read_taken;
   while (rest > 0) {
     const auto step = static_cast<std::size_t>(std::min<std::int64_t>(rest, 1 << 30));
     if (msg::Id id = take(u, nullptr, step)) return id;
@@ -166,9 +167,9 @@ msg::Id end_record(UnitBlock* u) {
   std::size_t got = 0;
   if (msg::Id id = read_length(u, &trailing, &got)) return id;
   if (got < 4) return ended_inside(u);
-  u->read_place.trailing = trailing;
-  if (trailing != u->read_place.leading) return msg::kInconsistentRecl;
-  u->record_count += 1;
+  u->position.read_place.trailing = trailing;
+  if (trailing != u->position.read_place.leading) return msg::kInconsistentRecl;
+  u->position.record_count += 1;
   return 0;
 }
 
@@ -183,11 +184,12 @@ msg::Id end_record(UnitBlock* u) {
 [[gnu::always_inline]] inline int read_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc,
                                              IoArgs args) {
   Item item;
-  if (element_call(desc, args, &item) && item.length == 4 && !u->convert && buffered(u) >= 4 &&
-      u->read_taken + 4 <= u->read_place.leading) [[likely]] {
-    std::memcpy(item.addr, u->buffer.data() + u->ahead_begin, 4);
-    u->ahead_begin += 4;
-    u->read_taken += 4;
+  if (element_call(desc, args, &item) && item.length == 4 && !u->connection.convert &&
+      buffered(u) >= 4 && u->statement.read_taken + 4 <= u->position.read_place.leading)
+      [[likely]] {
+    std::memcpy(item.addr, u->position.buffer.data() + u->position.ahead_begin, 4);
+    u->position.ahead_begin += 4;
+    u->statement.read_taken += 4;
     return 0;
   }
   return walk_items(cb, u, desc, args);
@@ -203,7 +205,7 @@ int for_read_seq(IoControlBlock* cb, std::int32_t unit, std::uint32_t flags, Des
       SequentialStatement{StatementKind::kReadUnformatted, kFormUnformatted, kStatusOld, false},
       &result);
   if (u == nullptr) return result;
-  if (u->record_type != kRecVariable && u->record_type != kRecVariableAlias)
+  if (u->connection.record_type != kRecVariable && u->connection.record_type != kRecVariableAlias)
     return fail_statement(cb, kUnitRelease, msg::kInconsistentRecordType, u);
   if (msg::Id id = start_record(u)) return fail_statement(cb, kUnitRelease, id, u);
   return read_items(cb, u, desc, args);
@@ -217,7 +219,7 @@ int for_read_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
 int for_inquire_record_place(std::int32_t unit, RecordPlace* out) {
   const UnitBlock* u = for__find_lub(unit);
   if (u == nullptr) return msg::number(msg::kInvalidUnit);
-  *out = u->read_place;
+  *out = u->position.read_place;
   return 0;
 }
 

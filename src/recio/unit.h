@@ -1,6 +1,16 @@
-// The unit block: everything the record I/O services know about one logical
-// unit, from connection to close. Plain data; the unit table owns the blocks,
-// the routines of connection, reading and writing fill the fields.
+// The unit block: what the record I/O services know about one logical unit,
+// cut by lifetime. Plain data; the unit table owns the blocks.
+//   - The block's own words: the unit number, connected, and the busy word
+//     that a statement holds from its first call to its end.
+//   - UnitConnection: decided by OPEN (or the implicit connection) and kept
+//     until CLOSE; afterwards only the connection itself changes it (a reopen
+//     of the same file takes BLANK over, a replacement's start and
+//     end, console output moved off standard output).
+//   - UnitPosition: where the unit stands in its file and what it read
+//     ahead; kept from statement to statement.
+//   - UnitStatement: owned by the statement that holds the unit, from its
+//     acquisition to its release; each statement sets up the parts it uses
+//     when it starts, and nothing reads them between statements.
 #pragma once
 
 #include <algorithm>
@@ -12,6 +22,7 @@
 #include "platform/platform.h"
 #include "recio/io_api.h"
 #include "recio/list_input.h"
+#include "recio/statement_flags.h"
 #include "rt/memory.h"
 
 namespace recio {
@@ -62,9 +73,12 @@ enum DeviceKind : int {
   kDeviceConsoleIn = 0,
   kDeviceConsoleOut = 1,
   kDeviceError = 2,
-  kDevicePrinter = -2,
+  // Printer and serial ports opened under their own name: PRN, LPT1 to LPT4,
+  // COM2 to COM4.
+  kDeviceNamedPort = -2,
   kDeviceNull = -3,
-  kDeviceSerial = -4,
+  // The first serial port and its other names (AUX, LINE): opened as COM1.
+  kDeviceFirstSerialPort = -4,
   kDeviceUser = -6,
 };
 
@@ -108,45 +122,26 @@ class FileName {
   std::uint16_t length_ = 0;
 };
 
-struct UnitBlock {
-  std::int32_t unit = 0;
-  std::uint32_t busy = 0;
-  StatementKind kind = StatementKind::kNone;
-  std::uint32_t stmt_flags = 0;  // the current statement's flag word
-  bool connected = false;
-
-  // Name used for the platform open (normally the full path); diagnostics show it.
-  FileName file_name;
-  // Internal records are named by their statement ("Internal List-Directed
-  // Read"); a constant, so no name is built per statement.
-  const char* statement_name = nullptr;
+// Decided by OPEN: what the unit is connected to and how its records look.
+struct UnitConnection {
   plat::Handle handle = plat::kInvalidHandle;
   bool standard_handle = false;  // a console handle: never closed
-  int os_error = 0;              // saved platform error of the last failed call
-  // The platform error behind a failure that has a message of its own (so no
-  // operating-system error line): kept for a caller that handles the failure.
-  int reason = 0;
-
+  DeviceKind device_kind = kDeviceFile;
   AccessCode access{};
   FormCode form{};
-  OrganizationCode organization{};
   RecordType record_type{};
   CarriageControl carriage_control{};
   StatusCode open_status{};  // STATUS the unit was opened with (0: not given)
-  std::int32_t recl = 0;     // record area size in bytes (incl. framing room)
   bool recl_defaulted = false;
   bool read_only = false;
   bool disk_file = false;
-  bool truncate_pending = false;
-  bool blank_null = false;
-  bool pad = true;
+  bool blank_null = false;  // BLANK='NULL': blanks in numeric input fields are ignored
   bool convert = false;     // foreign conversion on transfer
   bool big_endian = false;  // length fields and integers most significant byte first
   std::uint8_t foreign_code = 0;
-  std::int32_t lis_width = 80;
-  DeviceKind device_kind = kDeviceFile;
-  std::int64_t record_count = 0;
-  bool closed_by_termination = false;
+  std::int32_t recl = 0;  // record length in bytes (incl. framing room)
+  std::int32_t list_width = 80;
+  LfEntry* lf_entry = nullptr;
 
   // Output that replaces a regular file whole: written under replace_temp,
   // which takes the name replace_target when the program closes the unit;
@@ -156,14 +151,25 @@ struct UnitBlock {
   // An existing file is replaced only once the unit writes it from its
   // start: until then it may be read, in place.
   bool replace_deferred = false;
+
+  // Name used for the platform open (normally the full path); diagnostics
+  // show it, also of an OPEN that failed.
+  FileName file_name;
   FileName replace_temp;
   FileName replace_target;
+};
 
-  // Record buffer. Positions are offsets into buffer, so growth may move it.
+// Where the unit stands: the record buffer, the current record, the bytes
+// read ahead of it, and what the file received or gave so far.
+struct UnitPosition {
+  // Positions are offsets into buffer, so growth may move it.
   rt::VmBuffer buffer;
   std::size_t rec_start = 0;
   std::size_t cur = 0;
   std::size_t area_end = 0;
+  // The record area's size: RECL, grown for longer records when RECL was
+  // defaulted.
+  std::int32_t record_area = 0;
 
   // Reading: the current record and the bytes read beyond it. A record
   // longer than its statement can use is kept only up to what it can use:
@@ -173,32 +179,66 @@ struct UnitBlock {
   std::size_t ahead_begin = 0;
   std::size_t ahead_end = 0;
 
-  // Unformatted writing.
-  bool first_item = false;
-  bool direct_write = false;
-  bool leading_len_set = false;
-  std::int64_t direct_count = 0;
-  std::int64_t rec_file_pos = 0;
-  bool segment_continued = false;  // segmented: the next segment is not the first
-
   // Unformatted reading: bytes taken since the connection (the offset of the
-  // read-ahead's first byte), the data taken of the current record, and
-  // where the last record read stands.
+  // read-ahead's first byte), and where the last record read stands.
   std::int64_t read_offset = 0;
-  std::int64_t read_taken = 0;
   RecordPlace read_place;
 
-  // Formatted writing.
-  std::size_t high_water = 0;
-  bool no_advance = false;  // "$" seen: the record is written without terminator
-  LfEntry* lf_entry = nullptr;
+  std::int64_t record_count = 0;  // records read or written since OPEN
+  // The next record written ends the file (a reused file keeps nothing of
+  // its old contents behind the records of this connection).
+  bool truncate_pending = false;
+};
 
-  // Internal records: the caller's variable and its length, and the scan
-  // state of a list-directed read from it (kept with the block, which the
-  // unit table reuses, so a statement allocates nothing for it).
-  char* internal_target = nullptr;
-  std::int32_t internal_length = 0;
-  ListScanState list_scan;
+// An unformatted record being written: in direct-write mode (a record that
+// memory cannot hold) its bytes go to the file as they come.
+struct UnformattedRecord {
+  bool direct_write = false;
+  bool leading_len_set = false;    // direct write: the leading length is in the file
+  bool segment_continued = false;  // segmented: the next segment is not the first
+  std::int64_t direct_count = 0;   // direct write: data bytes in the file so far
+  std::int64_t rec_file_pos = -1;  // direct write: where the record starts (-1 unknown)
+};
+
+// An internal record: the caller's variable and its length, and the scan of
+// a list-directed read from it (kept with the block, which the unit table
+// reuses, so a statement allocates nothing for it).
+struct InternalRecord {
+  char* target = nullptr;
+  std::int32_t length = 0;
+  ListScanState scan;
+};
+
+// The statement that holds the unit.
+struct UnitStatement {
+  StatementKind kind = StatementKind::kNone;
+  StatementFlags flags;
+  // Internal records are named by their statement ("Internal List-Directed
+  // Read"); a constant, so no name is built per statement.
+  const char* name = nullptr;
+  int os_error = 0;  // saved platform error of the last failed call
+  // The platform error behind a failure that has a message of its own (so no
+  // operating-system error line): kept for a caller that handles the failure.
+  int reason = 0;
+
+  UnformattedRecord writer;
+  std::int64_t read_taken = 0;  // unformatted read: data taken of the record
+
+  // Formatted writing: the rightmost column written, and "$" seen (the
+  // record is written without terminator).
+  std::size_t high_water = 0;
+  bool no_advance = false;
+
+  InternalRecord internal;
+};
+
+struct UnitBlock {
+  std::int32_t unit = 0;
+  bool connected = false;
+  std::uint32_t busy = 0;
+  UnitConnection connection;
+  UnitPosition position;
+  UnitStatement statement;
 };
 
 }  // namespace recio

@@ -18,35 +18,35 @@ struct ChainNode {
   rt::VmUnique<ChainNode> next;
 };
 
-// Internal statements do not nest in this system beyond a routine called
-// while an item is transferred; a few levels are plenty.
-
-// for__lub_table: the run-time's process-wide unit table.
-struct LubTable {
+struct UnitTable {
   std::array<BlockPtr, kDirectSlots> slots;
   std::array<rt::VmUnique<ChainNode>, kHashChains> chains;
   std::array<UnitBlock, kInternalDepth> internal;  // reused: no allocation per statement
   int internal_top = 0;
 };
 
-// for__lub_table: the run-time's process-wide unit table. Constant-initialised
-// (no guard on the per-statement path).
-LubTable lub_table;
+// The run-time's process-wide unit table. Constant-initialised (no guard on
+// the per-statement path).
+UnitTable for__lub_table;
 
-LubTable& for__lub_table() {
-  return lub_table;
+bool has_direct_slot(std::int32_t unit) {
+  return unit > kInternalUnit && unit < kFirstChainedUnit;
+}
+
+BlockPtr& direct_slot(std::int32_t unit) {
+  return for__lub_table.slots[static_cast<std::size_t>(unit - kInternalUnit)];
 }
 
 int chain_index(std::int32_t unit) {
-  return static_cast<int>((static_cast<std::int64_t>(unit) + 5) % kHashChains);
+  return static_cast<int>((static_cast<std::int64_t>(unit) - kInternalUnit) % kHashChains);
 }
 
 // The slot holding the unit's block; with `create`, a chain entry is made
-// for a new unit of 100 and above (null when memory is short).
+// for a new chained unit (null when memory is short).
 BlockPtr* find_slot(std::int32_t unit, bool create) {
-  LubTable& t = for__lub_table();
-  if (unit < 100) return &t.slots[static_cast<std::size_t>(unit + 5)];
-  rt::VmUnique<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
+  if (has_direct_slot(unit)) return &direct_slot(unit);
+  rt::VmUnique<ChainNode>* link =
+      &for__lub_table.chains[static_cast<std::size_t>(chain_index(unit))];
   while (*link && (*link)->block->unit < unit) link = &(*link)->next;
   if (*link && (*link)->block->unit == unit) return &(*link)->block;
   if (!create) return nullptr;
@@ -60,12 +60,10 @@ BlockPtr* find_slot(std::int32_t unit, bool create) {
   return &(*link)->block;
 }
 
-}  // namespace
-
-namespace {
-
-// The block of a unit not yet referenced, made zero-filled in its slot.
-[[gnu::noinline]] UnitBlock* create_block(std::int32_t unit) {
+// The block of a unit not yet referenced, made zero-filled in its slot, or
+// the chained unit's block. Off the statement path: only a new unit or a
+// chained one comes here.
+[[gnu::noinline]] UnitBlock* find_or_create_block(std::int32_t unit) {
   BlockPtr* slot = find_slot(unit, true);
   if (slot == nullptr) return nullptr;
   if (!*slot) {
@@ -76,86 +74,92 @@ namespace {
   return slot->get();
 }
 
-// Every case: the hand-over, new blocks, chains, refusals.
-[[gnu::noinline]] msg::Id acquire_general(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
-                                          StatementKind kind) {
-  rt::for__handover_point();  // before the table is looked at
-  *out = nullptr;
-  LubTable& t = for__lub_table();
-  UnitBlock* u = nullptr;
-  if (unit > kInternalUnit && unit < 100) {
-    // A direct slot: no search once the block exists.
-    u = t.slots[static_cast<std::size_t>(unit + 5)].get();
-    if (u == nullptr && (u = create_block(unit)) == nullptr) return msg::kNoMemory;
-    if (u->busy != 0) return msg::kRecursiveIo;
-  } else if (unit == kInternalUnit) {
-    // Unit -5 names internal records only; an external statement on it would
-    // connect a recycled internal block.
-    if (kind != StatementKind::kInternalRead && kind != StatementKind::kInternalWrite)
-      return msg::kInvalidUnit;
-    if (t.internal_top >= kInternalDepth) return msg::kNoMemory;
-    u = &t.internal[static_cast<std::size_t>(t.internal_top)];
-    u->unit = kInternalUnit;
-    ++t.internal_top;
-  } else {
-    if (unit < kInternalUnit) return msg::kInvalidUnit;
-    if ((u = create_block(unit)) == nullptr) return msg::kNoMemory;
-    if (u->busy != 0) return msg::kRecursiveIo;
+bool is_internal_kind(StatementKind kind) {
+  return kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
+}
+
+// The common case, an existing free block in a direct slot or room on the
+// internal stack (only unit -5 takes from it); null for any other.
+[[gnu::always_inline]] inline UnitBlock* free_block(std::int32_t unit, StatementKind kind) {
+  UnitTable& t = for__lub_table;
+  if (has_direct_slot(unit)) [[likely]] {
+    UnitBlock* u = direct_slot(unit).get();
+    return u != nullptr && u->busy == 0 ? u : nullptr;
   }
+  // Unit -5 names internal records only; an external statement on it would
+  // connect a recycled internal block.
+  if (unit != kInternalUnit || !is_internal_kind(kind) || t.internal_top >= kInternalDepth)
+    return nullptr;
+  UnitBlock* u = &t.internal[static_cast<std::size_t>(t.internal_top++)];
+  u->unit = kInternalUnit;
+  return u;
+}
+
+// Every case free_block does not take: a unit referenced for the first
+// time, a chained unit, a held unit, and the refusals.
+msg::Id make_or_refuse(std::int32_t unit, StatementKind kind, UnitBlock** out) {
+  if (unit == kInternalUnit)
+    return is_internal_kind(kind) ? msg::kNoMemory : msg::kInvalidUnit;  // stack full
+  if (unit < kInternalUnit) return msg::kInvalidUnit;
+  UnitBlock* u = find_or_create_block(unit);
+  if (u == nullptr) return msg::kNoMemory;
+  if (u->busy != 0) return msg::kRecursiveIo;
+  *out = u;
+  return 0;
+}
+
+[[gnu::always_inline]] inline msg::Id claim(UnitBlock* u, UnitBlock** out, IoControlBlock* cb,
+                                            StatementKind kind) {
   u->busy = 1;
-  u->kind = kind;
+  u->statement.kind = kind;
   if (cb != nullptr) cb->unit = u;
   *out = u;
   return 0;
 }
 
-bool is_internal_kind(StatementKind kind) {
-  return kind == StatementKind::kInternalRead || kind == StatementKind::kInternalWrite;
+// Off the statement path: the hand-over point first, then any unit.
+[[gnu::noinline]] msg::Id acquire_other(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
+                                        StatementKind kind) {
+  rt::for__handover_point();  // before the table is looked at
+  UnitBlock* u = free_block(unit, kind);
+  if (u == nullptr) {
+    if (msg::Id id = make_or_refuse(unit, kind, &u)) {
+      *out = nullptr;
+      return id;
+    }
+  }
+  return claim(u, out, cb, kind);
 }
 
 }  // namespace
 
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
                          StatementKind kind) {
-  // The common statement without a call: no hand-over asked for, and an
-  // existing free block in a direct slot or room on the internal stack.
-  LubTable& t = for__lub_table();
-  UnitBlock* u = nullptr;
-  if (!rt::for__handover_asked()) {
-    if (unit > kInternalUnit && unit < 100) {
-      u = t.slots[static_cast<std::size_t>(unit + 5)].get();
-      if (u != nullptr && u->busy != 0) u = nullptr;
-    } else if (unit == kInternalUnit && is_internal_kind(kind) && t.internal_top < kInternalDepth) {
-      u = &t.internal[static_cast<std::size_t>(t.internal_top++)];
-      u->unit = kInternalUnit;
-    }
-  }
-  if (u == nullptr) return acquire_general(unit, out, cb, kind);
-  u->busy = 1;
-  u->kind = kind;
-  if (cb != nullptr) cb->unit = u;
-  *out = u;
-  return 0;
+  // No call on the common path: the hand-over is looked at only when asked.
+  UnitBlock* u = rt::for__handover_asked() ? nullptr : free_block(unit, kind);
+  if (u == nullptr) [[unlikely]]
+    return acquire_other(unit, out, cb, kind);
+  return claim(u, out, cb, kind);
 }
 
 int for__internal_depth() {
-  return for__lub_table().internal_top;
+  return for__lub_table.internal_top;
 }
 
 void for__pop_internal_block(UnitBlock* u) {
-  LubTable& t = for__lub_table();
+  UnitTable& t = for__lub_table;
   // Blocks are released in reverse order of acquisition.
   if (t.internal_top > 0 && u == &t.internal[static_cast<std::size_t>(t.internal_top - 1)])
     --t.internal_top;
-  u->internal_target = nullptr;
-  u->internal_length = 0;
+  u->statement.internal.target = nullptr;
+  u->statement.internal.length = 0;
 }
 
 void for__deallocate_lub(std::int32_t unit) {
   if (unit <= kInternalUnit) return;
-  LubTable& t = for__lub_table();
-  if (unit < 100) {
-    t.slots[static_cast<std::size_t>(unit + 5)].reset();
+  UnitTable& t = for__lub_table;
+  if (has_direct_slot(unit)) {
+    direct_slot(unit).reset();
     return;
   }
   rt::VmUnique<ChainNode>* link = &t.chains[static_cast<std::size_t>(chain_index(unit))];
@@ -169,8 +173,8 @@ UnitBlock* for__find_lub(std::int32_t unit) {
   return slot != nullptr ? slot->get() : nullptr;
 }
 
-UnitBlock* for__get_next_lub(LubCursor* cursor) {
-  LubTable& t = for__lub_table();
+UnitBlock* for__get_next_lub(UnitTableCursor* cursor) {
+  UnitTable& t = for__lub_table;
   while (cursor->slot < kDirectSlots) {
     UnitBlock* u = t.slots[static_cast<std::size_t>(cursor->slot++)].get();
     if (u != nullptr) return u;
@@ -190,15 +194,13 @@ UnitBlock* for__get_next_lub(LubCursor* cursor) {
 }
 
 void reset_unit_block(UnitBlock* u) {
-  const std::int32_t unit = u->unit;
-  const std::uint32_t busy = u->busy;
-  const StatementKind kind = u->kind;
-  const std::uint32_t flags = u->stmt_flags;
-  *u = UnitBlock{};
-  u->unit = unit;
-  u->busy = busy;
-  u->kind = kind;
-  u->stmt_flags = flags;
+  // The statement that holds the unit goes on holding it; a platform error
+  // saved for it belonged to the connection.
+  u->connected = false;
+  u->connection = UnitConnection{};
+  u->position = UnitPosition{};
+  u->statement.os_error = 0;
+  u->statement.reason = 0;
 }
 
 }  // namespace recio

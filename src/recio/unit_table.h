@@ -1,7 +1,8 @@
 // The unit table (for__lub_table): one unit block per logical unit number.
-// Units -4..99 live in direct slots (index unit + 5); units from 100 on in 521
-// chains sorted by unit number; unit -5 (internal records) gets a fresh block
-// per statement from a small stack. Blocks are created zero-filled at the
+// Units above kInternalUnit and below kFirstChainedUnit live in direct slots
+// (no search); units from kFirstChainedUnit on in kHashChains chains sorted by
+// unit number; unit -5 (internal records) gets a fresh block per statement
+// from a small stack. Blocks are created zero-filled at the
 // first reference and freed after CLOSE. Acquiring marks a unit busy for the
 // length of one statement.
 #pragma once
@@ -15,7 +16,10 @@
 namespace recio {
 
 inline constexpr std::int32_t kInternalUnit = -5;
-inline constexpr int kDirectSlots = 105;
+// Units -4 to 99: every unit a program names by a small number.
+inline constexpr std::int32_t kFirstChainedUnit = 100;
+// Slot i holds unit kInternalUnit + i; slot 0 (the internal unit) stays empty.
+inline constexpr int kDirectSlots = kFirstChainedUnit - kInternalUnit;
 inline constexpr int kHashChains = 521;
 // Internal statements nest only through a routine called while an item is
 // transferred; a few levels are plenty.
@@ -23,8 +27,10 @@ inline constexpr int kInternalDepth = 8;
 
 struct IoControlBlock;
 
-// Finds or creates the unit's block, marks it busy and links it to the control
-// block. Returns 0, msg::kInvalidUnit (below -5, or -5 for a statement that
+// Finds or creates the unit's block, marks it busy, records the statement
+// kind and links it to the control block (*out stays null on failure).
+// Inline-cheap for an existing free block in a direct slot and for the
+// internal stack. Returns 0, msg::kInvalidUnit (below -5, or -5 for a statement that
 // is not an internal read or write), msg::kRecursiveIo (busy) or
 // msg::kNoMemory.
 msg::Id for__acquire_lun(std::int32_t unit, UnitBlock** out, IoControlBlock* cb,
@@ -36,7 +42,7 @@ void for__pop_internal_block(UnitBlock* u);
 inline void for__release_lun(UnitBlock* u) {
   if (u == nullptr) return;
   u->busy = 0;
-  u->kind = StatementKind::kNone;
+  u->statement.kind = StatementKind::kNone;
   if (u->unit == kInternalUnit) for__pop_internal_block(u);
 }
 // Internal statements in progress (blocks taken from the internal stack).
@@ -49,17 +55,18 @@ UnitBlock* for__find_lub(std::int32_t unit);
 
 // Position of a walk over the table; a block returned by the walk may be
 // freed before the next step.
-struct LubCursor {
+struct UnitTableCursor {
   int slot = 0;
   int chain = 0;
   std::int64_t after_unit = INT64_MIN;
 };
 // Walks the table in unit-table order: direct slots, then chains. Returns the
 // next existing block or null at the end.
-UnitBlock* for__get_next_lub(LubCursor* cursor);
+UnitBlock* for__get_next_lub(UnitTableCursor* cursor);
 
-// Resets a block to unconnected, keeping its unit number (buffers, name and
-// handle are released; the handle is not closed here).
+// Resets a block to unconnected: its connection and position go (buffers and
+// name released; the handle is not closed here); the unit number, the hold
+// and the statement that holds it stay.
 void reset_unit_block(UnitBlock* u);
 
 }  // namespace recio

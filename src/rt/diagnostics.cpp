@@ -113,13 +113,6 @@ void issue(msg::Id id, std::span<const FormatArg> args) {
   end_after_severe(id);
 }
 
-bool is_end_of_file(msg::Id id) {
-  return id == msg::kEndOfFile || id == msg::kEndOfFileEncountered;
-}
-bool is_end_of_record(msg::Id id) {
-  return id == msg::kEndOfRecord || id == msg::kEndOfRecordEncountered;
-}
-
 }  // namespace
 
 void write_os_error_line(int os_error) {
@@ -162,24 +155,6 @@ void for__issue_diagnostic_int(msg::Id id, std::int64_t value) {
 
 void for__issue_diagnostic_args(msg::Id id, std::span<const FormatArg> args) {
   issue(id, args);
-}
-
-bool for__io_outcome(const IoBranches& branches, msg::Id id, int status, int* result) {
-  if (branches.error_check || (branches.conversion_status && id == msg::kOutputConversion)) {
-    *result = is_end_of_file(id)     ? -1
-              : is_end_of_record(id) ? -2
-                                     : static_cast<std::int16_t>(status);
-    return false;
-  }
-  if (branches.end_branch && (is_end_of_file(id) || id == msg::kTooManyRecords)) {
-    *result = -1;
-    return false;
-  }
-  if (branches.eor_branch && is_end_of_record(id)) {
-    *result = -2;
-    return false;
-  }
-  return true;
 }
 
 }  // namespace rt

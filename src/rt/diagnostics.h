@@ -1,6 +1,6 @@
-// Diagnostics for conditions the caller did not ask to handle, and the
-// outcome decision of every failed I/O statement (its completion step,
-// for__io_return, belongs to the record I/O services). A severe (class 3)
+// Diagnostics for conditions the caller did not ask to handle (whether a
+// failed I/O statement's caller handles it is decided by the record I/O
+// services, which end every failed statement). A severe (class 3)
 // diagnostic is followed by the traceback (unless FOR_DISABLE_STACK_TRACE),
 // closes every connected unit and ends the process with the identifier as
 // exit status; classes 0-2 print and return. While the exception handler
@@ -18,19 +18,6 @@
 namespace rt {
 
 struct FormatArg;
-
-// The branches a failed I/O statement offers its caller, from its flag word.
-struct IoBranches {
-  bool error_check;        // error branch or status variable
-  bool end_branch;         // end-of-file branch
-  bool eor_branch;         // end-of-record branch
-  bool conversion_status;  // output conversion errors (63) returned as status
-};
-
-// How a failed I/O statement ends. False when the caller handles the
-// condition: *result is then -1 (end of file), -2 (end of record) or the low
-// 16 bits of `status`. True when a diagnostic is due.
-bool for__io_outcome(const IoBranches& branches, msg::Id id, int status, int* result);
 
 // Diagnostic with the I/O arguments (unit number, file name).
 void for__issue_diagnostic_io(msg::Id id, std::int32_t unit, std::string_view file);

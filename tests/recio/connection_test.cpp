@@ -193,21 +193,21 @@ TEST(Open, DefaultsAreStoredInTheUnitBlock) {
     ASSERT_NE(u, nullptr);
     EXPECT_TRUE(u->connected);
     EXPECT_EQ(u->busy, 0u);
-    EXPECT_EQ(u->file_name, path);
-    EXPECT_EQ(u->access, recio::kAccessSequential);
-    EXPECT_EQ(u->form, c.form_code);
-    EXPECT_EQ(u->record_type, c.record_type);
-    EXPECT_EQ(u->carriage_control, c.carriage_control);
-    EXPECT_EQ(u->recl, c.recl);
-    EXPECT_TRUE(u->recl_defaulted);
-    EXPECT_EQ(u->lis_width, 80);
-    EXPECT_TRUE(u->disk_file);
-    EXPECT_TRUE(u->truncate_pending);
-    EXPECT_FALSE(u->read_only);
-    EXPECT_FALSE(u->standard_handle);
-    EXPECT_EQ(u->device_kind, recio::kDeviceFile);
-    EXPECT_FALSE(u->convert);
-    EXPECT_FALSE(u->blank_null);
+    EXPECT_EQ(u->connection.file_name, path);
+    EXPECT_EQ(u->connection.access, recio::kAccessSequential);
+    EXPECT_EQ(u->connection.form, c.form_code);
+    EXPECT_EQ(u->connection.record_type, c.record_type);
+    EXPECT_EQ(u->connection.carriage_control, c.carriage_control);
+    EXPECT_EQ(u->connection.recl, c.recl);
+    EXPECT_TRUE(u->connection.recl_defaulted);
+    EXPECT_EQ(u->connection.list_width, 80);
+    EXPECT_TRUE(u->connection.disk_file);
+    EXPECT_TRUE(u->position.truncate_pending);
+    EXPECT_FALSE(u->connection.read_only);
+    EXPECT_FALSE(u->connection.standard_handle);
+    EXPECT_EQ(u->connection.device_kind, recio::kDeviceFile);
+    EXPECT_FALSE(u->connection.convert);
+    EXPECT_FALSE(u->connection.blank_null);
     EXPECT_EQ(close_unit(31), 0);
     EXPECT_EQ(recio::for__find_lub(31), nullptr);
   }
@@ -222,7 +222,7 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
     const char* name;
     std::vector<Keyword> codes;  // keywords given as numbers
     std::uint8_t record_type, carriage_control;
-    std::int32_t lis_width;
+    std::int32_t list_width;
   };
   const Case cases[] = {
       {"first-column control by code",
@@ -240,9 +240,9 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(open_with(34, kCheck, path, "formatted", c.codes), 0);
     const UnitBlock* u = recio::for__find_lub(34);
-    EXPECT_EQ(u->record_type, c.record_type);
-    EXPECT_EQ(u->carriage_control, c.carriage_control);
-    EXPECT_EQ(u->lis_width, c.lis_width);
+    EXPECT_EQ(u->connection.record_type, c.record_type);
+    EXPECT_EQ(u->connection.carriage_control, c.carriage_control);
+    EXPECT_EQ(u->connection.list_width, c.list_width);
     EXPECT_EQ(close_unit(34), 0);
   }
 }
@@ -324,9 +324,9 @@ TEST(Open, TheProgramsOwnOpenStatements) {
     EXPECT_EQ(cb.unit, nullptr);
     const UnitBlock* u = recio::for__find_lub(c.unit);
     ASSERT_NE(u, nullptr);
-    EXPECT_EQ(u->file_name, full);  // trailing blanks gone
-    EXPECT_TRUE(u->blank_null);
-    EXPECT_EQ(u->record_type, c.record_type);
+    EXPECT_EQ(u->connection.file_name, full);  // trailing blanks gone
+    EXPECT_TRUE(u->connection.blank_null);
+    EXPECT_EQ(u->connection.record_type, c.record_type);
     EXPECT_EQ(close_unit(c.unit), 0);
   }
   EXPECT_TRUE(testsupport::file_exists(dir.file("out.map")));
@@ -377,17 +377,17 @@ TEST(Open, DeviceNames) {
       continue;
     }
     const UnitBlock* u = recio::for__find_lub(32);
-    EXPECT_EQ(u->device_kind, c.device);
-    EXPECT_EQ(u->standard_handle, c.standard);
+    EXPECT_EQ(u->connection.device_kind, c.device);
+    EXPECT_EQ(u->connection.standard_handle, c.standard);
     // Only a disk file is ever cut to the records written.
-    EXPECT_EQ(u->truncate_pending, c.device == recio::kDeviceFile);
+    EXPECT_EQ(u->position.truncate_pending, c.device == recio::kDeviceFile);
     if (c.standard && testsupport::kOnWindows) {
       // The system's own handle, which no descriptor can stand in for: the
       // records' path to the console is checked end to end.
-      EXPECT_EQ(u->handle, plat::std_handle(plat::StdStream::kOutput));
+      EXPECT_EQ(u->connection.handle, plat::std_handle(plat::StdStream::kOutput));
       EXPECT_EQ(close_unit(32), 0);
     } else if (c.standard) {
-      EXPECT_EQ(u->handle, STDOUT_FILENO);
+      EXPECT_EQ(u->connection.handle, STDOUT_FILENO);
       // Records go to standard output, which CLOSE leaves open.
       const std::string capture = dir.file("stdout.bin");
       const int saved = ::dup(STDOUT_FILENO);
@@ -403,11 +403,11 @@ TEST(Open, DeviceNames) {
       EXPECT_EQ(read_file(capture), record("to the console"));
       std::filesystem::remove(capture);
     } else if (c.device == recio::kDeviceNull) {
-      EXPECT_EQ(u->file_name, std::string(c.name.substr(0, 3)));
+      EXPECT_EQ(u->connection.file_name, std::string(c.name.substr(0, 3)));
       EXPECT_EQ(write_text(32, "discarded"), 0);
       EXPECT_EQ(close_unit(32), 0);
     } else {
-      EXPECT_EQ(u->file_name, dir.file(std::string(c.name)));
+      EXPECT_EQ(u->connection.file_name, dir.file(std::string(c.name)));
       EXPECT_EQ(write_text(32, "a file"), 0);
       EXPECT_EQ(close_unit(32), 0);
       EXPECT_EQ(read_file(dir.file(std::string(c.name))), record("a file"));
@@ -451,7 +451,7 @@ TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
     const std::string named = dir.file("from-env.dat");
     EnvVar fort("FORT37", named.c_str());
     ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
-    EXPECT_EQ(recio::for__find_lub(37)->file_name, named);
+    EXPECT_EQ(recio::for__find_lub(37)->connection.file_name, named);
     EXPECT_EQ(write_text(37, "env"), 0);
     EXPECT_EQ(close_unit(37), 0);
     EXPECT_EQ(read_file(named), record("env"));
@@ -460,13 +460,13 @@ TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
     // A relative FORTn value is taken from the working directory.
     EnvVar fort("FORT37", "  relative.dat  ");
     ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
-    EXPECT_EQ(recio::for__find_lub(37)->file_name, dir.file("relative.dat"));
+    EXPECT_EQ(recio::for__find_lub(37)->connection.file_name, dir.file("relative.dat"));
     EXPECT_EQ(close_unit(37), 0);
   }
   {
     EnvVar fort("FORT37", nullptr);
     ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
-    EXPECT_EQ(recio::for__find_lub(37)->file_name, dir.file("fort.37"));
+    EXPECT_EQ(recio::for__find_lub(37)->connection.file_name, dir.file("fort.37"));
     EXPECT_EQ(write_text(37, "default"), 0);
     EXPECT_EQ(close_unit(37), 0);
     EXPECT_EQ(read_file(dir.file("fort.37")), record("default"));
@@ -475,7 +475,7 @@ TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
     // Implicit connection by the first write uses the same default name.
     EnvVar fort("FORT38", nullptr);
     EXPECT_EQ(write_text(38, "implicit"), 0);
-    EXPECT_EQ(recio::for__find_lub(38)->file_name, dir.file("fort.38"));
+    EXPECT_EQ(recio::for__find_lub(38)->connection.file_name, dir.file("fort.38"));
     EXPECT_EQ(close_unit(38), 0);
     EXPECT_EQ(read_file(dir.file("fort.38")), record("implicit"));
   }
@@ -565,7 +565,7 @@ TEST(OpenDeathTest, ReadOnlyFileOpensReadOnlyAndRefusesWrites) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(99);
         const int opened = open_file(34, path);
         const UnitBlock* u = recio::for__find_lub(34);
-        if (opened != 0 || u == nullptr || !u->read_only) std::_Exit(100 + opened);
+        if (opened != 0 || u == nullptr || !u->connection.read_only) std::_Exit(100 + opened);
         std::_Exit(write_text(34, "refused"));
       },
       testing::ExitedWithCode(47), "");
@@ -577,7 +577,7 @@ TEST(Open, ReopenOfTheSameFileKeepsTheConnection) {
   std::filesystem::create_directory(dir.file("sub"));
   const std::string path = dir.file("same.map");
   ASSERT_EQ(open_file(35, path), 0);
-  const plat::Handle handle = recio::for__find_lub(35)->handle;
+  const plat::Handle handle = recio::for__find_lub(35)->connection.handle;
   ASSERT_EQ(write_text(35, "first"), 0);
   WorkingDir cwd(dir.path());
   for (std::string_view spelling : {std::string_view("sub/../same.map"),
@@ -586,8 +586,8 @@ TEST(Open, ReopenOfTheSameFileKeepsTheConnection) {
     EXPECT_EQ(open_file(35, spelling), 0);
     const UnitBlock* u = recio::for__find_lub(35);
     ASSERT_TRUE(u->connected);
-    EXPECT_EQ(u->handle, handle);
-    EXPECT_EQ(u->file_name, path);
+    EXPECT_EQ(u->connection.handle, handle);
+    EXPECT_EQ(u->connection.file_name, path);
   }
   // A reconnection would have started writing at the start of the file again.
   ASSERT_EQ(write_text(35, "second"), 0);
@@ -601,7 +601,7 @@ TEST(Open, ReopenOfAnotherFileClosesTheFirst) {
   ASSERT_EQ(open_file(36, a), 0);
   ASSERT_EQ(write_text(36, "into a"), 0);
   ASSERT_EQ(open_file(36, b), 0);
-  EXPECT_EQ(recio::for__find_lub(36)->file_name, b);
+  EXPECT_EQ(recio::for__find_lub(36)->connection.file_name, b);
   ASSERT_EQ(write_text(36, "into b"), 0);
   EXPECT_EQ(close_unit(36), 0);
   EXPECT_EQ(read_file(a), record("into a"));
@@ -665,7 +665,7 @@ TEST(Close, ScratchFileIsGoneAfterClose) {
                        {recio::kKeyStatus, "Scratch"},
                        {recio::kKeyForm, "unformatted"}}),
             0);
-  const std::string name(recio::for__find_lub(43)->file_name.view());
+  const std::string name(recio::for__find_lub(43)->connection.file_name.view());
   EXPECT_TRUE(name.starts_with(dir.path() + "/FOR")) << name;
   EXPECT_TRUE(testsupport::file_exists(name));
   EXPECT_FALSE(testsupport::file_exists(dir.file("ignored")));
@@ -714,10 +714,10 @@ TEST(Open, ConsoleDevicesTakeTheStandardHandles) {
     ASSERT_EQ(open_file(32, c.name, "unknown", "formatted"), 0);
     ASSERT_EQ(open_file(32, c.again, "unknown", "formatted"), 0);
     const UnitBlock* u = recio::for__find_lub(32);
-    EXPECT_EQ(u->device_kind, c.device);
-    EXPECT_EQ(u->handle, c.handle);
-    EXPECT_TRUE(u->standard_handle);
-    EXPECT_EQ(u->file_name, c.name);
+    EXPECT_EQ(u->connection.device_kind, c.device);
+    EXPECT_EQ(u->connection.handle, c.handle);
+    EXPECT_TRUE(u->connection.standard_handle);
+    EXPECT_EQ(u->connection.file_name, c.name);
     EXPECT_EQ(close_unit(32), 0);
     const int copy = ::dup(c.descriptor);  // fails on a closed stream
     EXPECT_GE(copy, 0);
@@ -725,9 +725,9 @@ TEST(Open, ConsoleDevicesTakeTheStandardHandles) {
   }
   ASSERT_EQ(open_file(32, "CONOUT$", "unknown", "formatted"), 0);
   ASSERT_EQ(open_file(33, "CONOUT$", "unknown", "formatted"), 0);
-  const recio::LfEntry* shared = recio::for__find_lub(32)->lf_entry;
+  const recio::LfEntry* shared = recio::for__find_lub(32)->connection.lf_entry;
   ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(recio::for__find_lub(33)->lf_entry, shared);
+  EXPECT_EQ(recio::for__find_lub(33)->connection.lf_entry, shared);
   EXPECT_EQ(shared->references, 2);
   EXPECT_EQ(close_unit(33), 0);
   EXPECT_EQ(shared->references, 1);
@@ -831,9 +831,9 @@ TEST(Open, ForeignConversionChosenAtOpen) {
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->connected, c.expected == 0);
     if (c.expected == 0) {
-      EXPECT_EQ(u->convert, c.converts);
-      EXPECT_EQ(u->big_endian, c.big_endian);
-      EXPECT_EQ(u->foreign_code, c.code);
+      EXPECT_EQ(u->connection.convert, c.converts);
+      EXPECT_EQ(u->connection.big_endian, c.big_endian);
+      EXPECT_EQ(u->connection.foreign_code, c.code);
     }
     EXPECT_EQ(close_unit(38), 0);
   }
@@ -931,7 +931,7 @@ TEST(Open, WhichConnectionsReplaceTheirFile) {
     ASSERT_EQ(open_unit(45, kCheck, c.keywords), 0);
     // An existing file is replaced once the unit writes it from its start.
     const UnitBlock* u = recio::for__find_lub(45);
-    EXPECT_EQ(u->replacing || u->replace_deferred, c.replacing);
+    EXPECT_EQ(u->connection.replacing || u->connection.replace_deferred, c.replacing);
     EXPECT_EQ(close_unit(45), 0);
     // Nothing written: the old file stays, in place or not, unless
     // STATUS='REPLACE' emptied it, as it does in place.
@@ -974,7 +974,7 @@ TEST(Open, ExistingFileReplacedOnlyWhenWrittenFromTheStart) {
       EXPECT_EQ(std::string_view(text, 3), "old");
     }
     ASSERT_EQ(write_text(46, "new"), 0);
-    EXPECT_EQ(recio::for__find_lub(46)->replacing, !c.read_first);
+    EXPECT_EQ(recio::for__find_lub(46)->connection.replacing, !c.read_first);
     EXPECT_EQ(read_file(path), c.during);
     EXPECT_EQ(close_unit(46), 0);
     EXPECT_EQ(read_file(path), c.after);

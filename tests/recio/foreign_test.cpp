@@ -317,14 +317,14 @@ struct Marks {
 };
 
 void set_marks(UnitBlock* u, Marks m) {
-  u->convert = m.convert;
-  u->big_endian = m.big_endian;
-  u->foreign_code = m.code;
+  u->connection.convert = m.convert;
+  u->connection.big_endian = m.big_endian;
+  u->connection.foreign_code = m.code;
 }
 
 std::string marks_of(const UnitBlock& u) {
-  return std::to_string(u.convert) + "/" + std::to_string(u.big_endian) + "/" +
-         std::to_string(u.foreign_code);
+  return std::to_string(u.connection.convert) + "/" + std::to_string(u.connection.big_endian) +
+         "/" + std::to_string(u.connection.foreign_code);
 }
 
 struct SelectionCase {

@@ -43,7 +43,7 @@ TEST(IoReturn, DispositionsOfTheUnit) {
     ASSERT_EQ(open_unit(path), 0);
     UnitBlock* u = nullptr;
     ASSERT_EQ(for__acquire_lun(kUnit, &u, nullptr, StatementKind::kWriteList), 0);
-    u->stmt_flags = kFlagsErrBranch;
+    u->statement.flags = kFlagsErrBranch;
     EXPECT_EQ(for__io_return(c.disposition, msg::kReadError, 39, u), 39);
     EXPECT_EQ(u->busy != 0, c.held);
     EXPECT_EQ(u->connected, c.connected);
@@ -59,7 +59,7 @@ TEST(IoReturnDeathTest, UnknownDispositionIsAnInternalError) {
       {
         UnitBlock* u = nullptr;
         for__acquire_lun(kUnit, &u, nullptr, StatementKind::kWriteList);
-        u->stmt_flags = kFlagsErrBranch;
+        u->statement.flags = kFlagsErrBranch;
         for__io_return(7, msg::kReadError, 39, u);
       },
       testing::ExitedWithCode(8),

@@ -304,19 +304,20 @@ TEST(RecordReader, OnlyWhatTheStatementUsesIsKept) {
     UnitBlock* u = for__find_lub(37);
     for (const auto& [result, text] : c.records) {
       EXPECT_EQ(for__get_su(u, kMaxRecordLength, kKeep), result);
-      const std::size_t kept = u->rec_end - u->rec_start;
-      EXPECT_EQ(kept + u->rec_beyond, text.size());
+      const std::size_t kept = u->position.rec_end - u->position.rec_start;
+      EXPECT_EQ(kept + u->position.rec_beyond, text.size());
       EXPECT_GE(kept, std::min(kKeep, text.size()));
-      EXPECT_EQ(std::string(u->buffer.data() + u->rec_start, std::min(kept, kKeep)),
-                text.substr(0, std::min(kept, kKeep)));
+      EXPECT_EQ(
+          std::string(u->position.buffer.data() + u->position.rec_start, std::min(kept, kKeep)),
+          text.substr(0, std::min(kept, kKeep)));
     }
-    EXPECT_LE(u->buffer.size(), kBound);
+    EXPECT_LE(u->position.buffer.size(), kBound);
   }
   // An endless line ends at the record bound, in a buffer of a read block.
   ASSERT_EQ(open_input(37, "/dev/zero"), 0);
   UnitCloser closer{37};
   EXPECT_EQ(for__get_su(for__find_lub(37), 1u << 24, kKeep), msg::kRecordTooLong);
-  EXPECT_LE(for__find_lub(37)->buffer.size(), kBound);
+  EXPECT_LE(for__find_lub(37)->position.buffer.size(), kBound);
 }
 
 // The count of characters a text item left over includes those not kept.
@@ -363,14 +364,14 @@ TEST(RecordReader, RecordLongerThanTheLimitIs22) {
     UnitBlock* u = for__find_lub(36);
     for (const auto& [result, length] : c.reads) {
       EXPECT_EQ(for__get_su(u, kLimit), result);
-      EXPECT_EQ(u->rec_end - u->rec_start, length);
+      EXPECT_EQ(u->position.rec_end - u->position.rec_start, length);
     }
-    EXPECT_LE(u->buffer.size(), kLimit + 2);
+    EXPECT_LE(u->position.buffer.size(), kLimit + 2);
   }
   ASSERT_EQ(open_input(36, "/dev/zero"), 0);
   UnitCloser closer{36};
   EXPECT_EQ(for__get_su(for__find_lub(36), kLimit), msg::kRecordTooLong);
-  EXPECT_LE(for__find_lub(36)->buffer.size(), kLimit + 2);
+  EXPECT_LE(for__find_lub(36)->position.buffer.size(), kLimit + 2);
 }
 
 // Points file descriptor 0 at `fd` (taking it over) for the life of the

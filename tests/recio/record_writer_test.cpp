@@ -206,8 +206,8 @@ TEST(RecordWriter, RecordBytes) {
     EXPECT_EQ(c.write(), 0);
     const UnitBlock* u = recio::for__find_lub(kUnit);
     EXPECT_EQ(u->busy, 0u);
-    EXPECT_EQ(u->record_count, 1);
-    EXPECT_EQ(u->recl > 2048, c.grows) << u->recl;
+    EXPECT_EQ(u->position.record_count, 1);
+    EXPECT_EQ(u->position.record_area > 2048, c.grows) << u->position.record_area;
     EXPECT_EQ(close_unit(kUnit), 0);
     EXPECT_TRUE(same_bytes(read_file(path), c.expected));
   }
@@ -278,8 +278,9 @@ TEST(RecordWriter, DirectWriteWhenMemoryRunsOut) {
       ASSERT_EQ(c.write(), 0);
       ASSERT_EQ(write_text(kUnit, "tail"), 0);
       const UnitBlock* u = recio::for__find_lub(kUnit);
-      EXPECT_LE(u->buffer.size(), 16384u) << "the record buffer grew: no direct write happened";
-      EXPECT_EQ(u->record_count, 3);
+      EXPECT_LE(u->position.buffer.size(), 16384u)
+          << "the record buffer grew: no direct write happened";
+      EXPECT_EQ(u->position.record_count, 3);
     }
     ASSERT_EQ(close_unit(kUnit), 0);
     EXPECT_TRUE(same_bytes(read_file(path), record("head") + record(c.data) + record("tail")));
@@ -327,7 +328,7 @@ TEST(RecordWriter, DirectWriteKeepsTheFramingOfTheRecordType) {
         VmLimit limit(16384);
         ASSERT_EQ(write(), 0);
         ASSERT_EQ(write_text(kUnit, "tail"), 0);
-        EXPECT_LE(recio::for__find_lub(kUnit)->buffer.size(), 16384u);
+        EXPECT_LE(recio::for__find_lub(kUnit)->position.buffer.size(), 16384u);
       }
       ASSERT_EQ(close_unit(kUnit), 0);
       EXPECT_TRUE(same_bytes(read_file(path), data + c.suffix + "tail" + c.suffix));
@@ -369,11 +370,11 @@ TEST(RecordWriter, DirectWriteToAPipeWhenTheLastItemEndsTheRecord) {
   });
   const std::string data = pattern(3000000);
   ASSERT_EQ(open_unit(kUnit, fifo), 0);
-  EXPECT_FALSE(recio::for__find_lub(kUnit)->disk_file);
+  EXPECT_FALSE(recio::for__find_lub(kUnit)->connection.disk_file);
   {
     VmLimit limit(16384);
     EXPECT_EQ(write_text(kUnit, data), 0);
-    EXPECT_LE(recio::for__find_lub(kUnit)->buffer.size(), 16384u);
+    EXPECT_LE(recio::for__find_lub(kUnit)->position.buffer.size(), 16384u);
   }
   EXPECT_EQ(close_unit(kUnit), 0);
   reader.join();
@@ -506,9 +507,9 @@ TEST(RecordWriter, RefusedWritesReturnTheirStatus) {
 TEST(RecordWriter, FailedPlatformWriteReturns38) {
   ASSERT_EQ(open_unit(kUnit, "/dev/full"), 0);
   const UnitBlock* u = recio::for__find_lub(kUnit);
-  EXPECT_FALSE(u->disk_file);
+  EXPECT_FALSE(u->connection.disk_file);
   EXPECT_EQ(write_text(kUnit, "no room"), 38);
-  EXPECT_EQ(u->os_error, 0) << "a handled error leaves no operating-system error behind";
+  EXPECT_EQ(u->statement.os_error, 0) << "a handled error leaves no operating-system error behind";
   EXPECT_TRUE(u->connected);
   EXPECT_EQ(u->busy, 0u);
   ASSERT_EQ(close_unit(kUnit), 0);

@@ -22,9 +22,9 @@ using recio::for__get_next_lub;
 using recio::for__release_lun;
 using recio::IoArg;
 using recio::IoControlBlock;
-using recio::LubCursor;
 using recio::StatementKind;
 using recio::UnitBlock;
+using recio::UnitTableCursor;
 
 using namespace testsupport::statements;
 
@@ -40,7 +40,7 @@ UnitBlock* touch(std::int32_t unit) {
 // leave blocks of their own in the process-wide table.
 std::vector<std::int32_t> walk(const std::vector<std::int32_t>& mine, bool free_each) {
   std::vector<std::int32_t> seen;
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* u = for__get_next_lub(&cursor)) {
     const std::int32_t unit = u->unit;
     if (std::find(mine.begin(), mine.end(), unit) == mine.end()) continue;
@@ -118,7 +118,7 @@ TEST(UnitTable, WalkSurvivesFreeingALaterChainMember) {
   const std::vector<std::int32_t> mine = {100, 621, 1142};
   for (std::int32_t unit : mine) touch(unit);
   std::vector<std::int32_t> seen;
-  LubCursor cursor;
+  UnitTableCursor cursor;
   while (UnitBlock* u = for__get_next_lub(&cursor)) {
     if (std::find(mine.begin(), mine.end(), u->unit) == mine.end()) continue;
     seen.push_back(u->unit);
@@ -139,14 +139,14 @@ TEST(UnitTable, HeldUnitRefusesASecondHold) {
     ASSERT_EQ(for__acquire_lun(unit, &u, &cb, StatementKind::kWriteUnformatted), 0u);
     EXPECT_EQ(cb.unit, u);
     EXPECT_EQ(u->busy, 1u);
-    EXPECT_EQ(u->kind, StatementKind::kWriteUnformatted);
+    EXPECT_EQ(u->statement.kind, StatementKind::kWriteUnformatted);
 
     IoControlBlock cb2{};
     UnitBlock* again = nullptr;
     EXPECT_EQ(for__acquire_lun(unit, &again, &cb2, StatementKind::kOpen), msg::kRecursiveIo);
     EXPECT_EQ(again, nullptr);
     EXPECT_EQ(cb2.unit, nullptr);
-    EXPECT_EQ(u->kind, StatementKind::kWriteUnformatted);  // the holder is untouched
+    EXPECT_EQ(u->statement.kind, StatementKind::kWriteUnformatted);  // the holder is untouched
 
     for__release_lun(u);
     ASSERT_EQ(for__acquire_lun(unit, &again, &cb2, StatementKind::kOpen), 0u);

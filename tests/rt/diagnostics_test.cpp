@@ -111,10 +111,10 @@ TEST(IoReturn, OutcomeByStatementBranchesAndCondition) {
     SCOPED_TRACE(testing::Message() << std::hex << c.flags << " " << c.id);
     recio::UnitBlock u;
     u.unit = 7;
-    u.stmt_flags = c.flags;
-    u.os_error = ENOSPC;
+    u.statement.flags = c.flags;
+    u.statement.os_error = ENOSPC;
     EXPECT_EQ(recio::for__io_return(recio::kUnitLeave, c.id, c.status, &u), c.result);
-    EXPECT_EQ(u.os_error, 0);
+    EXPECT_EQ(u.statement.os_error, 0);
   }
 }
 
@@ -148,8 +148,8 @@ TEST(IoReturn, LesserConditionsPrintAndReturnTheirNumber) {
     SCOPED_TRACE(c.line);
     recio::UnitBlock u;
     u.unit = 7;
-    u.stmt_flags = c.flags;
-    u.file_name = c.file_name;
+    u.statement.flags = c.flags;
+    u.connection.file_name = c.file_name;
     int result = 0;
     {
       StderrCapture redirect(capture);
