@@ -15,8 +15,11 @@ struct Plan {
 };
 
 std::array<Plan, kOperationKinds> plans;
+std::atomic<bool> armed{false};
 
 }  // namespace
+
+const std::atomic<bool>& faults::armed_view = armed;
 
 bool faults::count_and_check(Operation op, int* error) {
   Plan& p = plans[static_cast<std::size_t>(op)];
@@ -34,7 +37,7 @@ void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int e
   p.error = error;
   p.calls.store(0, std::memory_order_relaxed);
   p.set = true;
-  faults::armed.store(true, std::memory_order_relaxed);
+  armed.store(true, std::memory_order_relaxed);
 }
 
 std::uint64_t operation_calls(Operation op) {

@@ -8,13 +8,15 @@
 
 namespace plat::faults {
 
-inline std::atomic<bool> armed{false};
+// Set once a failure is planned (inject_failure); read-only here, written by
+// fault_injection.cpp alone. A view keeps the check one inline load.
+extern const std::atomic<bool>& armed_view;
 
 // Counts the call; true (with *error set) when it is to fail.
 bool count_and_check(Operation op, int* error);
 
 inline bool injected(Operation op, int* error) {
-  if (armed.load(std::memory_order_relaxed)) [[unlikely]]
+  if (armed_view.load(std::memory_order_relaxed)) [[unlikely]]
     return count_and_check(op, error);
   return false;
 }

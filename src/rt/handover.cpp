@@ -3,9 +3,14 @@
 
 namespace rt {
 namespace handover {
-
+namespace {
+// The state word (kRunning ... kBlocked), written only here.
 std::atomic<std::uint32_t> state{kRunning};
+// Set once the event thread has taken the units from a BlockingCall.
 std::atomic<bool> taken_blocked{false};
+}  // namespace
+
+const std::atomic<std::uint32_t>& state_view = state;
 
 void park() {
   state.store(kParked, std::memory_order_release);

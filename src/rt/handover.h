@@ -35,20 +35,21 @@
 namespace rt {
 
 namespace handover {
+// Values of the hand-over's state word.
 inline constexpr std::uint32_t kRunning = 0;
 inline constexpr std::uint32_t kRequested = 1;
 inline constexpr std::uint32_t kParked = 2;
 inline constexpr std::uint32_t kBlocked = 3;  // the main thread is in a BlockingCall
-// Process-wide state of the hand-over.
-extern std::atomic<std::uint32_t> state;
-// Set once the event thread has taken the units from a BlockingCall.
-extern std::atomic<bool> taken_blocked;
+// The process-wide state word, read-only here: handover.cpp alone writes it.
+// A view rather than an accessor call keeps the check at every statement
+// start a single inline load.
+extern const std::atomic<std::uint32_t>& state_view;
 [[noreturn]] void park();
 }  // namespace handover
 
 // True once the event thread has asked for the units.
 inline bool for__handover_asked() {
-  return handover::state.load(std::memory_order_relaxed) != handover::kRunning;
+  return handover::state_view.load(std::memory_order_relaxed) != handover::kRunning;
 }
 
 // Main thread, at the start of every statement: parks the thread for good

@@ -45,7 +45,8 @@ TEST(HandoverDeathTest, BlockedCallIsTakenWithoutWaitingForIt) {
         std::thread events([fds] {
           // Until the main thread is inside the call; then nothing ever
           // writes the pipe before the units are taken.
-          while (rt::handover::state.load() != rt::handover::kBlocked) std::this_thread::yield();
+          while (rt::handover::state_view.load() != rt::handover::kBlocked)
+            std::this_thread::yield();
           rt::for__take_units();
           if (!rt::for__units_taken() || !rt::for__taken_in_blocking_call()) std::exit(21);
           // A call on this thread now passes straight through.
