@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "rt/append_text.h"
 #include "rt/demangle.h"
-#include "rt/env.h"
+#include "rt/diagnostics.h"
 #include "rt/exceptions.h"
 
 namespace rt {
@@ -78,8 +78,8 @@ std::size_t append_verbose_frame(char* text, std::size_t length, std::size_t cap
 }
 
 std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
-  const bool verbose = for_check_env_name("FOR_ENABLE_VERBOSE_STACK_TRACE");
-  const bool full_source = for_check_env_name("FOR_FULL_SRC_FILE_SPEC");
+  const bool verbose = for__diagnostic_switches().verbose_stack_trace;
+  const bool full_source = for__diagnostic_switches().full_source_paths;
   const void* context = for__exception_context();
   if (verbose) {
     length =
