@@ -24,6 +24,7 @@
 #include "recio/io_api.h"
 #include "rt/args.h"
 #include "rt/catalog.h"
+#include "rt/temporary_files.h"
 
 namespace app {
 namespace {
@@ -174,6 +175,15 @@ class TextOut {
       temp_.clear();
       return false;
     }
+    // Known to the run-time, which removes it when a console event or a
+    // severe condition ends the process before the text is whole.
+    temp_slot_ = rt::for__register_temporary(temp_.c_str(), file_);
+    if (temp_slot_ < 0) {
+      say("cannot create " + output + " (as " + temp_ + "): more temporary files than the " +
+          std::to_string(rt::kTemporaryFileSlots) + " the run-time can remove on an interruption");
+      abandon();
+      return false;
+    }
     return true;
   }
 
@@ -210,6 +220,7 @@ class TextOut {
       if (std::fflush(stdout) != 0) fail_write();
       return !failed_;
     }
+    forget_temporary();
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (closed != 0) {
@@ -230,6 +241,7 @@ class TextOut {
 
   // A failed dump leaves no partial output file behind.
   void abandon() {
+    forget_temporary();
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
     if (file_ != stdout) file_ = nullptr;
     if (!temp_.empty()) {
@@ -240,6 +252,12 @@ class TextOut {
   }
 
  private:
+  // Taken back from the run-time before the file is closed or renamed.
+  void forget_temporary() {
+    rt::for__forget_temporary(temp_slot_);
+    temp_slot_ = -1;
+  }
+
   void fail_write() {
     if (!failed_)
       say("cannot write " + (file_ == stdout ? std::string("the standard output") : final_) + ": " +
@@ -263,6 +281,7 @@ class TextOut {
   std::size_t used_ = 0;
   std::FILE* file_ = nullptr;
   std::string final_, temp_;
+  int temp_slot_ = -1;  // the run-time's slot of temp_, -1 for none
   bool written_ = false, failed_ = false;
 };
 

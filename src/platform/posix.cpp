@@ -460,6 +460,11 @@ bool delete_file(const char* name, int* error) {
   return true;
 }
 
+Handle stream_handle(std::FILE* stream) {
+  const int fd = stream != nullptr ? ::fileno(stream) : -1;
+  return fd >= 0 ? static_cast<Handle>(fd) : kInvalidHandle;
+}
+
 const char* get_env(const char* name) {
   return std::getenv(name);
 }

@@ -487,6 +487,12 @@ bool delete_file(const char* name, int* error) {
   return true;
 }
 
+Handle stream_handle(std::FILE* stream) {
+  const int fd = stream != nullptr ? ::_fileno(stream) : -1;
+  const intptr_t h = fd >= 0 ? ::_get_osfhandle(fd) : -1;
+  return h == -1 || h == -2 ? kInvalidHandle : static_cast<Handle>(h);
+}
+
 const char* get_env(const char* name) {
   return std::getenv(name);
 }

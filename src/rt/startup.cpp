@@ -12,6 +12,7 @@
 #include "rt/env.h"
 #include "rt/exceptions.h"
 #include "rt/handover.h"
+#include "rt/temporary_files.h"
 
 namespace rt {
 
@@ -144,6 +145,9 @@ void for__fpe_exit_handler() {
 int for__exit_handler() {
   for__fpe_exit_handler();
   for__l_exit_termination = 1;
+  // The program's temporaries first: a close failure below may end the
+  // process from here.
+  for__remove_temporaries();
   if (for__l_exit_hand_decl == 0) return 0;
   // Cleared first: a severe close failure below ends the process from here,
   // and must not walk the table again.
