@@ -5,8 +5,13 @@
 // console events and the end of input. This reaches the Windows program too,
 // where Wine makes the terminal its console.
 #include <pty.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "e2e/fixture.h"
 
@@ -17,10 +22,11 @@ using testsupport::read_file;
 using testsupport::write_file;
 
 // Text to type once the screen shows `after` (from the previous step on; an
-// empty text follows the previous step at once).
+// empty text follows the previous step at once) and `when`, if given, holds.
 struct Keys {
   std::string after;
   std::string typed;
+  std::function<bool()> when = nullptr;
 };
 
 struct TerminalResult {
@@ -33,8 +39,9 @@ struct TerminalResult {
 
 // `locale`: the terminal's character set, which Wine's console follows.
 TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::string& cwd,
-                               const std::vector<Keys>& keys, const char* locale = "C") {
-  std::vector<std::string> argv_strings{MAPCONV_BINARY};
+                               const std::vector<Keys>& keys, const char* locale = "C",
+                               const char* program = MAPCONV_BINARY) {
+  std::vector<std::string> argv_strings{program};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
 #ifdef MAPCONV_LAUNCHER
   argv_strings.insert(argv_strings.begin(), MAPCONV_LAUNCHER);
@@ -65,11 +72,11 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
   const auto type_what_is_due = [&] {
     while (step < keys.size()) {
       const std::size_t at = result.screen.find(keys[step].after, seen);
-      if (at == std::string::npos) return;
+      if (at == std::string::npos || (keys[step].when && !keys[step].when())) return;
       seen = at + keys[step].after.size();
       // A moment for the program to reach its read after the text that
-      // announced it.
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      // announced it; a condition says itself when the moment has come.
+      if (!keys[step].when) std::this_thread::sleep_for(std::chrono::milliseconds(300));
       const std::string& typed = keys[step].typed;
       if (::write(terminal.get(), typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
         detail::fail("write to the terminal");
@@ -92,10 +99,16 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
       ::kill(pid, SIGKILL);
       break;
     }
-    if (::poll(fds, n, static_cast<int>(left.count())) < 0) {
+    // A step that waits for more than the screen is looked at often.
+    const bool watching = step < keys.size() && keys[step].when;
+    const int wait_ms =
+        static_cast<int>(watching ? std::min<long long>(left.count(), 2) : left.count());
+    const int ready = ::poll(fds, n, wait_ms);
+    if (ready < 0) {
       if (errno == EINTR) continue;
       detail::fail("poll");
     }
+    if (ready == 0) type_what_is_due();
     for (nfds_t i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;
       const bool screen = fds[i].fd == terminal.get();
@@ -170,6 +183,105 @@ TEST_F(TerminalE2e, EventTypedDuringAConversion) {
     EXPECT_EQ(r.err, event_line(e.name));
     EXPECT_EQ(r.screen.find("conversion done"), std::string::npos) << r.screen;
     EXPECT_EQ(read_file(dir.file("out.unf")), "earlier contents");
+  }
+}
+
+// mapdump's text goes to FILE under a temporary name, renamed when whole. An
+// event typed while the text is being written ends the run with the event's
+// line and status, leaves the earlier FILE as it was and no temporary behind.
+// The map is large, so the key comes while the text grows; a run that still
+// finished first must have written the whole text.
+TEST_F(TerminalE2e, EventTypedWhileMapdumpWritesAFile) {
+  MapValues map;
+  map.counts = {100, 100, 100};
+  map.field.assign(3u * 100 * 100 * 100, 0.0f);
+  for (std::size_t n = 0; n < map.field.size(); ++n)
+    map.field[n] = static_cast<float>(n % 977) * 0.125f - 50.0f;
+  write_file(dir.file("big.unf"), unformatted_map(map));
+  const std::string earlier = "an earlier dump\n";
+  const std::string temporary = dir.file("out.txt.mapdump-0");
+  // Once the text has grown past its first writes.
+  const auto text_growing = [&] {
+    std::error_code ec;
+    return std::filesystem::file_size(temporary, ec) >= (1u << 20) && !ec;
+  };
+  const auto temporaries_left = [&] {
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("out.txt.mapdump-")) left.push_back(name);
+    }
+    return left;
+  };
+  for (const TypedEvent& e : kTypedEvents) {
+    if (kUnderWine && !e.under_wine) continue;
+    int interrupted = 0;
+    // A fast machine may finish the text before the key arrives: a few tries.
+    for (int attempt = 0; attempt < 3 && interrupted == 0; ++attempt) {
+      SCOPED_TRACE(std::string(e.name) + ", attempt " + std::to_string(attempt + 1));
+      write_file(dir.file("out.txt"), earlier);
+      const TerminalResult r = run_in_terminal({"-o", "out.txt", "big.unf"}, dir.path(),
+                                               {{"", e.key, text_growing}}, "C", MAPDUMP_BINARY);
+      EXPECT_FALSE(r.timed_out);
+      EXPECT_TRUE(temporaries_left().empty()) << testing::PrintToString(temporaries_left());
+      if (r.err.empty()) {
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_GT(read_file(dir.file("out.txt")).size(), 3u * 100 * 100 * 100 * 10);
+        continue;
+      }
+      ++interrupted;
+      EXPECT_EQ(r.err, event_line(e.name));
+      EXPECT_EQ(r.exit_status, e.status);
+      EXPECT_EQ(read_file(dir.file("out.txt")), earlier);
+    }
+    EXPECT_EQ(interrupted, 1) << e.name << " never came while the text was written";
+  }
+}
+
+// The map comes through a FIFO whose writer stops after a few planes, so the
+// key comes while mapdump waits for input, its text partly written.
+TEST_F(TerminalE2e, EventTypedWhileMapdumpWaitsForItsMap) {
+  SKIP_UNDER_WINE("a FIFO is a POSIX file");
+  MapValues map;
+  map.counts = {100, 100, 40};
+  map.field.assign(3u * 100 * 100 * 40, 1.5f);
+  const std::string bytes = unformatted_map(map);
+  const std::string fifo = dir.file("map.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string temporary = dir.file("out.txt.mapdump-0");
+  for (const TypedEvent& e : kTypedEvents) {
+    SCOPED_TRACE(e.name);
+    write_file(dir.file("out.txt"), "an earlier dump\n");
+    // Half the map, then the writer holds the FIFO open and sends no more.
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+      const int fd = ::open(fifo.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      const std::size_t half = bytes.size() / 2;
+      for (std::size_t at = 0; at < half;) {
+        const ssize_t n = ::write(fd, bytes.data() + at, half - at);
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+      }
+      while (!done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ::close(fd);
+    });
+    // Some text out, and the reader at rest in its wait.
+    const auto waiting = [&] {
+      std::error_code ec;
+      if (std::filesystem::file_size(temporary, ec) == 0 || ec) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return true;
+    };
+    const TerminalResult r = run_in_terminal({"-o", "out.txt", "map.fifo"}, dir.path(),
+                                             {{"", e.key, waiting}}, "C", MAPDUMP_BINARY);
+    done.store(true);
+    writer.join();
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, e.status);
+    EXPECT_EQ(r.err, event_line(e.name));
+    EXPECT_EQ(read_file(dir.file("out.txt")), "an earlier dump\n");
+    EXPECT_FALSE(testsupport::file_exists(temporary));
   }
 }
 
