@@ -19,6 +19,8 @@
 namespace rt {
 namespace {
 
+// The status of the abort the dump flags ask for.
+constexpr int kDumpAbortStatus = 3;
 // The program's context lines when memory is short and the diagnostic has
 // only a line-sized buffer: they follow in one of their own.
 constexpr std::size_t kSeparateContextSize = 1024;
@@ -96,7 +98,7 @@ void write_diagnostic_buffer(const char* text, std::size_t length) {
   if (on.dump_abort) {
     static constexpr char kAbort[] = "\r\nabnormal program termination\r\n";
     plat::write_stderr(kAbort, sizeof kAbort - 1);
-    plat::abort_process(3);
+    plat::abort_process(kDumpAbortStatus);
   }
   for__end_process(id);
 }

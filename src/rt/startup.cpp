@@ -36,12 +36,16 @@ std::atomic<bool> run_failed{false};
 ArgumentBlock own_arguments;
 
 // A start-up that cannot go on: the text on the standard error handle,
-// status 255.
+// this status.
+constexpr std::uint32_t kStartupFailureStatus = 255;
+// Room for the program's own path, argument 0 of an empty command line.
+constexpr std::size_t kModulePathSize = 4096;
+
 [[noreturn]] void startup_failure(const char* message) {
   static constexpr char kPrefix[] = "\r\nruntime error ";
   plat::write_stderr(kPrefix, sizeof kPrefix - 1);
   plat::write_stderr(message, std::char_traits<char>::length(message));
-  for__end_process(255);
+  for__end_process(kStartupFailureStatus);
 }
 
 void take_over_arguments(int argc, char** argv) {
@@ -54,7 +58,7 @@ void take_over_arguments(int argc, char** argv) {
   }
   // No argument vector at all stands for an empty command line, and an
   // empty line for the program's own path, so argument 0 is that path.
-  char path[4096];
+  char path[kModulePathSize];
   const std::size_t n = plat::module_path(path, sizeof path);
   LeadByteTable lead_bytes;
   for (std::size_t b = 0; b < lead_bytes.lead.size(); ++b)
