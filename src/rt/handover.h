@@ -40,16 +40,24 @@ inline constexpr std::uint32_t kRunning = 0;
 inline constexpr std::uint32_t kRequested = 1;
 inline constexpr std::uint32_t kParked = 2;
 inline constexpr std::uint32_t kBlocked = 3;  // the main thread is in a BlockingCall
-// The process-wide state word, read-only here: handover.cpp alone writes it.
-// A view rather than an accessor call keeps the check at every statement
-// start a single inline load.
-extern const std::atomic<std::uint32_t>& state_view;
+// The process-wide state word. Read here, inline, so that the check at
+// every statement start stays a single load; written only by handover.cpp,
+// which alone defines the Writer that may reach it.
+struct Writer;
+class StateWord {
+ public:
+  static std::uint32_t load(std::memory_order order) { return word_.load(order); }
+
+ private:
+  friend struct Writer;
+  static std::atomic<std::uint32_t> word_;
+};
 [[noreturn]] void park();
 }  // namespace handover
 
 // True once the event thread has asked for the units.
 inline bool for__handover_asked() {
-  return handover::state_view.load(std::memory_order_relaxed) != handover::kRunning;
+  return handover::StateWord::load(std::memory_order_relaxed) != handover::kRunning;
 }
 
 // Main thread, at the start of every statement: parks the thread for good

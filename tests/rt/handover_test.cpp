@@ -45,7 +45,7 @@ TEST(HandoverDeathTest, BlockedCallIsTakenWithoutWaitingForIt) {
         std::thread events([fds] {
           // Until the main thread is inside the call; then nothing ever
           // writes the pipe before the units are taken.
-          while (rt::handover::state_view.load() != rt::handover::kBlocked)
+          while (rt::handover::StateWord::load(std::memory_order_acquire) != rt::handover::kBlocked)
             std::this_thread::yield();
           rt::for__take_units();
           if (!rt::for__units_taken() || !rt::for__taken_in_blocking_call()) std::exit(21);

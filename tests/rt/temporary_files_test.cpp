@@ -64,7 +64,7 @@ TEST(TemporaryFilesDeathTest, RemovedWhenTheUnitsAreTakenFromABlockedCall) {
         int fds[2];
         if (::pipe(fds) != 0) std::_Exit(21);
         std::thread events([] {
-          while (rt::handover::state_view.load() != rt::handover::kBlocked)
+          while (rt::handover::StateWord::load(std::memory_order_acquire) != rt::handover::kBlocked)
             std::this_thread::yield();
           rt::for__take_units();
           const std::int32_t status = 6;
