@@ -4,14 +4,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "rt/handover.h"
 #include "rt/startup.h"
 #include "support/test_files.h"
 
@@ -30,7 +27,8 @@ struct OpenFile {
 };
 
 // Every end the run-time forces runs the exit handler: a file still
-// registered is closed and removed; one the program took back stays.
+// registered is closed and removed; one the program took back stays. (Taken
+// from a blocked platform call: handover_test.cpp.)
 TEST(TemporaryFilesDeathTest, TheExitRemovesWhatIsStillRegistered) {
   ScratchDir dir;
   const std::string kept = dir.file("kept.txt-0");
@@ -49,37 +47,6 @@ TEST(TemporaryFilesDeathTest, TheExitRemovesWhatIsStillRegistered) {
       testing::ExitedWithCode(5), "");
   EXPECT_FALSE(file_exists(removed));
   EXPECT_TRUE(file_exists(kept));
-}
-
-// The units taken while the main thread is blocked in a platform call: the
-// process ends at once (no at-exit routine runs beside that thread), and the
-// temporary is gone all the same.
-TEST(TemporaryFilesDeathTest, RemovedWhenTheUnitsAreTakenFromABlockedCall) {
-  ScratchDir dir;
-  const std::string removed = dir.file("out.txt-0");
-  EXPECT_EXIT(
-      {
-        OpenFile f(removed);
-        if (rt::for__register_temporary(f.name.c_str(), f.stream) < 0) std::_Exit(20);
-        int fds[2];
-        if (::pipe(fds) != 0) std::_Exit(21);
-        std::thread events([] {
-          while (rt::handover::StateWord::load(std::memory_order_acquire) != rt::handover::kBlocked)
-            std::this_thread::yield();
-          rt::for__take_units();
-          const std::int32_t status = 6;
-          rt::for_exit(&status);
-        });
-        events.detach();
-        char byte = 0;
-        {
-          rt::BlockingCall blocking;
-          if (::read(fds[0], &byte, 1) != 1) std::_Exit(22);
-        }
-        std::_Exit(23);  // ran on after the units were taken
-      },
-      testing::ExitedWithCode(6), "");
-  EXPECT_FALSE(file_exists(removed));
 }
 
 TEST(TemporaryFiles, SlotsAreFewAndReused) {
