@@ -682,7 +682,8 @@ bool show_text_map(Presenter* show, std::int64_t* points, std::string* why) {
 
 // The map cannot be shown whole: what standard output already holds is said
 // to be incomplete, an output file is not left behind.
-int failed(const Options& o, const std::string& why, TextOut* out, int status = kDumpInvalidMap) {
+int report_unshown_map(const Options& o, const std::string& why, TextOut* out,
+                       int status = kDumpInvalidMap) {
   const bool partial = out->to_standard_output() && !o.summary && out->flush() && out->started();
   say(o.map + ": " + why + (partial ? " (the text written before this is incomplete)" : ""));
   out->abandon();
@@ -743,7 +744,7 @@ int dump(const Options& o) {
     if (!out.open(o.output)) return kDumpFileError;
     std::string why;
     std::int64_t points = 0;
-    if (!show_text_map(&show, &points, &why)) return failed(o, why, &out);
+    if (!show_text_map(&show, &points, &why)) return report_unshown_map(o, why, &out);
     if (o.summary) show.summary("text (a formatted map file)", points);
     return out.finish() ? kDumpDone : kDumpFileError;
   }
@@ -767,7 +768,8 @@ int dump(const Options& o) {
   if (whole && !read_planes(&in, h, &show, &points, &end_offset, &why)) whole = false;
   if (whole) whole = in.expect_end_of_file(end_offset);
   close_map();
-  if (!whole) return failed(o, why, &out, in.read_failed() ? kDumpFileError : kDumpInvalidMap);
+  if (!whole)
+    return report_unshown_map(o, why, &out, in.read_failed() ? kDumpFileError : kDumpInvalidMap);
   if (o.summary) show.summary(representation, points);
   return out.finish() ? kDumpDone : kDumpFileError;
 }

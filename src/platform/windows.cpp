@@ -124,14 +124,14 @@ std::string narrow_without_best_fit(const wchar_t* text, unsigned code_page) {
 
 namespace {
 
-// Bytes of typed characters that did not fit the count of the read that
-// took them from the console; the next read gives them first. One console
-// input serves the whole process.
 // Bytes one UTF-16 unit narrows to at most, and a whole character (a pair
 // of units).
 constexpr std::size_t kNarrowBytesPerUnit = 3;
 constexpr std::size_t kMaxCharacterBytes = 4;
 
+// Bytes of typed characters that did not fit the count of the read that
+// took them from the console; the next read gives them first. One console
+// input serves the whole process.
 struct ConsolePending {
   // A read's count cuts off at most one character; room for two.
   char bytes[2 * kMaxCharacterBytes];

@@ -24,10 +24,8 @@ constexpr int kDumpAbortStatus = 3;
 // The program's context lines when memory is short and the diagnostic has
 // only a line-sized buffer: they follow in one of their own.
 constexpr std::size_t kSeparateContextSize = 1024;
-// The platform's text of an operating-system error, cut to fit, and the line
-// "forrtl: <text>" made of it.
+// The line "forrtl: <text>" of an operating-system error.
 constexpr char kOsErrorPrefix[] = "forrtl";
-constexpr std::size_t kOsErrorTextSize = 320;
 constexpr std::size_t kOsErrorLineSize = sizeof kOsErrorPrefix + 2 + kOsErrorTextSize;
 
 // Set once by the program before it reads its input.

@@ -61,6 +61,10 @@ void for__set_context_writer(ContextWriter writer);
 // notes about its input, written whole.
 void for__write_diagnostic_text(const char* text, std::size_t length);
 
+// The platform's text of an operating-system error as a diagnostic shows
+// it, cut to fit.
+inline constexpr std::size_t kOsErrorTextSize = 320;
+
 // The operating-system error line "forrtl: <platform text>" on standard error.
 void write_os_error_line(int os_error);
 

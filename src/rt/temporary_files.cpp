@@ -20,16 +20,14 @@ struct Slot {
 };
 std::array<Slot, kTemporaryFileSlots> slots;
 
-// The platform's text of an error, cut to fit, and room for a long path
-// before it.
-constexpr std::size_t kErrorTextSize = 320;
+// Room for a long path before the platform's text.
 constexpr std::size_t kNameRoom = 4096;
 
 // "<name>: left behind, cannot remove it: <platform text>".
 void report_left_behind(const char* name, int error) {
-  char text[kErrorTextSize];
+  char text[kOsErrorTextSize];
   plat::error_text(error, text, sizeof text);
-  char line[kNameRoom + kErrorTextSize];
+  char line[kNameRoom + kOsErrorTextSize];
   const int n =
       std::snprintf(line, sizeof line, "%s: left behind, cannot remove it: %s", name, text);
   if (n > 0)

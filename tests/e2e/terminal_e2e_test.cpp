@@ -253,8 +253,13 @@ TEST_F(TerminalE2e, EventTypedWhileMapdumpWaitsForItsMap) {
     SCOPED_TRACE(e.name);
     write_file(dir.file("out.txt"), "an earlier dump\n");
     // Half the map, then the writer holds the FIFO open and sends no more.
-    std::atomic<bool> done{false};
+    std::atomic<bool> half_written{false}, done{false};
     std::thread writer([&] {
+      // Should mapdump end early, the write fails instead of ending the test.
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      ::pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
       const int fd = ::open(fifo.c_str(), O_WRONLY);
       if (fd < 0) return;
       const std::size_t half = bytes.size() / 2;
@@ -263,13 +268,15 @@ TEST_F(TerminalE2e, EventTypedWhileMapdumpWaitsForItsMap) {
         if (n <= 0) break;
         at += static_cast<std::size_t>(n);
       }
+      half_written.store(true);
       while (!done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
       ::close(fd);
     });
-    // Some text out, and the reader at rest in its wait.
+    // All of the half sent, some text out, and the reader at rest in its wait.
     const auto waiting = [&] {
       std::error_code ec;
-      if (std::filesystem::file_size(temporary, ec) == 0 || ec) return false;
+      if (!half_written.load() || std::filesystem::file_size(temporary, ec) == 0 || ec)
+        return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       return true;
     };
