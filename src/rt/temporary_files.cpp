@@ -1,7 +1,6 @@
 // The program's temporary files, removed when the run-time ends the process.
 #include "rt/temporary_files.h"
 
-#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdio>
@@ -30,8 +29,13 @@ void report_left_behind(const char* name, int error) {
   char line[kNameRoom + kOsErrorTextSize];
   const int n =
       std::snprintf(line, sizeof line, "%s: left behind, cannot remove it: %s", name, text);
-  if (n > 0)
-    for__write_diagnostic_text(line, std::min(static_cast<std::size_t>(n), sizeof line - 1));
+  if (n <= 0) return;
+  std::size_t length = static_cast<std::size_t>(n);
+  if (length >= sizeof line) {  // a name beyond any path: cut, the line still ends
+    length = sizeof line - 1;
+    line[length - 1] = '\n';
+  }
+  for__write_diagnostic_text(line, length);
 }
 
 }  // namespace
