@@ -5,9 +5,7 @@
 // closes every connected unit and ends the process with the identifier as
 // exit status; classes 0-2 print and return. While the exception handler
 // reports, a severe diagnostic returns to it in debugger mode (the continue
-// mark), and the whole path allocates nothing. The environment switches that
-// steer all this are read once per process (DiagnosticSwitches), not at each
-// diagnostic.
+// mark), and the whole path allocates nothing.
 #pragma once
 
 #include <cstddef>

@@ -7,7 +7,6 @@
 #include <pty.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -22,11 +21,10 @@ using testsupport::read_file;
 using testsupport::write_file;
 
 // Text to type once the screen shows `after` (from the previous step on; an
-// empty text follows the previous step at once) and `when`, if given, holds.
+// empty text follows the previous step at once).
 struct Keys {
   std::string after;
   std::string typed;
-  std::function<bool()> when = nullptr;
 };
 
 struct TerminalResult {
@@ -37,10 +35,15 @@ struct TerminalResult {
   std::string err;
 };
 
+// Keys typed on a cue other than the screen: run on a thread of its own with
+// the terminal, until it has typed them or `ended` is set.
+using Typist = std::function<void(int terminal, const std::atomic<bool>& ended)>;
+
 // `locale`: the terminal's character set, which Wine's console follows.
 TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::string& cwd,
                                const std::vector<Keys>& keys, const char* locale = "C",
-                               const char* program = MAPCONV_BINARY) {
+                               const char* program = MAPCONV_BINARY,
+                               const Typist& typist = nullptr) {
   std::vector<std::string> argv_strings{program};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
 #ifdef MAPCONV_LAUNCHER
@@ -72,11 +75,11 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
   const auto type_what_is_due = [&] {
     while (step < keys.size()) {
       const std::size_t at = result.screen.find(keys[step].after, seen);
-      if (at == std::string::npos || (keys[step].when && !keys[step].when())) return;
+      if (at == std::string::npos) return;
       seen = at + keys[step].after.size();
       // A moment for the program to reach its read after the text that
-      // announced it; a condition says itself when the moment has come.
-      if (!keys[step].when) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      // announced it.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
       const std::string& typed = keys[step].typed;
       if (::write(terminal.get(), typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
         detail::fail("write to the terminal");
@@ -84,6 +87,11 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
     }
   };
   type_what_is_due();
+  // On its own descriptor: the loop below closes the terminal's at its end.
+  std::atomic<bool> ended{false};
+  detail::UniqueFd typist_terminal(typist ? ::dup(terminal.get()) : -1);
+  std::thread typist_thread;
+  if (typist) typist_thread = std::thread(typist, typist_terminal.get(), std::cref(ended));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   char buffer[4096];
   // The terminal reports the end of the child's side as an error (EIO).
@@ -99,16 +107,10 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
       ::kill(pid, SIGKILL);
       break;
     }
-    // A step that waits for more than the screen is looked at often.
-    const bool watching = step < keys.size() && keys[step].when;
-    const int wait_ms =
-        static_cast<int>(watching ? std::min<long long>(left.count(), 2) : left.count());
-    const int ready = ::poll(fds, n, wait_ms);
-    if (ready < 0) {
+    if (::poll(fds, n, static_cast<int>(left.count())) < 0) {
       if (errno == EINTR) continue;
       detail::fail("poll");
     }
-    if (ready == 0) type_what_is_due();
     for (nfds_t i = 0; i < n; ++i) {
       if (fds[i].revents == 0) continue;
       const bool screen = fds[i].fd == terminal.get();
@@ -122,6 +124,8 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
       if (screen) type_what_is_due();
     }
   }
+  ended.store(true);
+  if (typist_thread.joinable()) typist_thread.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) detail::fail("waitpid");
@@ -191,6 +195,18 @@ TEST_F(TerminalE2e, EventTypedDuringAConversion) {
 // line and status, leaves the earlier FILE as it was and no temporary behind.
 // The map is large, so the key comes while the text grows; a run that still
 // finished first must have written the whole text.
+
+// Types `key` once `ready` holds, looking often, unless the run ends first.
+Typist type_when(std::string key, std::function<bool()> ready) {
+  return [key = std::move(key), ready = std::move(ready)](int terminal,
+                                                          const std::atomic<bool>& ended) {
+    while (!ended.load() && !ready()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (!ended.load() &&
+        ::write(terminal, key.data(), key.size()) != static_cast<ssize_t>(key.size()))
+      detail::fail("write to the terminal");
+  };
+}
+
 TEST_F(TerminalE2e, EventTypedWhileMapdumpWritesAFile) {
   MapValues map;
   map.counts = {100, 100, 100};
@@ -220,8 +236,8 @@ TEST_F(TerminalE2e, EventTypedWhileMapdumpWritesAFile) {
     for (int attempt = 0; attempt < 3 && interrupted == 0; ++attempt) {
       SCOPED_TRACE(std::string(e.name) + ", attempt " + std::to_string(attempt + 1));
       write_file(dir.file("out.txt"), earlier);
-      const TerminalResult r = run_in_terminal({"-o", "out.txt", "big.unf"}, dir.path(),
-                                               {{"", e.key, text_growing}}, "C", MAPDUMP_BINARY);
+      const TerminalResult r = run_in_terminal({"-o", "out.txt", "big.unf"}, dir.path(), {}, "C",
+                                               MAPDUMP_BINARY, type_when(e.key, text_growing));
       EXPECT_FALSE(r.timed_out);
       EXPECT_TRUE(temporaries_left().empty()) << testing::PrintToString(temporaries_left());
       if (r.err.empty()) {
@@ -280,8 +296,8 @@ TEST_F(TerminalE2e, EventTypedWhileMapdumpWaitsForItsMap) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       return true;
     };
-    const TerminalResult r = run_in_terminal({"-o", "out.txt", "map.fifo"}, dir.path(),
-                                             {{"", e.key, waiting}}, "C", MAPDUMP_BINARY);
+    const TerminalResult r = run_in_terminal({"-o", "out.txt", "map.fifo"}, dir.path(), {}, "C",
+                                             MAPDUMP_BINARY, type_when(e.key, waiting));
     done.store(true);
     writer.join();
     EXPECT_FALSE(r.timed_out);
