@@ -20,10 +20,6 @@ namespace rt {
 
 struct FormatArg;
 
-// The buffer a diagnostic is formed in: its line, the program's context and
-// the traceback, written out in one piece.
-inline constexpr std::size_t kDiagnosticBufferSize = 16384;
-
 // The branches a failed I/O statement offers its caller, from its flag word.
 struct IoBranches {
   bool error_check;        // error branch or status variable
@@ -58,6 +54,10 @@ void for__set_context_writer(ContextWriter writer);
 // standard error unless FOR_DISABLE_DIAGNOSTIC_DISPLAY): the program's own
 // notes about its input, written whole.
 void for__write_diagnostic_text(const char* text, std::size_t length);
+
+// The buffer a diagnostic is formed in: its line, the program's context and
+// the traceback, written out in one piece.
+inline constexpr std::size_t kDiagnosticBufferSize = 16384;
 
 // The platform's text of an operating-system error as a diagnostic shows
 // it, cut to fit.
