@@ -73,9 +73,10 @@ TEST(TemporaryFiles, SlotsAreFewAndReused) {
 // A file that cannot be removed is named where diagnostics go.
 TEST(TemporaryFiles, AFileThatCannotBeRemovedIsNamed) {
   ScratchDir dir;
-  OpenFile f(dir.file("gone-already"));
-  ASSERT_GE(rt::for__register_temporary(f.name.c_str(), f.stream), 0);
-  std::remove(f.name.c_str());  // so that the removal fails
+  OpenFile f(dir.file("open"));
+  // Registered under a name that names no file, so that the removal fails.
+  const std::string missing = dir.file("no-such-dir/gone");
+  ASSERT_GE(rt::for__register_temporary(missing.c_str(), f.stream), 0);
   const std::string capture = dir.file("stderr");
   const int saved = ::dup(2);
   const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -85,7 +86,8 @@ TEST(TemporaryFiles, AFileThatCannotBeRemovedIsNamed) {
   ::dup2(saved, 2);
   ::close(saved);
   const std::string err = testsupport::read_file(capture);
-  EXPECT_EQ(err.rfind(f.name + ": left behind, cannot remove it: ", 0), 0u) << err;
+  EXPECT_EQ(err.rfind(missing + ": left behind, cannot remove it: ", 0), 0u) << err;
+  EXPECT_EQ(err.back(), '\n');
   // Forgotten all the same: a second pass says nothing more.
   rt::for__remove_temporaries();
   EXPECT_EQ(testsupport::read_file(capture), err);
