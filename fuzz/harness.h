@@ -15,6 +15,7 @@
 
 #include "recio/unit.h"
 #include "recio/unit_table.h"
+#include "rt/diagnostics.h"
 #include "rt/startup.h"
 
 namespace fuzz {
@@ -65,6 +66,7 @@ inline void quiet_run_time() {
                            "FOR__IS_DEBUGGER_PRESENT", "f77_dump_flag", "qelfort_dump_flag",
                            "FORT_CONVERT20", "FORT_CONVERT21"})
     ::unsetenv(name);
+  rt::for__read_diagnostic_switches();
   rt::for__set_end_process_seam(throw_process_end);
 }
 

@@ -55,11 +55,14 @@ int read_name(char* name) {
   const int status = recio::for_read_seq_fmt(&cb, kConsoleIn, recio::kFlagsEndBranch,
                                              kTextCountMore, args, recio::kFormatAnswer);
   if (status != 0) return status;
-  // The rest of the line in pieces, as many as the format's repeat allows.
+  // The rest of the line in pieces, as many as the format's repeat allows
+  // (the 65535 of (A,Q,65535A)).
+  constexpr int kAnswerPieces = 65535;
+  constexpr std::size_t kAnswerPieceSize = 4096;
   std::int32_t left = answer_left;
   bool blank = true;
-  static char piece[4096];
-  for (int n = 0; left > 0 && n < 0xFFFF; ++n) {
+  static char piece[kAnswerPieceSize];
+  for (int n = 0; left > 0 && n < kAnswerPieces; ++n) {
     const IoArg more[] = {IoArg::val(sizeof piece), IoArg::address(piece)};
     recio::for_read_seq_fmt_xmit(&cb, kTextMore, more);
     const auto used = static_cast<std::size_t>(std::min<std::int32_t>(left, sizeof piece));

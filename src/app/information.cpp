@@ -42,10 +42,13 @@ constexpr char kUsage[] =
 
 enum class Request { kNone, kHelp, kVersion };
 
+// The console output is reported as this unit, as the program's own writes.
+constexpr std::int32_t kConsoleOutUnit = 6;
+
 Request request_in_argument(std::int16_t index) {
   // One character more than the longest option, so a longer argument never
   // matches; the status is the argument's full length.
-  char text[10];
+  char text[sizeof "--version"];
   std::int16_t length = 0;
   rt::GETARG(&index, text, sizeof text, &length);
   if (length < 0 || length > static_cast<std::int16_t>(sizeof text)) return Request::kNone;
@@ -61,7 +64,7 @@ void write_stdout(std::string_view text) {
   if (std::fflush(stdout) == 0 && written) return;
   // The same report as any failed write to the console output.
   if (errno != 0) rt::write_os_error_line(errno);
-  rt::for__issue_diagnostic_io(msg::kWriteError, 6, "CONOUT$");
+  rt::for__issue_diagnostic_io(msg::kWriteError, kConsoleOutUnit, "CONOUT$");
 }
 
 }  // namespace
@@ -76,7 +79,7 @@ bool answer_information_request() {
       write_stdout(kUsage);
       return true;
     case Request::kVersion: {
-      char line[64];
+      char line[sizeof "mapconv \n" + sizeof kProgramVersion];
       const int n = std::snprintf(line, sizeof line, "mapconv %s\n", kProgramVersion);
       write_stdout(std::string_view(line, static_cast<std::size_t>(n)));
       return true;

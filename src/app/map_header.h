@@ -19,4 +19,22 @@ struct MapHeader {
   std::int32_t NX, NY, NZ;
 };
 
+// The unformatted map file's layout, from the fields its records hold.
+inline constexpr int kComponents = 3;  // per grid point
+inline constexpr std::int64_t kPointBytes = kComponents * sizeof(float);
+inline constexpr int kHeaderRecordCount = 5;
+inline constexpr std::int64_t kTitleRecordBytes = sizeof MapHeader::TITLE;
+inline constexpr std::int64_t kDateRecordBytes = sizeof MapHeader::DATE;
+inline constexpr std::int64_t kAxesRecordBytes = 3 * sizeof MapHeader::AXA + sizeof(float);
+inline constexpr std::int64_t kOriginRecordBytes = 3 * sizeof(float) + 9 * sizeof(std::int32_t);
+inline constexpr std::int64_t kGridRecordBytes = 3 * sizeof(float) + 3 * sizeof(std::int32_t);
+// A record's length field, before and after its data.
+inline constexpr std::int64_t kLengthFieldBytes = sizeof(std::uint32_t);
+inline constexpr std::int64_t kRecordFramingBytes = 2 * kLengthFieldBytes;
+// Where the first plane record starts.
+inline constexpr std::int64_t kFirstPlaneOffset =
+    kTitleRecordBytes + kDateRecordBytes + kAxesRecordBytes + kOriginRecordBytes +
+    kGridRecordBytes + kHeaderRecordCount * kRecordFramingBytes;
+static_assert(kFirstPlaneOffset == 238);
+
 }  // namespace app

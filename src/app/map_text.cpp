@@ -5,7 +5,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <string>
 #include <string_view>
+
+#include "app/map_location.h"
 
 namespace app {
 namespace {
@@ -25,8 +29,9 @@ bool append_verbatim(const char* name, const char* bytes, std::size_t size, std:
   const bool ends_in_cr = !line.empty() && line.back() == '\r';
   // A CR that would end the line goes with the line end; a blank after it
   // keeps it, where the line has room for one.
-  if (ends_in_cr && line.size() >= 80) {
-    *why = std::string(name) + " ends in a carriage return (byte 13) at column 80";
+  if (ends_in_cr && line.size() >= static_cast<std::size_t>(kMapColumns)) {
+    *why = std::string(name) + " ends in a carriage return (byte 13) at column " +
+           std::to_string(kMapColumns);
     return false;
   }
   text->append(line);
@@ -38,16 +43,17 @@ bool append_verbatim(const char* name, const char* bytes, std::size_t size, std:
 bool append_labels(const MapHeader& h, std::string* text, std::string* why) {
   const char* labels[] = {h.AXA, h.AXB, h.AXC};
   const char* names[] = {"AXA", "AXB", "AXC"};
-  static constexpr char kUnset[8] = {};
-  for (int i = 0; i < 3; ++i) {
-    const std::string_view label(labels[i], 8);
+  constexpr std::size_t kLabelLength = sizeof h.AXA;
+  static constexpr char kUnset[kLabelLength] = {};
+  for (std::size_t i = 0; i < std::size(labels); ++i) {
+    const std::string_view label(labels[i], kLabelLength);
     if (i > 0) text->append(", ");
     if (label.find('\n') != std::string_view::npos) {
       *why = std::string(names[i]) + " holds a line end (byte 10)";
       return false;
     }
     // Never assigned: a null value leaves it so.
-    if (std::memcmp(labels[i], kUnset, 8) == 0) continue;
+    if (std::memcmp(labels[i], kUnset, kLabelLength) == 0) continue;
     // The converter's list-directed scan ends at a NUL byte, quoted or not.
     if (const std::size_t nul = label.find('\0'); nul != std::string_view::npos) {
       *why = std::string(names[i]) + " holds a NUL byte at column " + std::to_string(nul + 1);
@@ -85,7 +91,8 @@ bool append_reals(std::initializer_list<std::pair<const char*, float>> values, s
 }
 
 void append_integers(std::int32_t a, std::int32_t b, std::int32_t c, std::string* text) {
-  char line[48];
+  constexpr std::size_t kIntegerColumn = 12;
+  char line[3 * kIntegerColumn + sizeof "\n"];
   const int n = std::snprintf(line, sizeof line, "%12d%12d%12d\n", a, b, c);
   text->append(line, static_cast<std::size_t>(n));
 }
@@ -95,8 +102,9 @@ void append_integers(std::int32_t a, std::int32_t b, std::int32_t c, std::string
 std::size_t format_real(float v, char* out) {
   if (v == 0.0f && std::signbit(v)) {
     // "-0" reads as +0.0: only an underflow gives the negative zero.
-    std::memcpy(out, "-1e-50", 6);
-    return 6;
+    static constexpr char kNegativeZero[] = "-1e-50";
+    std::memcpy(out, kNegativeZero, sizeof kNegativeZero - 1);
+    return sizeof kNegativeZero - 1;
   }
   const std::to_chars_result r = std::to_chars(out, out + kRealColumn - 1, v);
   return static_cast<std::size_t>(r.ptr - out);

@@ -24,6 +24,7 @@
 #include "recio/io_api.h"
 #include "rt/args.h"
 #include "rt/catalog.h"
+#include "rt/temporary_files.h"
 
 namespace app {
 namespace {
@@ -36,9 +37,13 @@ using recio::IoControlBlock;
 // the same to both programs.
 constexpr std::int32_t kMapUnit = 21;
 constexpr std::uint32_t kCheck = recio::kFlagsErrBranch;
-constexpr std::uint32_t kTitleLength = 80;
+constexpr std::uint32_t kTitleLength = kTitleRecordBytes;
 constexpr std::size_t kFlushAt = 64 * 1024;
 constexpr char kCannotHold[] = ": the text cannot hold it";
+// Names FILE.mapdump-0, -1, ... tried for the text before it is whole.
+constexpr int kTemporaryNameTries = 1000;
+// The summary's names stand in a column of this width.
+constexpr std::size_t kSummaryNameColumn = 16;
 
 constexpr char kUsage[] =
     "Usage: mapdump [-s] [-c REPRESENTATION] [-o OUTPUT] MAP\n"
@@ -160,7 +165,7 @@ class TextOut {
       return true;
     }
     final_ = output;
-    for (int n = 0; n < 1000 && temp_.empty(); ++n) {
+    for (int n = 0; n < kTemporaryNameTries && temp_.empty(); ++n) {
       std::string candidate = output + ".mapdump-" + std::to_string(n);
       std::error_code ec;
       if (!std::filesystem::exists(candidate, ec) && !ec) temp_ = candidate;
@@ -172,6 +177,15 @@ class TextOut {
       say("cannot create " + output + (temp_.empty() ? "" : " (as " + temp_ + ")") + ": " +
           std::strerror(errno));
       temp_.clear();
+      return false;
+    }
+    // Known to the run-time, which removes it when a console event or a
+    // severe condition ends the process before the text is whole.
+    temp_slot_ = rt::for__register_temporary(temp_.c_str(), file_);
+    if (temp_slot_ < 0) {
+      say("cannot create " + output + " (as " + temp_ + "): more temporary files than the " +
+          std::to_string(rt::kTemporaryFileSlots) + " the run-time can remove on an interruption");
+      abandon();
       return false;
     }
     return true;
@@ -210,6 +224,7 @@ class TextOut {
       if (std::fflush(stdout) != 0) fail_write();
       return !failed_;
     }
+    forget_temporary();
     const int closed = std::fclose(file_);
     file_ = nullptr;
     if (closed != 0) {
@@ -230,6 +245,7 @@ class TextOut {
 
   // A failed dump leaves no partial output file behind.
   void abandon() {
+    forget_temporary();
     if (file_ != nullptr && file_ != stdout) std::fclose(file_);
     if (file_ != stdout) file_ = nullptr;
     if (!temp_.empty()) {
@@ -240,6 +256,12 @@ class TextOut {
   }
 
  private:
+  // Taken back from the run-time before the file is closed or renamed.
+  void forget_temporary() {
+    rt::for__forget_temporary(temp_slot_);
+    temp_slot_ = -1;
+  }
+
   void fail_write() {
     if (!failed_)
       say("cannot write " + (file_ == stdout ? std::string("the standard output") : final_) + ": " +
@@ -263,6 +285,7 @@ class TextOut {
   std::size_t used_ = 0;
   std::FILE* file_ = nullptr;
   std::string final_, temp_;
+  int temp_slot_ = -1;  // the run-time's slot of temp_, -1 for none
   bool written_ = false, failed_ = false;
 };
 
@@ -294,7 +317,7 @@ class Presenter {
   // Point p (0-based, file order) of the map.
   bool point(const float* v, std::int64_t p, std::string* why) {
     if (o_.summary) {
-      for (int m = 0; m < 3; ++m) {
+      for (int m = 0; m < kComponents; ++m) {
         ComponentFigures& f = figures_[m];
         if (!std::isfinite(v[m])) {
           ++f.not_finite;
@@ -307,7 +330,7 @@ class Presenter {
       }
       return true;
     }
-    for (int m = 0; m < 3; ++m) {
+    for (int m = 0; m < kComponents; ++m) {
       if (std::isfinite(v[m])) continue;
       const std::int64_t nx = header_.NX, ny = header_.NY;
       *why = "grid point (" + std::to_string(p % nx + 1) + ", " + std::to_string(p / nx % ny + 1) +
@@ -324,7 +347,7 @@ class Presenter {
       std::string_view v(bytes, n);
       const bool unset = v.find_first_not_of('\0') == std::string_view::npos;
       v = v.substr(0, v.find_last_not_of(' ') + 1);
-      t += std::string(name) + std::string(16 - std::strlen(name), ' ') +
+      t += std::string(name) + std::string(kSummaryNameColumn - std::strlen(name), ' ') +
            (unset ? "(never assigned: NUL bytes)" : std::string(v)) + "\n";
     };
     auto real = [&](const char* name, float v) {
@@ -340,25 +363,26 @@ class Presenter {
                                                    : v > 0       ? "Infinity"
                                                                  : "-Infinity"));
       }
-      t += std::string(name) + std::string(16 - std::strlen(name), ' ') + std::string(digits, n) +
-           "\n";
+      t += std::string(name) + std::string(kSummaryNameColumn - std::strlen(name), ' ') +
+           std::string(digits, n) + "\n";
     };
     auto integer = [&](const char* name, std::int64_t v) {
-      t += std::string(name) + std::string(16 - std::strlen(name), ' ') + std::to_string(v) + "\n";
+      t += std::string(name) + std::string(kSummaryNameColumn - std::strlen(name), ' ') +
+           std::to_string(v) + "\n";
     };
     const MapHeader& h = header_;
     text("TITLE", h.TITLE, sizeof h.TITLE);
     text("DATE", h.DATE, sizeof h.DATE);
-    text("AXA", h.AXA, 8);
-    text("AXB", h.AXB, 8);
-    text("AXC", h.AXC, 8);
+    text("AXA", h.AXA, sizeof h.AXA);
+    text("AXB", h.AXB, sizeof h.AXB);
+    text("AXC", h.AXC, sizeof h.AXC);
     real("ANGLE", h.ANGLE);
     real("XMIN", h.XMIN);
     real("YMIN", h.YMIN);
     real("ZMIN", h.ZMIN);
     const char* int_names[] = {"ISA", "ISB", "ISC", "IMA", "IMB", "IMC", "IDA", "IDB", "IDC"};
     const std::int32_t ints[] = {h.ISA, h.ISB, h.ISC, h.IMA, h.IMB, h.IMC, h.IDA, h.IDB, h.IDC};
-    for (int i = 0; i < 9; ++i) integer(int_names[i], ints[i]);
+    for (std::size_t i = 0; i < std::size(ints); ++i) integer(int_names[i], ints[i]);
     real("DX", h.DX);
     real("DY", h.DY);
     real("DZ", h.DZ);
@@ -371,7 +395,7 @@ class Presenter {
     std::snprintf(line, sizeof line, "%-10s%16s%16s%18s%12s\n", "component", "minimum", "maximum",
                   "mean", "not finite");
     t += line;
-    for (int m = 0; m < 3; ++m) {
+    for (int m = 0; m < kComponents; ++m) {
       const ComponentFigures& f = figures_[m];
       char lo[kRealColumn] = "-", hi[kRealColumn] = "-", mean[32] = "-";
       if (f.finite > 0) {
@@ -390,7 +414,7 @@ class Presenter {
   const Options& o_;
   TextOut* out_;
   MapHeader header_{};
-  ComponentFigures figures_[3];
+  ComponentFigures figures_[kComponents];
 };
 
 // OPEN of the map for reading, with a CONVERT selection when one is named.
@@ -419,7 +443,8 @@ int open_map(const std::string& name, const std::string& representation) {
   const IoArg args[] = {fl, fa, sl, sa, ml, ma, al, aa, cl, ca};
   IoControlBlock cb{};
   if (representation.empty())
-    return recio::for_open(&cb, kMapUnit, kCheck, kOpenPlain, std::span<const IoArg>(args, 8));
+    return recio::for_open(&cb, kMapUnit, kCheck, kOpenPlain,
+                           std::span<const IoArg>(args, 2 * std::size(kPlain)));
   return recio::for_open(&cb, kMapUnit, kCheck, kOpenConverted, args);
 }
 
@@ -493,7 +518,7 @@ class RecordReader {
   }
   bool values(float* into, int n) {
     for (int m = 0; m < n; ++m) {
-      const IoArg a[] = {IoArg::val(4), IoArg::address(into + m)};
+      const IoArg a[] = {IoArg::val(sizeof(float)), IoArg::address(into + m)};
       const int r = recio::for_read_seq_xmit(&cb_, kFieldValueMore, a);
       if (r != 0) return failed_statement(r, place_of_last_record());
     }
@@ -536,7 +561,7 @@ class RecordReader {
 
   bool failed_statement(int status, const recio::RecordPlace& place) {
     switch (status) {
-      case 39:
+      case msg::number(msg::kReadError):
         // Not the end of the file but the platform's read: the file, not the map.
         if (place.end_of_file < 0) {
           read_failed_ = true;
@@ -546,10 +571,10 @@ class RecordReader {
           return fail(place, "expected a record of " + bytes(expected_) + ", found " +
                                  bytes(place.end_of_file - place.offset) +
                                  " of its length field and the end of the file");
-        return fail(place, "expected " + bytes(place.leading + 8) +
+        return fail(place, "expected " + bytes(place.leading + kRecordFramingBytes) +
                                " with its length fields, found the end of the file after " +
                                std::to_string(place.end_of_file - place.offset));
-      case 37:
+      case msg::number(msg::kInconsistentRecl):
         return fail(place, "expected the trailing length field " + std::to_string(place.leading) +
                                ", as the leading one, found " + std::to_string(place.trailing));
       default:
@@ -568,17 +593,20 @@ class RecordReader {
 
 // The five header records; false with *why set when one is not as expected.
 bool read_header(RecordReader* in, IoControlBlock* started, MapHeader* h) {
-  return in->begin(1, "TITLE", 80, started) && in->text(h->TITLE, 80) && in->end() &&
-         in->begin(2, "DATE", 18, nullptr) && in->text(h->DATE, 18) && in->end() &&
-         in->begin(3, "AXA, AXB, AXC, ANGLE", 28, nullptr) && in->text(h->AXA, 8) &&
-         in->text(h->AXB, 8) && in->text(h->AXC, 8) && in->real(&h->ANGLE) && in->end() &&
-         in->begin(4, "XMIN ... IDC", 48, nullptr) && in->real(&h->XMIN) && in->real(&h->YMIN) &&
-         in->real(&h->ZMIN) && in->integer(&h->ISA) && in->integer(&h->ISB) &&
+  return in->begin(1, "TITLE", kTitleRecordBytes, started) && in->text(h->TITLE, sizeof h->TITLE) &&
+         in->end() && in->begin(2, "DATE", kDateRecordBytes, nullptr) &&
+         in->text(h->DATE, sizeof h->DATE) && in->end() &&
+         in->begin(3, "AXA, AXB, AXC, ANGLE", kAxesRecordBytes, nullptr) &&
+         in->text(h->AXA, sizeof h->AXA) && in->text(h->AXB, sizeof h->AXB) &&
+         in->text(h->AXC, sizeof h->AXC) && in->real(&h->ANGLE) && in->end() &&
+         in->begin(4, "XMIN ... IDC", kOriginRecordBytes, nullptr) && in->real(&h->XMIN) &&
+         in->real(&h->YMIN) && in->real(&h->ZMIN) && in->integer(&h->ISA) && in->integer(&h->ISB) &&
          in->integer(&h->ISC) && in->integer(&h->IMA) && in->integer(&h->IMB) &&
          in->integer(&h->IMC) && in->integer(&h->IDA) && in->integer(&h->IDB) &&
-         in->integer(&h->IDC) && in->end() && in->begin(5, "DX ... NZ", 24, nullptr) &&
-         in->real(&h->DX) && in->real(&h->DY) && in->real(&h->DZ) && in->integer(&h->NX) &&
-         in->integer(&h->NY) && in->integer(&h->NZ) && in->end();
+         in->integer(&h->IDC) && in->end() &&
+         in->begin(5, "DX ... NZ", kGridRecordBytes, nullptr) && in->real(&h->DX) &&
+         in->real(&h->DY) && in->real(&h->DZ) && in->integer(&h->NX) && in->integer(&h->NY) &&
+         in->integer(&h->NZ) && in->end();
 }
 
 // The planes of an unformatted map, one grid point at a time.
@@ -587,27 +615,27 @@ bool read_planes(RecordReader* in, const MapHeader& h, Presenter* show, std::int
   const bool plane_points = h.NX >= 1 && h.NY >= 1;
   const std::int64_t per_plane = plane_points ? std::int64_t{h.NX} * h.NY : 0;
   // 12·NX·NY beyond a length field's range: no writer can have made it.
-  if (h.NZ >= 1 && per_plane > INT64_C(0xFFFFFFFF) / 12) {
-    *why = "record 6 (plane 1 of " + std::to_string(h.NZ) +
-           ") at byte offset 238: NX = " + std::to_string(h.NX) +
-           " and NY = " + std::to_string(h.NY) +
+  if (h.NZ >= 1 && per_plane > std::int64_t{UINT32_MAX} / kPointBytes) {
+    *why = "record " + std::to_string(kHeaderRecordCount + 1) + " (plane 1 of " +
+           std::to_string(h.NZ) + ") at byte offset " + std::to_string(kFirstPlaneOffset) +
+           ": NX = " + std::to_string(h.NX) + " and NY = " + std::to_string(h.NY) +
            " need planes of more bytes than a length field holds";
     return false;
   }
-  *end_offset = 238;
+  *end_offset = kFirstPlaneOffset;
   *points = 0;
   for (std::int64_t k = 1; k <= h.NZ; ++k) {
-    if (!in->begin(static_cast<int>(std::min<std::int64_t>(5 + k, INT32_MAX)),
-                   "plane " + std::to_string(k) + " of " + std::to_string(h.NZ), 12 * per_plane,
-                   nullptr))
+    if (!in->begin(static_cast<int>(std::min<std::int64_t>(kHeaderRecordCount + k, INT32_MAX)),
+                   "plane " + std::to_string(k) + " of " + std::to_string(h.NZ),
+                   kPointBytes * per_plane, nullptr))
       return false;
     for (std::int64_t p = 0; p < per_plane; ++p) {
-      float v[3];
-      if (!in->values(v, 3) || !show->point(v, *points, why)) return false;
+      float v[kComponents];
+      if (!in->values(v, kComponents) || !show->point(v, *points, why)) return false;
       ++*points;
     }
     if (!in->end()) return false;
-    *end_offset += 12 * per_plane + 8;
+    *end_offset += kPointBytes * per_plane + kRecordFramingBytes;
   }
   return true;
 }
@@ -648,13 +676,14 @@ bool show_text_map(Presenter* show, std::int64_t* points, std::string* why) {
   const bool has_points = h.NX >= 1 && h.NY >= 1 && h.NZ >= 1;
   *points = has_points ? std::int64_t{h.NX} * h.NY * h.NZ : 0;
   for (std::int64_t p = 0; p < *points; ++p)
-    if (!show->point(field + 3 * p, p, why)) return false;
+    if (!show->point(field + kComponents * p, p, why)) return false;
   return true;
 }
 
 // The map cannot be shown whole: what standard output already holds is said
 // to be incomplete, an output file is not left behind.
-int failed(const Options& o, const std::string& why, TextOut* out, int status = kDumpInvalidMap) {
+int report_unshown_map(const Options& o, const std::string& why, TextOut* out,
+                       int status = kDumpInvalidMap) {
   const bool partial = out->to_standard_output() && !o.summary && out->flush() && out->started();
   say(o.map + ": " + why + (partial ? " (the text written before this is incomplete)" : ""));
   out->abandon();
@@ -707,14 +736,15 @@ int dump(const Options& o) {
     // Not an unformatted map in either byte order: a text map, or nothing.
     if (r == 0) recio::for_read_seq_xmit(&first, kEnd, {});
     close_map();
-    const std::string not_binary =
-        r == 0 ? "its first length field is " + std::to_string(place.leading) + ", not 80"
-               : "it is shorter than a length field";
+    const std::string not_binary = r == 0 ? "its first length field is " +
+                                                std::to_string(place.leading) + ", not " +
+                                                std::to_string(kTitleLength)
+                                          : "it is shorter than a length field";
     if (int status = read_text_map(o, not_binary)) return status;
     if (!out.open(o.output)) return kDumpFileError;
     std::string why;
     std::int64_t points = 0;
-    if (!show_text_map(&show, &points, &why)) return failed(o, why, &out);
+    if (!show_text_map(&show, &points, &why)) return report_unshown_map(o, why, &out);
     if (o.summary) show.summary("text (a formatted map file)", points);
     return out.finish() ? kDumpDone : kDumpFileError;
   }
@@ -738,7 +768,8 @@ int dump(const Options& o) {
   if (whole && !read_planes(&in, h, &show, &points, &end_offset, &why)) whole = false;
   if (whole) whole = in.expect_end_of_file(end_offset);
   close_map();
-  if (!whole) return failed(o, why, &out, in.read_failed() ? kDumpFileError : kDumpInvalidMap);
+  if (!whole)
+    return report_unshown_map(o, why, &out, in.read_failed() ? kDumpFileError : kDumpInvalidMap);
   if (o.summary) show.summary(representation, points);
   return out.finish() ? kDumpDone : kDumpFileError;
 }

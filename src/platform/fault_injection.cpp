@@ -18,6 +18,15 @@ std::array<Plan, kOperationKinds> plans;
 
 }  // namespace
 
+std::atomic<bool> faults::Armed::flag_{false};
+
+namespace faults {
+// The one way to arm the checks.
+struct Writer {
+  static void arm() { Armed::flag_.store(true, std::memory_order_relaxed); }
+};
+}  // namespace faults
+
 bool faults::count_and_check(Operation op, int* error) {
   Plan& p = plans[static_cast<std::size_t>(op)];
   if (!p.set) return false;
@@ -34,7 +43,7 @@ void inject_failure(Operation op, std::uint64_t first, std::uint64_t last, int e
   p.error = error;
   p.calls.store(0, std::memory_order_relaxed);
   p.set = true;
-  faults::armed.store(true, std::memory_order_relaxed);
+  faults::Writer::arm();
 }
 
 std::uint64_t operation_calls(Operation op) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 
 namespace plat {
@@ -93,6 +94,10 @@ void error_text(int error, char* out, std::size_t cap);
 // `prefix`; the name goes to out. Returns the open handle or kInvalidHandle.
 OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap);
 bool delete_file(const char* name, int* error);
+// The handle beneath a C stream (kInvalidHandle for null or a stream without
+// one). Closing it closes the stream's file; the stream must not be used
+// afterwards.
+Handle stream_handle(std::FILE* stream);
 
 // ---- Replacing a file whole -------------------------------------------------
 

@@ -36,7 +36,7 @@ OpenError classify_open_error(int err, const char* name) {
     case ENOENT: {
       const char* slash = std::strrchr(name, '/');
       if (slash == nullptr) return OpenError::kFileNotFound;
-      char dir[4096];
+      char dir[kPathSize];
       const std::size_t n = static_cast<std::size_t>(slash - name);
       if (n >= sizeof dir) return OpenError::kPathNotFound;
       std::memcpy(dir, name, n);
@@ -169,7 +169,7 @@ OpenResult open_file(const char* name, Access access, Disposition disposition) {
   }
   int fd;
   do {
-    fd = ::open(name, flags, 0666);
+    fd = ::open(name, flags, kNewFileMode);
   } while (fd < 0 && errno == EINTR);
   fd = keep_off_standard(fd);
   if (fd < 0) {
@@ -314,7 +314,7 @@ bool same_file(const char* name, Handle h) {
 }
 
 void error_text(int error, char* out, std::size_t cap) {
-  char text[256];
+  char text[kErrorTextSize];
   const char* s = ::strerror_r(error, text, sizeof text);  // GNU variant returns the text
   std::snprintf(out, cap, "%s\n", s != nullptr ? s : "Unknown error");
 }
@@ -341,8 +341,16 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
 
 namespace {
 
-// Six characters that make a temporary name unlikely to be taken already;
-// O_EXCL settles a collision, which only costs another try.
+// The characters that end a temporary name, replaced by random ones, and
+// how many names are tried.
+constexpr char kSuffixPlaceholder[] = "XXXXXX";
+constexpr int kSuffixLength = sizeof kSuffixPlaceholder - 1;
+constexpr int kNameAttempts = 100;
+
+// kSuffixLength characters that make a temporary name unlikely to be taken
+// already; O_EXCL settles a collision, which only costs another try. Time,
+// process and a counter spread by the golden-ratio increment, each character
+// taken after a multiply-xorshift mixing step.
 void random_suffix(char* at) {
   static constexpr char kLetters[] =
       "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -352,7 +360,7 @@ void random_suffix(char* at) {
   std::uint64_t x = static_cast<std::uint64_t>(now.tv_nsec) ^
                     (static_cast<std::uint64_t>(::getpid()) << 32) ^
                     (counter.fetch_add(1, std::memory_order_relaxed) * 0x9E3779B97F4A7C15ull);
-  for (int i = 0; i < 6; ++i) {
+  for (int i = 0; i < kSuffixLength; ++i) {
     x ^= x >> 33;
     x *= 0xFF51AFD7ED558CCDull;
     x ^= x >> 29;
@@ -389,7 +397,7 @@ OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap
     r.error = EINVAL;
     return r;
   }
-  char resolved[PATH_MAX];
+  char resolved[kPathSize];
   const char* real = name;
   if (exists && S_ISLNK(link_st.st_mode)) {
     if (::realpath(name, resolved) == nullptr) {
@@ -408,16 +416,16 @@ OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap
   const std::size_t dir_length = slash == nullptr ? 0 : static_cast<std::size_t>(slash - real) + 1;
   // ".NAME.XXXXXX" beside the file: hidden from a plain listing, and
   // recognisable as this file's replacement.
-  const int n = std::snprintf(temp, temp_cap, "%.*s.%s.XXXXXX", static_cast<int>(dir_length), real,
-                              real + dir_length);
+  const int n = std::snprintf(temp, temp_cap, "%.*s.%s.%s", static_cast<int>(dir_length), real,
+                              real + dir_length, kSuffixPlaceholder);
   if (n < 0 || static_cast<std::size_t>(n) >= temp_cap) {
     r.error = ENAMETOOLONG;
     return r;
   }
   int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    random_suffix(temp + n - 6);
-    fd = ::open(temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
+    random_suffix(temp + n - kSuffixLength);
+    fd = ::open(temp, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, kNewFileMode);
     if (fd < 0 && errno != EEXIST && errno != EINTR) break;
   }
   fd = keep_off_standard(fd);
@@ -430,7 +438,7 @@ OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap
     // mode then restores. Either may be refused to an ordinary user, who
     // then gets the replacement as a new file of theirs.
     const bool owned = ::fchown(fd, st.st_uid, st.st_gid) == 0;
-    const bool moded = ::fchmod(fd, st.st_mode & 07777) == 0;
+    const bool moded = ::fchmod(fd, st.st_mode & kPermissionBits) == 0;
     static_cast<void>(owned && moded);
   }
   r.handle = fd;
@@ -458,6 +466,11 @@ bool delete_file(const char* name, int* error) {
     return false;
   }
   return true;
+}
+
+Handle stream_handle(std::FILE* stream) {
+  const int fd = stream != nullptr ? ::fileno(stream) : -1;
+  return fd >= 0 ? static_cast<Handle>(fd) : kInvalidHandle;
 }
 
 const char* get_env(const char* name) {
@@ -491,7 +504,7 @@ void abort_process(int status) {
 }
 
 bool append_to_file(const char* name, const char* bytes, std::size_t length) {
-  int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kNewFileMode);
   if (fd < 0) return false;
   int err = 0;
   bool ok = write_all(fd, bytes, length, &err);
@@ -500,7 +513,7 @@ bool append_to_file(const char* name, const char* bytes, std::size_t length) {
 }
 
 bool redirect_stderr_append(const char* name) {
-  int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  int fd = ::open(name, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, kNewFileMode);
   if (fd < 0) return false;
   bool ok = ::dup2(fd, STDERR_FILENO) >= 0;
   ::close(fd);

@@ -192,7 +192,8 @@ constexpr std::uintptr_t kGuardRegion = 1u << 20;
 
 // Room for the handler, the diagnostic and the stack walk (the sanitizers'
 // frames included).
-alignas(16) char alternate_stack[256 * 1024];
+constexpr std::size_t kAlternateStackSize = 256 * 1024;
+alignas(16) char alternate_stack[kAlternateStackSize];
 
 std::uintptr_t context_pc(const void* context) {
   const auto* uc = static_cast<const ucontext_t*>(context);

@@ -19,7 +19,7 @@ constexpr int kRawFrames = 128;
 
 // The executable's path, for addresses whose image has no name of its own
 // (a program started with an empty argument vector).
-char executable_path[4096];
+char executable_path[kPathSize];
 
 }  // namespace
 
@@ -83,12 +83,13 @@ std::size_t format_registers(const void* context, char* out, std::size_t cap) {
       {"R10", REG_R10}, {"R11", REG_R11}, {"R12", REG_R12}, {"R13", REG_R13}, {"R14", REG_R14},
       {"R15", REG_R15}, {"RIP", REG_RIP}, {"EFL", REG_EFL},
   };
+  constexpr int kRegistersPerLine = 3;
   std::size_t used = 0;
   int column = 0;
   for (const Reg& r : kRegs) {
     const int n = std::snprintf(out + used, cap - used, "%-3s: %016llX%s", r.name,
                                 static_cast<unsigned long long>(g[r.index]),
-                                ++column % 3 == 0 ? "\n" : "    ");
+                                ++column % kRegistersPerLine == 0 ? "\n" : "    ");
     if (n < 0 || static_cast<std::size_t>(n) >= cap - used) break;
     used += static_cast<std::size_t>(n);
   }

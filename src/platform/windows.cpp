@@ -124,16 +124,25 @@ std::string narrow_without_best_fit(const wchar_t* text, unsigned code_page) {
 
 namespace {
 
+// Bytes one UTF-16 unit narrows to at most, and a whole character (a pair
+// of units).
+constexpr std::size_t kNarrowBytesPerUnit = 3;
+constexpr std::size_t kMaxCharacterBytes = 4;
+
 // Bytes of typed characters that did not fit the count of the read that
 // took them from the console; the next read gives them first. One console
 // input serves the whole process.
 struct ConsolePending {
-  char bytes[8];
+  // A read's count cuts off at most one character; room for two.
+  char bytes[2 * kMaxCharacterBytes];
   std::size_t size = 0, at = 0;
 };
 ConsolePending console_pending;
 
+// UTF-16 units taken from the console by one read.
 constexpr DWORD kConsoleUnits = 1024;
+// The character the console reads as the end of input when typed first.
+constexpr wchar_t kConsoleEndOfInput = 0x1A;  // Ctrl-Z
 
 // Typed text is taken as the console's own characters and narrowed here,
 // without look-alikes: a narrow read of the console would turn a character
@@ -149,7 +158,8 @@ long read_console(HANDLE h, char* buffer, std::size_t count, int* error) {
   // A unit narrows to at most 3 bytes and a pair of them to 4, so all but a
   // few bytes of a short count's character fit.
   wchar_t wide[kConsoleUnits + 1];
-  const DWORD units = static_cast<DWORD>(std::clamp<std::size_t>(count / 3, 1, kConsoleUnits));
+  const DWORD units =
+      static_cast<DWORD>(std::clamp<std::size_t>(count / kNarrowBytesPerUnit, 1, kConsoleUnits));
   DWORD got = 0;
   if (!::ReadConsoleW(h, wide, units, &got, nullptr)) {
     *error = last_error();
@@ -161,8 +171,8 @@ long read_console(HANDLE h, char* buffer, std::size_t count, int* error) {
     if (::ReadConsoleW(h, wide + got, 1, &more, nullptr)) got += more;
   }
   // As the console's narrow read has it: Ctrl-Z first is the end of input.
-  if (got == 0 || wide[0] == 0x1A) return 0;
-  char narrow[(kConsoleUnits + 1) * 3];
+  if (got == 0 || wide[0] == kConsoleEndOfInput) return 0;
+  char narrow[(kConsoleUnits + 1) * kNarrowBytesPerUnit];
   const int n = narrow_units_without_best_fit(wide, static_cast<int>(got), ::GetACP(), narrow,
                                               static_cast<int>(sizeof narrow));
   if (n <= 0) {
@@ -408,6 +418,14 @@ OpenResult create_temp_file(const char* prefix, char* out, std::size_t cap) {
   return r;
 }
 
+namespace {
+// The hexadecimal digits that end a replacement's name, and how many names
+// are tried.
+constexpr std::size_t kSuffixDigits = 6;
+constexpr unsigned long kSuffixMask = (1ul << (4 * kSuffixDigits)) - 1;
+constexpr DWORD kNameAttempts = 100;
+}  // namespace
+
 OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap, char* target,
                               std::size_t target_cap) {
   OpenResult r;
@@ -440,16 +458,21 @@ OpenResult create_replacement(const char* name, char* temp, std::size_t temp_cap
   const std::size_t dir_length = length - base.size();
   const int n =
       std::snprintf(temp, temp_cap, "%.*s.%s.", static_cast<int>(dir_length), name, base.data());
-  if (n < 0 || static_cast<std::size_t>(n) + 7 > temp_cap || n + 6 >= MAX_PATH) {
+  // Room for the suffix and the terminator, within the system's path limit.
+  if (n < 0 || static_cast<std::size_t>(n) + kSuffixDigits + 1 > temp_cap ||
+      n + kSuffixDigits >= MAX_PATH) {
     r.error = ERROR_FILENAME_EXCED_RANGE;
     return r;
   }
   HANDLE h = INVALID_HANDLE_VALUE;
-  for (DWORD attempt = 0; attempt < 100 && h == INVALID_HANDLE_VALUE; ++attempt) {
-    std::snprintf(temp + n, temp_cap - static_cast<std::size_t>(n), "%06lX",
+  for (DWORD attempt = 0; attempt < kNameAttempts && h == INVALID_HANDLE_VALUE; ++attempt) {
+    // Time spread by Knuth's multiplicative constant (2^32 / golden ratio),
+    // the attempt by a small odd step, and the process.
+    std::snprintf(temp + n, temp_cap - static_cast<std::size_t>(n), "%0*lX",
+                  static_cast<int>(kSuffixDigits),
                   static_cast<unsigned long>((::GetTickCount() * 2654435761u + attempt * 40503u +
                                               ::GetCurrentProcessId()) &
-                                             0xFFFFFF));
+                                             kSuffixMask));
     h = ::CreateFileA(temp, GENERIC_READ | GENERIC_WRITE,
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                       exists ? (attributes & ~FILE_ATTRIBUTE_READONLY) : FILE_ATTRIBUTE_NORMAL,
@@ -485,6 +508,12 @@ bool delete_file(const char* name, int* error) {
     return false;
   }
   return true;
+}
+
+Handle stream_handle(std::FILE* stream) {
+  const int fd = stream != nullptr ? ::_fileno(stream) : -1;
+  const intptr_t h = fd >= 0 ? ::_get_osfhandle(fd) : -1;
+  return h == -1 || h == -2 ? kInvalidHandle : static_cast<Handle>(h);
 }
 
 const char* get_env(const char* name) {

@@ -62,6 +62,8 @@ ConsoleEventHandler event_handler = nullptr;
 // The input waits watch this event besides their handle; once set it ends
 // every wait, present and future.
 HANDLE wake_event = nullptr;
+// How long an input wait on a pipe sleeps between looks at it.
+constexpr DWORD kPipePollMilliseconds = 20;
 std::atomic<bool> waits_interrupted{false};
 
 // Called by the system on its event thread; FALSE passes the event on to
@@ -130,12 +132,13 @@ bool wait_for_input(Handle h) {
     }
     case FILE_TYPE_PIPE:
       // A pipe handle cannot be waited for: it is looked at between short
-      // waits for the wake event.
+      // waits for the wake event (short enough that input is not kept
+      // waiting, long enough to cost nothing).
       for (;;) {
         DWORD available = 0;
         if (!::PeekNamedPipe(input, nullptr, 0, nullptr, &available, nullptr) || available > 0)
           return true;  // data, or the read reports the end or the error
-        if (::WaitForSingleObject(wake_event, 20) == WAIT_OBJECT_0) return false;
+        if (::WaitForSingleObject(wake_event, kPipePollMilliseconds) == WAIT_OBJECT_0) return false;
       }
     default:
       return true;  // a disk file never blocks
@@ -155,7 +158,7 @@ ExceptionHandler exception_handler = nullptr;
 // __builtin_setjmp/__builtin_longjmp restore the registers only: the C
 // library's longjmp would start an unwind of its own from inside the
 // exception dispatch.
-void* guard_env[5];
+void* guard_env[5];  // the five words the built-in setjmp saves
 volatile LONG guard_active = 0;
 std::atomic<int> handling{0};
 
@@ -219,7 +222,8 @@ LONG WINAPI on_exception(EXCEPTION_POINTERS* pointers) {
 // A stack overflow leaves a few kilobytes of stack, too few for the report:
 // it is taken first, by a vectored handler, and handled on a stack of its
 // own.
-alignas(16) char overflow_stack[256 * 1024];
+constexpr std::size_t kOverflowStackSize = 256 * 1024;
+alignas(16) char overflow_stack[kOverflowStackSize];
 
 struct FilterCall {
   EXCEPTION_POINTERS* pointers;

@@ -86,8 +86,10 @@ void warm_up_stack_walk() {
 int stack_walk(const void* context, std::uintptr_t* pcs, int max) {
   if (max <= 0) return 0;
   if (context != nullptr) return walk_context(*static_cast<const CONTEXT*>(context), pcs, max);
-  // Skipped: stack_walk itself, so the caller is the first frame.
-  const DWORD wanted = static_cast<DWORD>(max < 62 ? max : 62);
+  // Skipped: stack_walk itself, so the caller is the first frame. The
+  // system captures fewer than 63 frames, skipped ones included.
+  constexpr int kCaptureLimit = 63 - 1;
+  const DWORD wanted = static_cast<DWORD>(max < kCaptureLimit ? max : kCaptureLimit);
   const USHORT n = ::RtlCaptureStackBackTrace(1, wanted, reinterpret_cast<void**>(pcs), nullptr);
   return n == 0 ? -1 : static_cast<int>(n);
 }
@@ -123,12 +125,13 @@ std::size_t format_registers(const void* context, char* out, std::size_t cap) {
       {"R10", c.R10}, {"R11", c.R11}, {"R12", c.R12},    {"R13", c.R13}, {"R14", c.R14},
       {"R15", c.R15}, {"RIP", c.Rip}, {"EFL", c.EFlags},
   };
+  constexpr int kRegistersPerLine = 3;
   std::size_t used = 0;
   int column = 0;
   for (const Reg& r : regs) {
-    const int n =
-        std::snprintf(out + used, cap - used, "%-3s: %016llX%s", r.name,
-                      static_cast<unsigned long long>(r.value), ++column % 3 == 0 ? "\n" : "    ");
+    const int n = std::snprintf(out + used, cap - used, "%-3s: %016llX%s", r.name,
+                                static_cast<unsigned long long>(r.value),
+                                ++column % kRegistersPerLine == 0 ? "\n" : "    ");
     if (n < 0 || static_cast<std::size_t>(n) >= cap - used) return used;
     used += static_cast<std::size_t>(n);
   }

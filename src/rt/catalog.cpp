@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <limits>
 
 namespace rt {
 namespace {
@@ -419,7 +420,7 @@ class Writer {
     for (char c : s) put(c);
   }
   void put_unsigned(std::uint64_t v, unsigned base) {
-    char digits[24];
+    char digits[std::numeric_limits<std::uint64_t>::digits10 + 1];  // base 10 at most
     std::size_t n = 0;
     do {
       digits[n++] = "0123456789abcdef"[v % base];

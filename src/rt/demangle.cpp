@@ -35,13 +35,16 @@ bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
 
+// A length beyond any name a linker keeps: the text is not a mangled name.
+constexpr std::size_t kLongestSourceName = 4096;
+
 // <number> <identifier>; false when malformed.
 bool source_name(Reader& in, std::string_view* name) {
   if (!is_digit(*in.p)) return false;
   std::size_t length = 0;
   while (is_digit(*in.p)) {
     length = length * 10 + static_cast<std::size_t>(*in.p++ - '0');
-    if (length > 4096) return false;
+    if (length > kLongestSourceName) return false;
   }
   if (std::strlen(in.p) < length) return false;
   *name = std::string_view(in.p, length);

@@ -19,24 +19,70 @@
 namespace rt {
 namespace {
 
-constexpr std::size_t kDiagnosticBufferSize = 16384;
+// The status of the abort the dump flags ask for.
+constexpr int kDumpAbortStatus = 3;
+// The program's context lines when memory is short and the diagnostic has
+// only a line-sized buffer: they follow in one of their own.
+constexpr std::size_t kSeparateContextSize = 1024;
+// The line "forrtl: <text>" of an operating-system error.
+constexpr char kOsErrorPrefix[] = "forrtl";
+constexpr std::size_t kOsErrorLineSize = sizeof kOsErrorPrefix + 2 + kOsErrorTextSize;
 
 // Set once by the program before it reads its input.
 ContextWriter context_writer = nullptr;
+
+// The switches, and whether they have been read: unread until the first
+// read, which any thread may make; the others wait for it.
+DiagnosticSwitches switches;
+enum SwitchesState : int { kUnread, kReading, kRead };
+std::atomic<int> switches_state{kUnread};
+
+void read_switches_into(DiagnosticSwitches* s) {
+  auto text = [](const char* name) {
+    const char* value = plat::get_env(name);
+    return std::string(value != nullptr ? value : "");
+  };
+  s->fort0 = text("FORT0");
+  s->log_file = text("FOR_DIAGNOSTIC_LOG_FILE");
+  s->display_disabled = for_check_env_name("FOR_DISABLE_DIAGNOSTIC_DISPLAY");
+  s->stack_trace_disabled = for_check_env_name("FOR_DISABLE_STACK_TRACE");
+  s->verbose_stack_trace = for_check_env_name("FOR_ENABLE_VERBOSE_STACK_TRACE");
+  s->full_source_paths = for_check_env_name("FOR_FULL_SRC_FILE_SPEC");
+  s->debug_exception = for_check_env_name("FOR_GENERATE_DEBUG_EXCEPTION");
+  s->debugger_present = for_check_env_name("FOR__IS_DEBUGGER_PRESENT");
+  // Only the first of the two that is set counts, whatever it says.
+  const char* dump = plat::get_env("f77_dump_flag");
+  if (dump == nullptr) dump = plat::get_env("qelfort_dump_flag");
+  s->dump_abort = dump != nullptr && (dump[0] == 'Y' || dump[0] == 'y');
+}
+
+[[gnu::noinline]] void read_switches_once() {
+  int seen = kUnread;
+  if (switches_state.compare_exchange_strong(seen, kReading, std::memory_order_acq_rel)) {
+    read_switches_into(&switches);
+    switches_state.store(kRead, std::memory_order_release);
+    switches_state.notify_all();
+    return;
+  }
+  while (seen == kReading) {
+    switches_state.wait(kReading, std::memory_order_acquire);
+    seen = switches_state.load(std::memory_order_acquire);
+  }
+}
 
 // FORT0 redirects standard error once, at the first diagnostic output.
 std::atomic<bool> fort0_done{false};
 
 void apply_fort0() {
   if (fort0_done.exchange(true)) return;
-  const char* name = plat::get_env("FORT0");
-  if (name != nullptr && name[0] != '\0') plat::redirect_stderr_append(name);
+  const std::string& name = for__diagnostic_switches().fort0;
+  if (!name.empty()) plat::redirect_stderr_append(name.c_str());
 }
 
 void write_diagnostic_buffer(const char* text, std::size_t length) {
-  const char* log = plat::get_env("FOR_DIAGNOSTIC_LOG_FILE");
-  if (log != nullptr && log[0] != '\0') plat::append_to_file(log, text, length);
-  if (for_check_env_name("FOR_DISABLE_DIAGNOSTIC_DISPLAY")) return;
+  const DiagnosticSwitches& on = for__diagnostic_switches();
+  if (!on.log_file.empty()) plat::append_to_file(on.log_file.c_str(), text, length);
+  if (on.display_disabled) return;
   plat::write_stderr(text, length);
 }
 
@@ -45,26 +91,26 @@ void write_diagnostic_buffer(const char* text, std::size_t length) {
 [[noreturn]] void end_after_severe(msg::Id id) {
   for__note_run_failed();
   for__exit_handler();
-  if (for_check_env_name("FOR__IS_DEBUGGER_PRESENT")) plat::debug_break();
-  const char* dump = plat::get_env("f77_dump_flag");
-  if (dump == nullptr) dump = plat::get_env("qelfort_dump_flag");
-  if (dump != nullptr && (dump[0] == 'Y' || dump[0] == 'y')) {
+  const DiagnosticSwitches& on = for__diagnostic_switches();
+  if (on.debugger_present) plat::debug_break();
+  if (on.dump_abort) {
     static constexpr char kAbort[] = "\r\nabnormal program termination\r\n";
     plat::write_stderr(kAbort, sizeof kAbort - 1);
-    plat::abort_process(3);
+    plat::abort_process(kDumpAbortStatus);
   }
   for__end_process(id);
 }
 
 void issue(msg::Id id, std::span<const FormatArg> args) {
-  const bool severe = msg::severity(id) == 3;
+  const bool severe = msg::severity(id) == msg::kSevereClass;
   const bool in_exception = for__exception_in_progress();
   ExceptionInfo* const x = for__l_excpt_info;
+  const DiagnosticSwitches& on = for__diagnostic_switches();
   // A severe condition becomes the non-continuable exception, before anything
   // is written. Not while an exception is reported already: that report is
-  // the one the user wants.
-  if (severe && id != msg::severe(169) && x != nullptr && x->continue_mark == 0 && !in_exception &&
-      for_check_env_name("FOR_GENERATE_DEBUG_EXCEPTION")) {
+  // the one the user wants; nor for that exception's own report.
+  if (severe && id != msg::kNoncontinuableException && x != nullptr && x->continue_mark == 0 &&
+      !in_exception && on.debug_exception) {
     plat::raise_exception(plat::exc::kNoncontinuable);
   }
   // The diagnostic buffer: the exception path's own, or a fresh one; when
@@ -92,7 +138,7 @@ void issue(msg::Id id, std::span<const FormatArg> args) {
   // The program's context lines are about its data, not the program: the
   // stack-trace switch leaves them. In a line-sized buffer they follow in a
   // buffer of their own.
-  char context[1024];
+  char context[kSeparateContextSize];
   std::size_t context_length = 0;
   if (severe && !in_exception && context_writer != nullptr) {
     if (buffer != small) {
@@ -103,7 +149,7 @@ void issue(msg::Id id, std::span<const FormatArg> args) {
     }
   }
   const bool traceback = buffer != small && x != nullptr && (severe || x->continue_mark != 0) &&
-                         !for_check_env_name("FOR_DISABLE_STACK_TRACE");
+                         !on.stack_trace_disabled;
   if (traceback) length = for_stack_trace(buffer, length, cap);
   write_diagnostic_buffer(buffer, length);
   if (context_length > 0) write_diagnostic_buffer(context, context_length);
@@ -115,12 +161,25 @@ void issue(msg::Id id, std::span<const FormatArg> args) {
 
 }  // namespace
 
+const DiagnosticSwitches& for__diagnostic_switches() {
+  if (switches_state.load(std::memory_order_acquire) != kRead) [[unlikely]]
+    read_switches_once();
+  return switches;
+}
+
+void for__read_diagnostic_switches() {
+  switches_state.store(kReading, std::memory_order_release);
+  read_switches_into(&switches);
+  switches_state.store(kRead, std::memory_order_release);
+  switches_state.notify_all();
+}
+
 void write_os_error_line(int os_error) {
   apply_fort0();
-  char text[320];
+  char text[kOsErrorTextSize];
   plat::error_text(os_error, text, sizeof text);
-  char line[340];
-  int n = std::snprintf(line, sizeof line, "%s: %s", "forrtl", text);
+  char line[kOsErrorLineSize];
+  int n = std::snprintf(line, sizeof line, "%s: %s", kOsErrorPrefix, text);
   if (n > 0)
     plat::write_stderr(line, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof line - 1));
 }

@@ -81,7 +81,7 @@ void for__create_exception_record() {
   if (for__l_excpt_info != nullptr) return;
   const std::array<std::size_t, 5> sizes{sizeof(ExceptionInfo), sizeof(ExceptionCopies),
                                          sizeof(plat::ExceptionRecord), plat::kContextSize,
-                                         kExceptionDiagnosticSize};
+                                         kDiagnosticBufferSize};
   std::array<void*, 5> blocks{};
   for (std::size_t i = 0; i < sizes.size(); ++i) {
     blocks[i] = for__get_vm(sizes[i]);
@@ -124,7 +124,7 @@ const void* for__exception_context() {
 plat::ExceptionAction for__nt_signal_handler(const plat::ExceptionRecord& record, void* context) {
   if (for_check_env_name("FOR_IGNORE_EXCEPTIONS")) return plat::ExceptionAction::kPassOn;
   exception_in_progress.store(true);
-  const bool debugger_mode = for_check_env_name("FOR__IS_DEBUGGER_PRESENT");
+  const bool debugger_mode = for__diagnostic_switches().debugger_present;
   if (ExceptionInfo* x = for__l_excpt_info) {
     *x->copies->record = record;
     std::memcpy(x->copies->context, context, plat::kContextSize);

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "rt/diagnostics.h"
 
 namespace rt {
 
@@ -23,10 +24,8 @@ struct ExceptionInfo {
   ExceptionCopies* copies;
   std::uint32_t continue_mark;  // a severe report returns to the handler
   std::uint32_t handled_mark;   // the handler has reported the exception
-  char* diagnostic_buffer;      // kExceptionDiagnosticSize bytes
+  char* diagnostic_buffer;      // kDiagnosticBufferSize bytes
 };
-
-inline constexpr std::size_t kExceptionDiagnosticSize = 16384;
 
 // Process-wide: the exception record, or null.
 extern ExceptionInfo* for__l_excpt_info;

@@ -4,8 +4,18 @@
 namespace rt {
 namespace handover {
 
-std::atomic<std::uint32_t> state{kRunning};
+std::atomic<std::uint32_t> StateWord::word_{kRunning};
+
+// The one way to change the state word.
+struct Writer {
+  static constexpr std::atomic<std::uint32_t>& word() { return StateWord::word_; }
+};
+
+namespace {
+constinit std::atomic<std::uint32_t>& state = Writer::word();
+// Set once the event thread has taken the units from a BlockingCall.
 std::atomic<bool> taken_blocked{false};
+}  // namespace
 
 void park() {
   state.store(kParked, std::memory_order_release);

@@ -35,20 +35,29 @@
 namespace rt {
 
 namespace handover {
+// Values of the hand-over's state word.
 inline constexpr std::uint32_t kRunning = 0;
 inline constexpr std::uint32_t kRequested = 1;
 inline constexpr std::uint32_t kParked = 2;
 inline constexpr std::uint32_t kBlocked = 3;  // the main thread is in a BlockingCall
-// Process-wide state of the hand-over.
-extern std::atomic<std::uint32_t> state;
-// Set once the event thread has taken the units from a BlockingCall.
-extern std::atomic<bool> taken_blocked;
+// The process-wide state word. Read here, inline, so that the check at
+// every statement start stays a single load; written only by handover.cpp,
+// which alone defines the Writer that may reach it.
+struct Writer;
+class StateWord {
+ public:
+  static std::uint32_t load(std::memory_order order) { return word_.load(order); }
+
+ private:
+  friend struct Writer;
+  static std::atomic<std::uint32_t> word_;
+};
 [[noreturn]] void park();
 }  // namespace handover
 
 // True once the event thread has asked for the units.
 inline bool for__handover_asked() {
-  return handover::state.load(std::memory_order_relaxed) != handover::kRunning;
+  return handover::StateWord::load(std::memory_order_relaxed) != handover::kRunning;
 }
 
 // Main thread, at the start of every statement: parks the thread for good

@@ -12,6 +12,8 @@ namespace msg {
 using Id = std::uint32_t;
 
 constexpr Id kClassShift = 30;
+// The severity class that ends the process.
+constexpr unsigned kSevereClass = 3;
 constexpr Id success(std::uint16_t n) {
   return n;
 }
@@ -63,6 +65,13 @@ inline constexpr Id kInputConversion = severe(64);
 inline constexpr Id kOutputOverflow = severe(66);
 inline constexpr Id kTooMuchData = severe(67);
 inline constexpr Id kForeignConversion = info(95);
+inline constexpr Id kInvalidTraps = info(297);
+inline constexpr Id kOverflowTraps = info(298);
+inline constexpr Id kDivideByZeroTraps = info(299);
+inline constexpr Id kUnderflowTraps = info(300);
+// The report of a non-continuable exception (the one the debug-exception
+// switch raises in place of a severe diagnostic).
+inline constexpr Id kNoncontinuableException = severe(169);
 inline constexpr Id kEventAbort = error(200);
 inline constexpr Id kFlawedDivide = severe(201);
 inline constexpr Id kUnformattedToFormatted = severe(256);

@@ -12,6 +12,7 @@
 #include "rt/env.h"
 #include "rt/exceptions.h"
 #include "rt/handover.h"
+#include "rt/temporary_files.h"
 
 namespace rt {
 
@@ -35,12 +36,16 @@ std::atomic<bool> run_failed{false};
 ArgumentBlock own_arguments;
 
 // A start-up that cannot go on: the text on the standard error handle,
-// status 255.
+// this status.
+constexpr std::uint32_t kStartupFailureStatus = 255;
+// Room for the program's own path, argument 0 of an empty command line.
+constexpr std::size_t kModulePathSize = 4096;
+
 [[noreturn]] void startup_failure(const char* message) {
   static constexpr char kPrefix[] = "\r\nruntime error ";
   plat::write_stderr(kPrefix, sizeof kPrefix - 1);
   plat::write_stderr(message, std::char_traits<char>::length(message));
-  for__end_process(255);
+  for__end_process(kStartupFailureStatus);
 }
 
 void take_over_arguments(int argc, char** argv) {
@@ -53,7 +58,7 @@ void take_over_arguments(int argc, char** argv) {
   }
   // No argument vector at all stands for an empty command line, and an
   // empty line for the program's own path, so argument 0 is that path.
-  char path[4096];
+  char path[kModulePathSize];
   const std::size_t n = plat::module_path(path, sizeof path);
   LeadByteTable lead_bytes;
   for (std::size_t b = 0; b < lead_bytes.lead.size(); ++b)
@@ -64,16 +69,37 @@ void take_over_arguments(int argc, char** argv) {
   for__set_arguments(own_arguments.argc(), own_arguments.argv());
 }
 
-// The control word from the policy word: a trap for each of bits 0-3,
-// flush-to-zero for bit 16 unless bit 9 asks to count underflows.
+// Bits of the floating-point policy word, for__l_fpe_mask. Nothing in this
+// program sets the word: it stays 0, so every exception stays masked, no
+// trap is ever counted, and the exit summary prints nothing. The bits are
+// still honoured, for a program that sets them.
+namespace fpe_policy {
+constexpr std::uint32_t kTrapUnderflow = 1u << 0;
+constexpr std::uint32_t kTrapOverflow = 1u << 1;
+constexpr std::uint32_t kTrapDivideByZero = 1u << 2;
+constexpr std::uint32_t kTrapInvalid = 1u << 3;
+constexpr std::uint32_t kReportOverflow = 1u << 8;
+constexpr std::uint32_t kReportUnderflow = 1u << 9;  // also: count underflows, do not flush
+constexpr std::uint32_t kReportDivideByZero = 1u << 10;
+constexpr std::uint32_t kReportInvalid = 1u << 11;
+constexpr std::uint32_t kFlushUnderflowToZero = 1u << 16;
+}  // namespace fpe_policy
+
+bool policy_has(std::uint32_t bit) {
+  return (for__l_fpe_mask & bit) != 0;
+}
+
+// The control word from the policy word: the traps it enables (with the
+// word 0: none, all exceptions masked), and flush-to-zero when asked for
+// and underflows are not to be counted.
 void set_fp_control_from_policy() {
-  const std::uint32_t p = for__l_fpe_mask;
   plat::FpTraps traps;
-  traps.underflow = (p & 1u) != 0;
-  traps.overflow = (p & 2u) != 0;
-  traps.divide_by_zero = (p & 4u) != 0;
-  traps.invalid = (p & 8u) != 0;
-  plat::set_fp_control(traps, (p & (1u << 16)) != 0 && (p & (1u << 9)) == 0);
+  traps.underflow = policy_has(fpe_policy::kTrapUnderflow);
+  traps.overflow = policy_has(fpe_policy::kTrapOverflow);
+  traps.divide_by_zero = policy_has(fpe_policy::kTrapDivideByZero);
+  traps.invalid = policy_has(fpe_policy::kTrapInvalid);
+  plat::set_fp_control(traps, policy_has(fpe_policy::kFlushUnderflowToZero) &&
+                                  !policy_has(fpe_policy::kReportUnderflow));
 }
 
 }  // namespace
@@ -84,6 +110,8 @@ void for_rtl_init_(int argc, char** argv) {
   if (init_guard != 0) return;
   init_guard = 1;
   if (initialised == 0) {
+    // Before the event thread exists, which may issue a diagnostic too.
+    for__read_diagnostic_switches();
     plat::agree_console_code_pages();
     for__create_exception_record();  // null when memory is short: no traceback then
     // Without the event thread an event would end the run unreported.
@@ -98,27 +126,32 @@ void for_rtl_init_(int argc, char** argv) {
   init_guard = 0;
 }
 
+// One informational line per trap counter whose report bit is set and that
+// counted something. With the policy word 0 no report bit is set (and no
+// trap enabled to count): the summary prints nothing.
 void for__fpe_exit_handler() {
   struct Report {
-    std::uint32_t bit;
+    std::uint32_t report_bit;
     const std::uint32_t* counter;
     msg::Id id;
   };
   const Report reports[] = {
-      {1u << 9, &for__l_undcnt, msg::info(300)},
-      {1u << 8, &for__l_ovfcnt, msg::info(298)},
-      {1u << 10, &for__l_div0cnt, msg::info(299)},
-      {1u << 11, &for__l_invcnt, msg::info(297)},
+      {fpe_policy::kReportUnderflow, &for__l_undcnt, msg::kUnderflowTraps},
+      {fpe_policy::kReportOverflow, &for__l_ovfcnt, msg::kOverflowTraps},
+      {fpe_policy::kReportDivideByZero, &for__l_div0cnt, msg::kDivideByZeroTraps},
+      {fpe_policy::kReportInvalid, &for__l_invcnt, msg::kInvalidTraps},
   };
   for (const Report& r : reports) {
-    if ((for__l_fpe_mask & r.bit) != 0 && *r.counter != 0)
-      for__issue_diagnostic_int(r.id, *r.counter);
+    if (policy_has(r.report_bit) && *r.counter != 0) for__issue_diagnostic_int(r.id, *r.counter);
   }
 }
 
 int for__exit_handler() {
   for__fpe_exit_handler();
   for__l_exit_termination = 1;
+  // The program's temporaries first: a close failure below may end the
+  // process from here.
+  for__remove_temporaries();
   if (for__l_exit_hand_decl == 0) return 0;
   // Cleared first: a severe close failure below ends the process from here,
   // and must not walk the table again.

@@ -20,7 +20,8 @@ extern std::uint32_t for__reentrancy_mode;
 void for_rtl_init_(int argc, char** argv);
 // Runs the exit handler.
 void for_rtl_finish_();
-// Floating-point summary, then every connected unit closed. Returns 0.
+// Floating-point summary, the program's registered temporary files removed
+// (rt/temporary_files.h), then every connected unit closed. Returns 0.
 int for__exit_handler();
 // The walk that closes every connected unit at exit; after a processor
 // exception it closes handles and releases nothing.

@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 #include "rt/append_text.h"
 #include "rt/demangle.h"
-#include "rt/env.h"
+#include "rt/diagnostics.h"
 #include "rt/exceptions.h"
 
 namespace rt {
@@ -31,15 +31,20 @@ const char* shown_source(const TraceFrame& f, bool full_source) {
   return shown(full_source ? f.source : base_name(f.source));
 }
 
+// A line number as text (an int's digits and sign), and a routine's
+// readable name, cut to fit.
+constexpr std::size_t kLineTextSize = 16;
+constexpr std::size_t kRoutineNameSize = 256;
+
 // The line number as text, or "Unknown".
-const char* shown_line(const TraceFrame& f, char (&buffer)[16]) {
+const char* shown_line(const TraceFrame& f, char (&buffer)[kLineTextSize]) {
   if (f.line <= 0) return kUnknown;
   std::snprintf(buffer, sizeof buffer, "%d", static_cast<int>(f.line));
   return buffer;
 }
 
 // `name` holds the routine's readable name while the frame is shown.
-TraceFrame frame_at(std::uintptr_t pc, char (&name)[256]) {
+TraceFrame frame_at(std::uintptr_t pc, char (&name)[kRoutineNameSize]) {
   const plat::AddressInfo info = plat::describe_address(pc);
   TraceFrame f;
   f.pc = pc;
@@ -59,7 +64,7 @@ std::size_t append_trace_header(char* text, std::size_t length, std::size_t cap)
 
 std::size_t append_trace_frame(char* text, std::size_t length, std::size_t cap, const TraceFrame& f,
                                bool full_source) {
-  char line[16];
+  char line[kLineTextSize];
   return append_text(text, length, cap, "%-17.17s  %*.*llX  %-17.17s  %10.10s  %s\n",
                      shown(base_name(f.image)), plat::kAddressDigits, plat::kAddressDigits,
                      static_cast<unsigned long long>(f.pc), shown(f.routine), shown_line(f, line),
@@ -68,7 +73,7 @@ std::size_t append_trace_frame(char* text, std::size_t length, std::size_t cap, 
 
 std::size_t append_verbose_frame(char* text, std::size_t length, std::size_t cap,
                                  const TraceFrame& f, unsigned index, bool full_source) {
-  char line[16];
+  char line[kLineTextSize];
   return append_text(text, length, cap,
                      "--------- Frame # %u ---------------------------------------\n"
                      "Image:   %s\nRoutine: %s\nSource:  %s\nLine:    %s\nPC:      %0*llX\n\n",
@@ -78,8 +83,8 @@ std::size_t append_verbose_frame(char* text, std::size_t length, std::size_t cap
 }
 
 std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
-  const bool verbose = for_check_env_name("FOR_ENABLE_VERBOSE_STACK_TRACE");
-  const bool full_source = for_check_env_name("FOR_FULL_SRC_FILE_SPEC");
+  const bool verbose = for__diagnostic_switches().verbose_stack_trace;
+  const bool full_source = for__diagnostic_switches().full_source_paths;
   const void* context = for__exception_context();
   if (verbose) {
     length =
@@ -100,7 +105,7 @@ std::size_t for_stack_trace(char* text, std::size_t length, std::size_t cap) {
     return length;
   }
   for (int i = 0; i < n && pcs[i] != 0; ++i) {
-    char name[256];
+    char name[kRoutineNameSize];
     const TraceFrame f = frame_at(pcs[i], name);
     length = verbose
                  ? append_verbose_frame(text, length, cap, f, static_cast<unsigned>(i), full_source)

@@ -5,8 +5,12 @@
 // console events and the end of input. This reaches the Windows program too,
 // where Wine makes the terminal its console.
 #include <pty.h>
+#include <sys/stat.h>
 
+#include <atomic>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "e2e/fixture.h"
 
@@ -31,10 +35,16 @@ struct TerminalResult {
   std::string err;
 };
 
+// Keys typed on a cue other than the screen: run on a thread of its own with
+// the terminal, until it has typed them or `ended` is set.
+using Typist = std::function<void(int terminal, const std::atomic<bool>& ended)>;
+
 // `locale`: the terminal's character set, which Wine's console follows.
 TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::string& cwd,
-                               const std::vector<Keys>& keys, const char* locale = "C") {
-  std::vector<std::string> argv_strings{MAPCONV_BINARY};
+                               const std::vector<Keys>& keys, const char* locale = "C",
+                               const char* program = MAPCONV_BINARY,
+                               const Typist& typist = nullptr) {
+  std::vector<std::string> argv_strings{program};
   argv_strings.insert(argv_strings.end(), args.begin(), args.end());
 #ifdef MAPCONV_LAUNCHER
   argv_strings.insert(argv_strings.begin(), MAPCONV_LAUNCHER);
@@ -74,6 +84,11 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
     }
   };
   type_what_is_due();
+  // On its own descriptor: the loop below closes the terminal's at its end.
+  std::atomic<bool> ended{false};
+  detail::UniqueFd typist_terminal(typist ? ::dup(terminal.get()) : -1);
+  std::thread typist_thread;
+  if (typist) typist_thread = std::thread(typist, typist_terminal.get(), std::cref(ended));
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   char buffer[4096];
   // The terminal reports the end of the child's side as an error (EIO).
@@ -99,6 +114,8 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
       if (screen) type_what_is_due();
     }
   }
+  ended.store(true);
+  if (typist_thread.joinable()) typist_thread.join();
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0) {
     if (errno != EINTR) detail::fail("waitpid");
@@ -160,6 +177,124 @@ TEST_F(TerminalE2e, EventTypedDuringAConversion) {
     EXPECT_EQ(r.err, event_line(e.name));
     EXPECT_EQ(r.screen.find("conversion done"), std::string::npos) << r.screen;
     EXPECT_EQ(read_file(dir.file("out.unf")), "earlier contents");
+  }
+}
+
+// Types `key` once `ready` holds, looking often, unless the run ends first.
+Typist type_when(std::string key, std::function<bool()> ready) {
+  return [key = std::move(key), ready = std::move(ready)](int terminal,
+                                                          const std::atomic<bool>& ended) {
+    while (!ended.load() && !ready()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // A key that cannot be typed shows as a run that was not interrupted.
+    if (ended.load()) return;
+    const ssize_t typed = ::write(terminal, key.data(), key.size());
+    static_cast<void>(typed);
+  };
+}
+
+// mapdump's text goes to FILE under a temporary name, renamed when whole. An
+// event typed while the text is being written ends the run with the event's
+// line and status, leaves the earlier FILE as it was and no temporary behind.
+// The map is large, so the key comes while the text grows; a run that still
+// finished first must have written the whole text.
+TEST_F(TerminalE2e, EventTypedWhileMapdumpWritesAFile) {
+  MapValues map;
+  map.counts = {100, 100, 100};
+  map.field.assign(3u * 100 * 100 * 100, 0.0f);
+  for (std::size_t n = 0; n < map.field.size(); ++n)
+    map.field[n] = static_cast<float>(n % 977) * 0.125f - 50.0f;
+  write_file(dir.file("big.unf"), unformatted_map(map));
+  const std::string earlier = "an earlier dump\n";
+  const std::string temporary = dir.file("out.txt.mapdump-0");
+  // Once the text has grown past its first writes.
+  const auto text_growing = [&] {
+    std::error_code ec;
+    return std::filesystem::file_size(temporary, ec) >= (1u << 20) && !ec;
+  };
+  const auto temporaries_left = [&] {
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+      const std::string name = entry.path().filename().string();
+      if (name.starts_with("out.txt.mapdump-")) left.push_back(name);
+    }
+    return left;
+  };
+  for (const TypedEvent& e : kTypedEvents) {
+    if (kUnderWine && !e.under_wine) continue;
+    int interrupted = 0;
+    // A fast machine may finish the text before the key arrives: a few tries.
+    for (int attempt = 0; attempt < 3 && interrupted == 0; ++attempt) {
+      SCOPED_TRACE(std::string(e.name) + ", attempt " + std::to_string(attempt + 1));
+      write_file(dir.file("out.txt"), earlier);
+      const TerminalResult r = run_in_terminal({"-o", "out.txt", "big.unf"}, dir.path(), {}, "C",
+                                               MAPDUMP_BINARY, type_when(e.key, text_growing));
+      EXPECT_FALSE(r.timed_out);
+      EXPECT_TRUE(temporaries_left().empty()) << testing::PrintToString(temporaries_left());
+      if (r.err.empty()) {
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_GT(read_file(dir.file("out.txt")).size(), 3u * 100 * 100 * 100 * 10);
+        continue;
+      }
+      ++interrupted;
+      EXPECT_EQ(r.err, event_line(e.name));
+      EXPECT_EQ(r.exit_status, e.status);
+      EXPECT_EQ(read_file(dir.file("out.txt")), earlier);
+    }
+    EXPECT_EQ(interrupted, 1) << e.name << " never came while the text was written";
+  }
+}
+
+// The map comes through a FIFO whose writer stops after a few planes, so the
+// key comes while mapdump waits for input, its text partly written.
+TEST_F(TerminalE2e, EventTypedWhileMapdumpWaitsForItsMap) {
+  SKIP_UNDER_WINE("a FIFO is a POSIX file");
+  MapValues map;
+  map.counts = {100, 100, 40};
+  map.field.assign(3u * 100 * 100 * 40, 1.5f);
+  const std::string bytes = unformatted_map(map);
+  const std::string fifo = dir.file("map.fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string temporary = dir.file("out.txt.mapdump-0");
+  for (const TypedEvent& e : kTypedEvents) {
+    SCOPED_TRACE(e.name);
+    write_file(dir.file("out.txt"), "an earlier dump\n");
+    // Half the map, then the writer holds the FIFO open and sends no more.
+    std::atomic<bool> half_written{false}, done{false};
+    std::thread writer([&] {
+      // Should mapdump end early, the write fails instead of ending the test.
+      sigset_t pipe_signal;
+      sigemptyset(&pipe_signal);
+      sigaddset(&pipe_signal, SIGPIPE);
+      ::pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr);
+      const int fd = ::open(fifo.c_str(), O_WRONLY);
+      if (fd < 0) return;
+      const std::size_t half = bytes.size() / 2;
+      for (std::size_t at = 0; at < half;) {
+        const ssize_t n = ::write(fd, bytes.data() + at, half - at);
+        if (n <= 0) break;
+        at += static_cast<std::size_t>(n);
+      }
+      half_written.store(true);
+      while (!done.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      ::close(fd);
+    });
+    // All of the half sent, some text out, and the reader at rest in its wait.
+    const auto waiting = [&] {
+      std::error_code ec;
+      if (!half_written.load() || std::filesystem::file_size(temporary, ec) == 0 || ec)
+        return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return true;
+    };
+    const TerminalResult r = run_in_terminal({"-o", "out.txt", "map.fifo"}, dir.path(), {}, "C",
+                                             MAPDUMP_BINARY, type_when(e.key, waiting));
+    done.store(true);
+    writer.join();
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.exit_status, e.status);
+    EXPECT_EQ(r.err, event_line(e.name));
+    EXPECT_EQ(read_file(dir.file("out.txt")), "an earlier dump\n");
+    EXPECT_FALSE(testsupport::file_exists(temporary));
   }
 }
 

@@ -16,6 +16,7 @@
 
 #include "recio/io_api.h"
 #include "recio/unit_table.h"
+#include "rt/diagnostics.h"
 #include "rt/memory.h"
 #include "support/test_files.h"
 #include "support/units.h"
@@ -525,6 +526,7 @@ TEST(RecordWriterDeathTest, WriteToAFormattedUnitWithoutErrorCheck) {
         const int fd = ::open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         ::dup2(fd, STDERR_FILENO);
         ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        rt::for__read_diagnostic_switches();
         if (open_unit(kUnit, path, "formatted") != 0) std::_Exit(99);
         write_items(kUnit, kEnd, {}, recio::kFlagsNoBranch);
         std::_Exit(98);

@@ -178,6 +178,7 @@ TEST(DiagnosticsDeathTest, OpenInAMissingDirectoryWithoutErrorCheck) {
       {
         capture_stderr(capture);
         ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        rt::for__read_diagnostic_switches();
         program_open(21, recio::kFlagsNoBranch, name);
       },
       testing::ExitedWithCode(29), "");
@@ -190,9 +191,11 @@ TEST(DiagnosticsDeathTest, ExactLineMatchedByRegex) {
   ScratchDir dir;
   const std::string name = dir.file("no-such-dir/out.map");
   ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+  rt::for__read_diagnostic_switches();
   EXPECT_EXIT(program_open(21, recio::kFlagsNoBranch, name), testing::ExitedWithCode(29),
               "^forrtl: severe \\(29\\): file not found, unit 21, file " + name + "\r\n$");
   ::unsetenv("FOR_DISABLE_STACK_TRACE");
+  rt::for__read_diagnostic_switches();
 }
 
 // A severe condition ends the run as a failure: files the units were
@@ -207,6 +210,7 @@ TEST(DiagnosticsDeathTest, UnitsWrittenBeforeLeaveTheirFilesAsTheyWere) {
       {
         capture_stderr(capture);
         ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        rt::for__read_diagnostic_switches();
         if (program_open(60, recio::kFlagsNoBranch, first) != 0) std::_Exit(100);
         write_text(60, recio::kFlagsNoBranch, "header");
         write_text(60, recio::kFlagsNoBranch, "plane");
@@ -241,6 +245,7 @@ TEST(EndProcessSeam, TakesTheSevereEndAndTheExitStatus) {
   {
     StderrCapture redirect(dir.file("stderr"));
     ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+    rt::for__read_diagnostic_switches();
     ASSERT_EQ(program_open(60, recio::kFlagsNoBranch, first), 0);
     write_text(60, recio::kFlagsNoBranch, "header");
     try {
@@ -273,6 +278,7 @@ TEST(DiagnosticsDeathTest, WriteFailurePrintsTheOperatingSystemErrorFirst) {
       {
         capture_stderr(capture);
         ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
+        rt::for__read_diagnostic_switches();
         if (program_open(45, recio::kFlagsNoBranch, "/dev/full") != 0) std::_Exit(100);
         write_text(45, recio::kFlagsNoBranch, "no room");
         std::_Exit(101);
@@ -296,6 +302,7 @@ TEST(DiagnosticsDeathTest, DisplayDisabledWithLogFile) {
         ::setenv("FOR_DISABLE_STACK_TRACE", "true", 1);
         ::setenv("FOR_DISABLE_DIAGNOSTIC_DISPLAY", "true", 1);
         ::setenv("FOR_DIAGNOSTIC_LOG_FILE", log.c_str(), 1);
+        rt::for__read_diagnostic_switches();
         program_open(21, recio::kFlagsNoBranch, name);
       },
       testing::ExitedWithCode(29), "");
@@ -336,6 +343,7 @@ TEST(DiagnosticsDeathTest, DumpFlags) {
           ::unsetenv("qelfort_dump_flag");
           if (c.f77 != nullptr) ::setenv("f77_dump_flag", c.f77, 1);
           if (c.qelfort != nullptr) ::setenv("qelfort_dump_flag", c.qelfort, 1);
+          rt::for__read_diagnostic_switches();
           program_open(21, recio::kFlagsNoBranch, name);
         },
         testing::ExitedWithCode(c.status), "");
@@ -379,6 +387,7 @@ TEST(DiagnosticsDeathTest, ContextLinesFollowTheSevereLine) {
         {
           capture_stderr(capture);
           ::setenv("FOR_DISABLE_STACK_TRACE", c.stack_trace, 1);
+          rt::for__read_diagnostic_switches();
           rt::for__set_context_writer(context_lines);
           rt::for__set_vm_limit(c.vm_limit);
           rt::for__issue_diagnostic_io(msg::kFileNotFound, 21, "x.map");
@@ -386,6 +395,28 @@ TEST(DiagnosticsDeathTest, ContextLinesFollowTheSevereLine) {
         testing::ExitedWithCode(29), "");
     EXPECT_EQ(read_file(capture), expected);
   }
+}
+
+// The switches are read once: a variable changed afterwards has no effect
+// until they are read again.
+TEST(Diagnostics, SwitchesAreReadOnceUntilReadAgain) {
+  ScratchDir dir;
+  const std::string capture = dir.file("stderr");
+  const std::string line = "forrtl: error (200): program aborting due to CONTROL-C event\r\n";
+  auto shown = [&] {
+    StderrCapture redirect(capture);
+    rt::for__issue_diagnostic_text(msg::kEventAbort, "CONTROL-C");
+    return read_file(capture);
+  };
+  ::setenv("FOR_DISABLE_DIAGNOSTIC_DISPLAY", "true", 1);
+  rt::for__read_diagnostic_switches();
+  EXPECT_TRUE(rt::for__diagnostic_switches().display_disabled);
+  EXPECT_EQ(shown(), "");
+  ::unsetenv("FOR_DISABLE_DIAGNOSTIC_DISPLAY");
+  EXPECT_EQ(shown(), "") << "the variable was read again at a diagnostic";
+  rt::for__read_diagnostic_switches();
+  EXPECT_FALSE(rt::for__diagnostic_switches().display_disabled);
+  EXPECT_EQ(shown(), line);
 }
 
 // A lesser condition has no context: it is no failure of the data.
