@@ -141,10 +141,12 @@ TEST(NumericScan, StraightPathLeavesOtherShapesToTheLoops) {
     bool straight;
   };
   const Case cases[] = {
-      {"8.5089895E-01", true}, {"-1.5", true},     {"7", true},
-      {"1.5E+00 ", true},      {"1.5E+00*", true}, {"1.5E+123", true},  // the caller sees '3'
-      {"1.12345678", false},   {"1.5+3", false},   {"1.5E3", false},
-      {"1.5E+3", false},       {"1.5E-3x", false}, {"12345678.5", true},
+      {"8.5089895E-01", true}, {"-1.5", true},      {"7", true},
+      {"1.5E+00 ", true},      {"1.5E+00*", true},  {"1.5E+123", true},  // the caller sees '3'
+      {"1.12345678", true},    {"1.5+3", false},    {"1.5E3", false},    // the caller sees '8'
+      {"12.1234567", true},    {"1.1234567", true}, {"-1.1234567e+05,", true},
+      {"1.123456x", true},     {"1,1234567", true}, {"1.1234567E5", false},
+      {"1.5E+3", false},       {"1.5E-3x", false},  {"12345678.5", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.text));
