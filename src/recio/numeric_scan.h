@@ -133,48 +133,15 @@ template <bool kPadded>
 
 }  // namespace scan_detail
 
-// The common shape on a straight path, for a padded text in which a blank
-// ends the value: [sign] digits, optionally a point and at most seven
-// digits (one digit, the point and seven are one eight-digit word),
-// optionally an exponent letter, a sign and two digits (the exponent as one
-// four-byte word). False when the text has another shape (nothing is
-// written then) and the general loops take it; they give the same result
-// unless a digit follows (out->end), which the caller must check.
-[[gnu::always_inline]] inline bool scan_straight(const char* text, ParsedDecimal* out) {
-  using scan_detail::digit_of;
-  const char* q = text;
-  const bool negative = *q == '-';
-  q += negative || *q == '+';
-  const char* const mantissa = q;
-  std::uint64_t m;
-  std::int32_t n0;
-  std::size_t n1;
-  bool point;
-  // The usual shape, one digit, the point and seven digits: the digit takes
-  // the point's byte and the eight digits are one word.
-  std::uint64_t w8;
-  std::memcpy(&w8, q + 1, 8);
-  if (const std::uint64_t x =
-          ((w8 & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(*q)) ^ 0x3030303030303030u;
-      (w8 & 0xFF) == '.' && scan_detail::all_digits(x)) {
-    m = scan_detail::eight_digit_value(x);
-    n0 = 1;
-    n1 = 7;
-    point = true;
-    q += 9;
-  } else {
-    m = 0;
-    for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
-    n0 = static_cast<std::int32_t>(q - mantissa);
-    n1 = 0;
-    point = *q == '.';
-    if (point) {
-      const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
-      if (n1 == 8) return false;
-      m = m * kPow10Integer[n1] + f;
-      q += 1 + n1;
-    }
-  }
+namespace scan_detail {
+
+// The end of a straight scan, the mantissa taken (n0 digits before the
+// point, n1 after it; q after them): an exponent letter with a sign and two
+// digits, or none. Inlined into each mantissa shape with its counts fixed.
+[[gnu::always_inline]] inline bool straight_exponent(const char* mantissa, const char* q,
+                                                     std::uint64_t m, std::int32_t n0,
+                                                     std::size_t n1, bool negative, bool point,
+                                                     ParsedDecimal* out) {
   const char* const mantissa_end = q;
   std::uint32_t w;
   std::memcpy(&w, q, 4);
@@ -208,6 +175,46 @@ template <bool kPadded>
   out->exponent_huge = false;
   out->exponent_negative = exponent_negative;
   return true;
+}
+
+}  // namespace scan_detail
+
+// The common shape on a straight path, for a padded text in which a blank
+// ends the value: [sign] digits, optionally a point and at most seven
+// digits (one digit, the point and seven are one eight-digit word),
+// optionally an exponent letter, a sign and two digits (the exponent as one
+// four-byte word). False when the text has another shape (nothing is
+// written then) and the general loops take it; they give the same result
+// unless a digit follows (out->end), which the caller must check.
+[[gnu::always_inline]] inline bool scan_straight(const char* text, ParsedDecimal* out) {
+  using scan_detail::digit_of;
+  using scan_detail::straight_exponent;
+  const char* q = text;
+  const bool negative = *q == '-';
+  q += negative || *q == '+';
+  const char* const mantissa = q;
+  // The usual shape, one digit, the point and seven digits: the digit takes
+  // the point's byte and the eight digits are one word.
+  std::uint64_t w8;
+  std::memcpy(&w8, q + 1, 8);
+  if (const std::uint64_t x =
+          ((w8 & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(*q)) ^ 0x3030303030303030u;
+      (w8 & 0xFF) == '.' && scan_detail::all_digits(x)) {
+    return straight_exponent(mantissa, q + 9, scan_detail::eight_digit_value(x), 1, 7, negative,
+                             true, out);
+  }
+  std::uint64_t m = 0;
+  for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
+  const auto n0 = static_cast<std::int32_t>(q - mantissa);
+  std::size_t n1 = 0;
+  const bool point = *q == '.';
+  if (point) {
+    const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
+    if (n1 == 8) return false;
+    m = m * kPow10Integer[n1] + f;
+    q += 1 + n1;
+  }
+  return straight_exponent(mantissa, q, m, n0, n1, negative, point, out);
 }
 
 // Scans one value starting at its sign or first digit (leading white space
