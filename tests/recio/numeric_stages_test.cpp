@@ -350,6 +350,15 @@ TEST(ListShortPath, AgreesWithTheConversion) {
       "1.5E+00)",
       "1.5E+0",
       "+.5E-1",
+      // One digit, the point and seven digits as one word, and its neighbours.
+      "9.8765432",
+      "1.12345678E+00",
+      "1.2345678E+1",
+      "1.2345678E+001",
+      "-1.2345678d-05",
+      "1.1754943E-38",
+      "7.0064923E-46",
+      "1.2345678E+38",
   };
   for (const std::string_view t : texts) {
     SCOPED_TRACE(std::string(t));
