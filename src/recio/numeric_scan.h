@@ -194,14 +194,17 @@ namespace scan_detail {
   q += negative || *q == '+';
   const char* const mantissa = q;
   // The usual shape, one digit, the point and seven digits: the digit takes
-  // the point's byte and the eight digits are one word.
-  std::uint64_t w8;
-  std::memcpy(&w8, q + 1, 8);
-  if (const std::uint64_t x =
-          ((w8 & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(*q)) ^ 0x3030303030303030u;
-      (w8 & 0xFF) == '.' && scan_detail::all_digits(x)) {
-    return straight_exponent(mantissa, q + 9, scan_detail::eight_digit_value(x), 1, 7, negative,
-                             true, out);
+  // the point's byte and the eight digits are one word. The digit is text,
+  // not padding, so the word ends within the padding at the latest.
+  if (digit_of(*q) <= 9 && q[1] == '.') {
+    std::uint64_t w8;
+    std::memcpy(&w8, q + 1, 8);
+    const std::uint64_t x =
+        ((w8 & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(*q)) ^ 0x3030303030303030u;
+    if (scan_detail::all_digits(x)) {
+      return straight_exponent(mantissa, q + 9, scan_detail::eight_digit_value(x), 1, 7, negative,
+                               true, out);
+    }
   }
   std::uint64_t m = 0;
   for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;

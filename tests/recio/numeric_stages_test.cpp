@@ -3,10 +3,12 @@
 // exact path, and the list-directed short path against the conversion.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -28,12 +30,17 @@ std::uint64_t bits(double d) {
   return std::bit_cast<std::uint64_t>(d);
 }
 
-// The text followed by NUL bytes, as a padded record has it.
+// The text followed by NUL bytes, as a padded record has it, in storage of
+// exactly that size: a read past the padding is one the sanitizers see.
 struct Padded {
-  explicit Padded(std::string_view t) : text(t) { text.append(kListRecordPadding, '\0'); }
-  const char* begin() const { return text.data(); }
-  const char* end() const { return text.data() + text.size() - kListRecordPadding; }
-  std::string text;
+  explicit Padded(std::string_view t)
+      : size(t.size()), text(std::make_unique<char[]>(size + kListRecordPadding)) {
+    std::copy(t.begin(), t.end(), text.get());
+  }
+  const char* begin() const { return text.get(); }
+  const char* end() const { return text.get() + size; }
+  std::size_t size;
+  std::unique_ptr<char[]> text;
 };
 
 template <BlankRule kBlanks, bool kPadded>
