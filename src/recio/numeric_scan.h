@@ -194,14 +194,15 @@ namespace scan_detail {
   q += negative || *q == '+';
   const char* const mantissa = q;
   // The usual shape, one digit, the point and seven digits: the digit takes
-  // the point's byte and the eight digits are one word. The digit is text,
-  // not padding, so the word ends within the padding at the latest.
-  if (digit_of(*q) <= 9 && q[1] == '.') {
+  // the point's byte and the eight digits are one word. A byte that is not
+  // NUL is text, not padding, so the word ends within the padding at the
+  // latest.
+  if (*q != '\0') {
     std::uint64_t w8;
     std::memcpy(&w8, q + 1, 8);
     const std::uint64_t x =
         ((w8 & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(*q)) ^ 0x3030303030303030u;
-    if (scan_detail::all_digits(x)) {
+    if ((w8 & 0xFF) == '.' && scan_detail::all_digits(x)) {
       return straight_exponent(mantissa, q + 9, scan_detail::eight_digit_value(x), 1, 7, negative,
                                true, out);
     }
