@@ -5,14 +5,18 @@
 // significant digit ("-0") must give +0.0; NaN and infinity texts must be
 // rejected (status 1).
 //
-//   exhaustive_single [--threads N] [--printf] [FIRST [LAST]]
+//   exhaustive_single [--threads N] [--printf] [--list] [FIRST [LAST]]
 //
 // FIRST and LAST (inclusive, decimal or 0x hex) bound the patterns; default
 // all 2^32. --printf prints with snprintf("%.9g") instead of the equivalent
-// std::to_chars(general, 9), which is several times faster. One thread by
-// default. Exit status 0 when everything agrees, 1 on a mismatch, 2 on bad
-// arguments.
+// std::to_chars(general, 9), which is several times faster. --list also reads
+// every finite pattern's texts, and its "%.7E" text (the shape a map holds),
+// as a list-directed field value (a padded record, the short path first); a
+// value that strtof makes infinite must fail there (status 1 in the report).
+// One thread by default. Exit status 0 when everything agrees, 1 on a
+// mismatch, 2 on bad arguments.
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -21,11 +25,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "recio/list_input.h"
 #include "recio/numeric.h"
 
 namespace {
@@ -35,6 +41,7 @@ struct Options {
   std::uint64_t last = 0xFFFFFFFFu;
   int threads = 1;
   bool use_printf = false;
+  bool list = false;
 };
 
 std::mutex report_mutex;
@@ -60,30 +67,60 @@ void report(std::uint32_t pattern, const char* text, int status, int expected_st
       pattern, text, status, expected_status, got, expected);
 }
 
-// buf holds a NUL-terminated text of length len.
-void check_text(std::uint32_t pattern, const char* buf, int len, bool finite) {
-  ++texts_checked;
-  float got = 0.0f;
-  const int status = recio::cvt_text_to_ieee_s(buf, len, 0, 0, recio::kOptBlanksAreZeros, &got);
-  std::uint32_t got_bits;
-  std::memcpy(&got_bits, &got, 4);
-  if (!finite) {
-    // "nan", "-nan", "inf", "-inf": not numbers in this syntax.
-    if (status != 1) report(pattern, buf, status, 1, got_bits, got_bits);
-    return;
-  }
+// What strtof makes of a finite pattern's text: the single and the status a
+// conversion must report (1 when it overflows).
+float expected_single(const char* buf, int len, int* status) {
   float expected = 0.0f;
   if (has_significant_digit(buf, buf + len)) expected = std::strtof(buf, nullptr);
-  const int expected_status = std::isinf(expected) ? 1 : 0;
-  std::uint32_t expected_bits;
-  std::memcpy(&expected_bits, &expected, 4);
+  *status = std::isinf(expected) ? 1 : 0;
+  return expected;
+}
+
+void compare(std::uint32_t pattern, const char* buf, int status, int expected_status, float got,
+             float expected) {
+  const auto got_bits = std::bit_cast<std::uint32_t>(got);
+  const auto expected_bits = std::bit_cast<std::uint32_t>(expected);
   if (status != expected_status || got_bits != expected_bits) {
     report(pattern, buf, status, expected_status, got_bits, expected_bits);
   }
 }
 
-void run_range(std::uint64_t first, std::uint64_t last, bool use_printf) {
+// buf holds a NUL-terminated text of length len.
+void check_text(std::uint32_t pattern, const char* buf, int len, bool finite) {
+  ++texts_checked;
+  float got = 0.0f;
+  const int status = recio::cvt_text_to_ieee_s(buf, len, 0, 0, recio::kOptBlanksAreZeros, &got);
+  if (!finite) {
+    // "nan", "-nan", "inf", "-inf": not numbers in this syntax.
+    const auto got_bits = std::bit_cast<std::uint32_t>(got);
+    if (status != 1) report(pattern, buf, status, 1, got_bits, got_bits);
+    return;
+  }
+  int expected_status;
+  const float expected = expected_single(buf, len, &expected_status);
+  compare(pattern, buf, status, expected_status, got, expected);
+}
+
+// The text as the one value of a padded record read list-directed into a
+// 4-byte real, as a field line's values are.
+void check_list_value(std::uint32_t pattern, const char* buf, int len,
+                      recio::ListScanState& state) {
+  ++texts_checked;
+  char record[64 + recio::kListRecordPadding] = {};
+  std::memcpy(record, buf, static_cast<std::size_t>(len));
+  recio::list_scan_begin(state, record, len, 0, true);
+  float got = 0.0f;
+  const int status = recio::list_read_real4(state, &got) == 0 ? 0 : 1;
+  int expected_status;
+  const float expected = expected_single(buf, len, &expected_status);
+  // A failed read leaves no value to compare.
+  compare(pattern, buf, status, expected_status, status == 0 ? got : expected, expected);
+}
+
+void run_range(std::uint64_t first, std::uint64_t last, bool use_printf, bool list) {
   char buf[64];
+  // Per thread: the scan state holds a token buffer of 2 KiB.
+  const auto state = std::make_unique<recio::ListScanState>();
   std::uint64_t since_report = 0;
   for (std::uint64_t b = first; b <= last; ++b) {
     const auto pattern = static_cast<std::uint32_t>(b);
@@ -99,10 +136,20 @@ void run_range(std::uint64_t first, std::uint64_t last, bool use_printf) {
       buf[len] = '\0';
     }
     check_text(pattern, buf, len, finite);
+    if (list && finite) check_list_value(pattern, buf, len, *state);
     const auto r = std::to_chars(buf, buf + sizeof buf - 1, f);  // shortest round trip
     len = static_cast<int>(r.ptr - buf);
     buf[len] = '\0';
     check_text(pattern, buf, len, finite);
+    if (list && finite) {
+      check_list_value(pattern, buf, len, *state);
+      // d.ddddddd followed by E, the exponent's sign and two digits.
+      const auto e = std::to_chars(buf, buf + sizeof buf - 1, f, std::chars_format::scientific, 7);
+      len = static_cast<int>(e.ptr - buf);
+      buf[len] = '\0';
+      for (char* c = buf; c < e.ptr; ++c) *c = *c == 'e' ? 'E' : *c;
+      check_list_value(pattern, buf, len, *state);
+    }
     if (++since_report == (1u << 20)) {
       patterns_done += since_report;
       since_report = 0;
@@ -130,6 +177,8 @@ int main(int argc, char** argv) {
       opt.threads = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--printf") == 0) {
       opt.use_printf = true;
+    } else if (std::strcmp(argv[i], "--list") == 0) {
+      opt.list = true;
     } else {
       positional.push_back(argv[i]);
     }
@@ -137,7 +186,7 @@ int main(int argc, char** argv) {
   if (positional.size() > 2 || opt.threads < 1 ||
       (!positional.empty() && !parse_u64(positional[0], &opt.first)) ||
       (positional.size() == 2 && !parse_u64(positional[1], &opt.last)) || opt.first > opt.last) {
-    std::fprintf(stderr, "usage: %s [--threads N] [--printf] [FIRST [LAST]]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--threads N] [--printf] [--list] [FIRST [LAST]]\n", argv[0]);
     return 2;
   }
 
@@ -154,7 +203,7 @@ int main(int argc, char** argv) {
       if (c >= chunks) return;
       const std::uint64_t lo = opt.first + c * kChunk;
       const std::uint64_t hi = lo + kChunk - 1 < opt.last ? lo + kChunk - 1 : opt.last;
-      run_range(lo, hi, opt.use_printf);
+      run_range(lo, hi, opt.use_printf, opt.list);
     }
   };
   for (int t = 0; t < opt.threads; ++t) workers.emplace_back(worker);
@@ -180,10 +229,12 @@ int main(int argc, char** argv) {
   const double secs =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   std::printf(
-      "patterns 0x%08llx..0x%08llx (%llu), texts %llu, mismatches %llu, %.1f s, %d thread(s), %s\n",
+      "patterns 0x%08llx..0x%08llx (%llu), texts %llu, mismatches %llu, %.1f s, %d thread(s), "
+      "%s%s\n",
       static_cast<unsigned long long>(opt.first), static_cast<unsigned long long>(opt.last),
       static_cast<unsigned long long>(total), static_cast<unsigned long long>(texts_checked.load()),
       static_cast<unsigned long long>(mismatches.load()), secs, opt.threads,
-      opt.use_printf ? "%.9g by snprintf" : "%.9g by to_chars");
+      opt.use_printf ? "%.9g by snprintf" : "%.9g by to_chars",
+      opt.list ? ", list-directed reads too" : "");
   return mismatches.load() == 0 ? 0 : 1;
 }

@@ -234,8 +234,10 @@ void report_capacity(WideCount needed, char* message, std::int32_t message_lengt
 
 // The field lines, three values each, into the field in file order
 // (component, i, j, k); the failed read's result (*read: the grid lines read
-// before it), or 0.
-int read_field(float* field, std::int64_t points, MapReading& r, std::int64_t* read) {
+// before it), or 0. Out of line, as write_planes: the loop keeps its
+// pointers in registers instead of CONVERT's stack slots.
+[[gnu::noinline]] int read_field(float* field, std::int64_t points, MapReading& r,
+                                 std::int64_t* read) {
   static constexpr ValueKind kGridKinds[3] = {ValueKind::kReal, ValueKind::kReal, ValueKind::kReal};
   r.kinds = kGridKinds;
   r.count = 3;
@@ -257,10 +259,14 @@ int read_field(float* field, std::int64_t points, MapReading& r, std::int64_t* r
     IoControlBlock cb{};
     const IoArg record[] = {IoArg::val(columns), IoArg::address(line)};
     recio::for_read_int_lis(&cb, kNoBranch, kTextMore, record);
-    for (int m = 0; m < 3; ++m) {
-      const IoArg value[] = {IoArg::val(4), IoArg::address(at + m)};
-      recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
-    }
+    // The three calls written out: a loop of three costs more than it
+    // saves on the hottest path.
+    IoArg value[] = {IoArg::val(4), IoArg::address(at)};
+    recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
+    value[1] = IoArg::address(at + 1);
+    recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
+    value[1] = IoArg::address(at + 2);
+    recio::for_read_int_lis_xmit(&cb, kFieldValueMore, value);
     recio::for_read_int_lis_xmit(&cb, kEnd, {});
   }
   return 0;
@@ -298,12 +304,15 @@ void write_record(std::span<const Value> values) {
 
 // One record per plane even when it is empty; a 64-bit counter, since NZ
 // may be the largest 32-bit value.
-void write_planes(const float* field, std::int64_t planes, std::int64_t plane_values) {
+[[gnu::noinline]] void write_planes(const float* field, std::int64_t planes,
+                                    std::int64_t plane_values) {
+  const float* value = field;
   for (std::int64_t k = 0; k < planes; ++k) {
     IoControlBlock cb{};
     recio::for_write_seq(&cb, kOutputUnit, kNoBranch, kMore, {});
-    for (std::int64_t n = 0; n < plane_values; ++n) {
-      const IoArg v[] = {IoArg::val(4), IoArg::address(field + k * plane_values + n)};
+    IoArg v[] = {IoArg::val(4), IoArg::address(value)};
+    for (const float* const end = value + plane_values; value != end; ++value) {
+      v[1] = IoArg::address(value);
       recio::for_write_seq_xmit(&cb, kFieldValueMore, v);
     }
     recio::for_write_seq_xmit(&cb, kEnd, {});

@@ -59,6 +59,22 @@ inline unsigned digit_of(char c) {
   return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
 }
 
+// Whether all eight bytes of x (digits minus '0') are 0..9: byte + 0x76
+// reaches 0x80 from 10 up, and a byte above 0x7F has it already.
+inline bool all_digits(std::uint64_t x) {
+  return (((x + 0x7676767676767676u) | x) & 0x8080808080808080u) == 0;
+}
+
+// Eight digits as bytes 0..9, the first (most significant) in the low byte,
+// as a number: pairs (x10 + next), quads (x100) and the halves (x10^4), the
+// last two steps by two multiplications.
+[[gnu::always_inline]] inline std::uint64_t eight_digit_value(std::uint64_t x) {
+  x = x * 10 + (x >> 8);
+  return (((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
+          (((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
+         32;
+}
+
 // Up to eight digits at q as a number: *n gets how many (0..8). The bytes
 // after them are read but do not count.
 [[gnu::always_inline]] inline std::uint64_t eight_digits(const char* q, std::size_t* n) {
@@ -72,15 +88,9 @@ inline unsigned digit_of(char c) {
   const std::size_t k = bad == 0 ? 8 : static_cast<unsigned>(std::countr_zero(bad)) / 8;
   *n = k;
   if (k == 0) return 0;
-  // The k digits (the first one most significant; memory order is little
-  // endian) as an eight-digit number with leading zeros: shift them to the
-  // top, then pairs (x10 + next), quads (x100) and the halves (x10^4), the
-  // last two steps by two multiplications.
-  x <<= 8 * (8 - k);
-  x = x * 10 + (x >> 8);
-  return (((x & 0x000000FF000000FFu) * (100 + (1000000ull << 32))) +
-          (((x >> 16) & 0x000000FF000000FFu) * (1 + (10000ull << 32)))) >>
-         32;
+  // The k digits as an eight-digit number with leading zeros: shifted to the
+  // top, the zero bytes are the leading zeros.
+  return eight_digit_value(x << 8 * (8 - k));
 }
 
 // A digit run taken: the accumulated digits and the first character after
@@ -123,34 +133,15 @@ template <bool kPadded>
 
 }  // namespace scan_detail
 
-// The common shape on a straight path, for a padded text in which a blank
-// ends the value: [sign] digits, optionally a point and at most seven
-// digits, optionally an exponent letter, a sign and two digits (the exponent
-// as one four-byte word). False when the text has another shape (nothing is
-// written then) and the general loops take it; they give the same result
-// unless a digit follows (out->end), which the caller must check.
-[[gnu::always_inline]] inline bool scan_straight(const char* text, ParsedDecimal* out) {
-  using scan_detail::digit_of;
-  const char* q = text;
-  const bool negative = *q == '-';
-  q += negative || *q == '+';
-  const char* const mantissa = q;
-  std::uint64_t m = digit_of(*q);
-  if (m <= 9 && q[1] == '.') {
-    ++q;  // one digit before the point, the usual case
-  } else {
-    m = 0;
-    for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
-  }
-  const auto n0 = static_cast<std::int32_t>(q - mantissa);
-  std::size_t n1 = 0;
-  const bool point = *q == '.';
-  if (point) {
-    const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
-    if (n1 == 8) return false;
-    m = m * kPow10Integer[n1] + f;
-    q += 1 + n1;
-  }
+namespace scan_detail {
+
+// The end of a straight scan, the mantissa taken (n0 digits before the
+// point, n1 after it; q after them): an exponent letter with a sign and two
+// digits, or none. Inlined into each mantissa shape with its counts fixed.
+[[gnu::always_inline]] inline bool straight_exponent(const char* mantissa, const char* q,
+                                                     std::uint64_t m, std::int32_t n0,
+                                                     std::size_t n1, bool negative, bool point,
+                                                     ParsedDecimal* out) {
   const char* const mantissa_end = q;
   std::uint32_t w;
   std::memcpy(&w, q, 4);
@@ -184,6 +175,50 @@ template <bool kPadded>
   out->exponent_huge = false;
   out->exponent_negative = exponent_negative;
   return true;
+}
+
+}  // namespace scan_detail
+
+// The common shape on a straight path, for a padded text in which a blank
+// ends the value: [sign] digits, optionally a point and at most seven
+// digits (one digit, the point and seven are one eight-digit word),
+// optionally an exponent letter, a sign and two digits (the exponent as one
+// four-byte word). False when the text has another shape (nothing is
+// written then) and the general loops take it; they give the same result
+// unless a digit follows (out->end), which the caller must check.
+[[gnu::always_inline]] inline bool scan_straight(const char* text, ParsedDecimal* out) {
+  using scan_detail::digit_of;
+  using scan_detail::straight_exponent;
+  const char* q = text;
+  const bool negative = *q == '-';
+  q += negative || *q == '+';
+  const char* const mantissa = q;
+  // The usual shape, one digit, the point and seven digits: the digit takes
+  // the point's byte and the eight digits are one word. A byte that is not
+  // NUL is text, not padding, so the word ends within the padding at the
+  // latest.
+  if (*q != '\0') {
+    std::uint64_t w8;
+    std::memcpy(&w8, q + 1, 8);
+    const std::uint64_t x =
+        ((w8 & ~std::uint64_t{0xFF}) | static_cast<unsigned char>(*q)) ^ 0x3030303030303030u;
+    if ((w8 & 0xFF) == '.' && scan_detail::all_digits(x)) {
+      return straight_exponent(mantissa, q + 9, scan_detail::eight_digit_value(x), 1, 7, negative,
+                               true, out);
+    }
+  }
+  std::uint64_t m = 0;
+  for (unsigned d; (d = digit_of(*q)) <= 9; ++q) m = m * 10 + d;
+  const auto n0 = static_cast<std::int32_t>(q - mantissa);
+  std::size_t n1 = 0;
+  const bool point = *q == '.';
+  if (point) {
+    const std::uint64_t f = scan_detail::eight_digits(q + 1, &n1);
+    if (n1 == 8) return false;
+    m = m * kPow10Integer[n1] + f;
+    q += 1 + n1;
+  }
+  return straight_exponent(mantissa, q, m, n0, n1, negative, point, out);
 }
 
 // Scans one value starting at its sign or first digit (leading white space
