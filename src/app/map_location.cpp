@@ -207,7 +207,7 @@ void map_reading_begin(std::int32_t unit, const char* text) {
   reading = MapReading{};
   reading.unit = unit;
   reading.text = text;
-  if (const recio::UnitBlock* u = recio::for__find_lub(unit)) {
+  if (const recio::UnitBlock* u = recio::for__find_unit_block(unit)) {
     const std::string_view name = u->connection.file_name.view();
     const std::size_t n = std::min(name.size(), sizeof reading.path - 1);
     std::memcpy(reading.path, name.data(), n);
@@ -217,7 +217,7 @@ void map_reading_begin(std::int32_t unit, const char* text) {
 }
 
 bool map_is_own_disk_file(std::int32_t unit) {
-  const recio::UnitBlock* u = recio::for__find_lub(unit);
+  const recio::UnitBlock* u = recio::for__find_unit_block(unit);
   return u != nullptr && u->connected && u->connection.disk_file && !u->connection.standard_handle;
 }
 
@@ -226,7 +226,7 @@ void map_reading_end() {
 }
 
 MapRecord map_record(std::int32_t unit) {
-  const recio::UnitBlock* u = recio::for__find_lub(unit);
+  const recio::UnitBlock* u = recio::for__find_unit_block(unit);
   return {u != nullptr && u->connected ? u : nullptr};
 }
 

@@ -217,7 +217,7 @@ int for_read_seq_xmit(IoControlBlock* cb, Descriptor desc, IoArgs args) {
 }
 
 int for_inquire_record_place(std::int32_t unit, RecordPlace* out) {
-  const UnitBlock* u = for__find_lub(unit);
+  const UnitBlock* u = for__find_unit_block(unit);
   if (u == nullptr) return msg::number(msg::kInvalidUnit);
   *out = u->position.read_place;
   return 0;

@@ -167,7 +167,7 @@ void for__deallocate_lub(std::int32_t unit) {
   if (*link) *link = std::move((*link)->next);
 }
 
-UnitBlock* for__find_lub(std::int32_t unit) {
+UnitBlock* for__find_unit_block(std::int32_t unit) {
   if (unit <= kInternalUnit) return nullptr;
   BlockPtr* slot = find_slot(unit, false);
   return slot != nullptr ? slot->get() : nullptr;

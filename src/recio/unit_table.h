@@ -51,7 +51,7 @@ int for__internal_depth();
 void for__deallocate_lub(std::int32_t unit);
 
 // The block of a unit if it exists (no creation, no hold).
-UnitBlock* for__find_lub(std::int32_t unit);
+UnitBlock* for__find_unit_block(std::int32_t unit);
 
 // Position of a walk over the table; a block returned by the walk may be
 // freed before the next step.

@@ -75,7 +75,7 @@ std::string record(std::string_view text) {
 }
 
 bool connected(std::int32_t unit) {
-  const UnitBlock* u = recio::for__find_lub(unit);
+  const UnitBlock* u = recio::for__find_unit_block(unit);
   return u != nullptr && u->connected;
 }
 
@@ -189,7 +189,7 @@ TEST(Open, DefaultsAreStoredInTheUnitBlock) {
       ASSERT_EQ(open_unit(31, kCheck, {{recio::kKeyFile, path}}), 0);
     else
       ASSERT_EQ(open_unit(31, kCheck, {{recio::kKeyFile, path}, {recio::kKeyForm, c.form}}), 0);
-    const UnitBlock* u = recio::for__find_lub(31);
+    const UnitBlock* u = recio::for__find_unit_block(31);
     ASSERT_NE(u, nullptr);
     EXPECT_TRUE(u->connected);
     EXPECT_EQ(u->busy, 0u);
@@ -209,7 +209,7 @@ TEST(Open, DefaultsAreStoredInTheUnitBlock) {
     EXPECT_FALSE(u->connection.convert);
     EXPECT_FALSE(u->connection.blank_null);
     EXPECT_EQ(close_unit(31), 0);
-    EXPECT_EQ(recio::for__find_lub(31), nullptr);
+    EXPECT_EQ(recio::for__find_unit_block(31), nullptr);
   }
 }
 
@@ -239,7 +239,7 @@ TEST(Open, CarriageControlFollowsTheRecordType) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(open_with(34, kCheck, path, "formatted", c.codes), 0);
-    const UnitBlock* u = recio::for__find_lub(34);
+    const UnitBlock* u = recio::for__find_unit_block(34);
     EXPECT_EQ(u->connection.record_type, c.record_type);
     EXPECT_EQ(u->connection.carriage_control, c.carriage_control);
     EXPECT_EQ(u->connection.list_width, c.list_width);
@@ -322,7 +322,7 @@ TEST(Open, TheProgramsOwnOpenStatements) {
     IoControlBlock cb{};
     ASSERT_EQ(recio::for_open(&cb, c.unit, c.flags, c.desc, args), 0);
     EXPECT_EQ(cb.unit, nullptr);
-    const UnitBlock* u = recio::for__find_lub(c.unit);
+    const UnitBlock* u = recio::for__find_unit_block(c.unit);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->connection.file_name, full);  // trailing blanks gone
     EXPECT_TRUE(u->connection.blank_null);
@@ -376,7 +376,7 @@ TEST(Open, DeviceNames) {
       EXPECT_EQ(close_unit(32), 0);
       continue;
     }
-    const UnitBlock* u = recio::for__find_lub(32);
+    const UnitBlock* u = recio::for__find_unit_block(32);
     EXPECT_EQ(u->connection.device_kind, c.device);
     EXPECT_EQ(u->connection.standard_handle, c.standard);
     // Only a disk file is ever cut to the records written.
@@ -451,7 +451,7 @@ TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
     const std::string named = dir.file("from-env.dat");
     EnvVar fort("FORT37", named.c_str());
     ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
-    EXPECT_EQ(recio::for__find_lub(37)->connection.file_name, named);
+    EXPECT_EQ(recio::for__find_unit_block(37)->connection.file_name, named);
     EXPECT_EQ(write_text(37, "env"), 0);
     EXPECT_EQ(close_unit(37), 0);
     EXPECT_EQ(read_file(named), record("env"));
@@ -460,13 +460,13 @@ TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
     // A relative FORTn value is taken from the working directory.
     EnvVar fort("FORT37", "  relative.dat  ");
     ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
-    EXPECT_EQ(recio::for__find_lub(37)->connection.file_name, dir.file("relative.dat"));
+    EXPECT_EQ(recio::for__find_unit_block(37)->connection.file_name, dir.file("relative.dat"));
     EXPECT_EQ(close_unit(37), 0);
   }
   {
     EnvVar fort("FORT37", nullptr);
     ASSERT_EQ(open_unit(37, kCheck, {{recio::kKeyForm, "unformatted"}}), 0);
-    EXPECT_EQ(recio::for__find_lub(37)->connection.file_name, dir.file("fort.37"));
+    EXPECT_EQ(recio::for__find_unit_block(37)->connection.file_name, dir.file("fort.37"));
     EXPECT_EQ(write_text(37, "default"), 0);
     EXPECT_EQ(close_unit(37), 0);
     EXPECT_EQ(read_file(dir.file("fort.37")), record("default"));
@@ -475,7 +475,7 @@ TEST(Open, UnnamedUnitTakesFortNThenTheDefaultName) {
     // Implicit connection by the first write uses the same default name.
     EnvVar fort("FORT38", nullptr);
     EXPECT_EQ(write_text(38, "implicit"), 0);
-    EXPECT_EQ(recio::for__find_lub(38)->connection.file_name, dir.file("fort.38"));
+    EXPECT_EQ(recio::for__find_unit_block(38)->connection.file_name, dir.file("fort.38"));
     EXPECT_EQ(close_unit(38), 0);
     EXPECT_EQ(read_file(dir.file("fort.38")), record("implicit"));
   }
@@ -537,7 +537,7 @@ TEST(Open, FailuresLeaveTheUnitUnconnected) {
     const int r = open_file(39, dir.file("no-block.dat"));
     rt::for__inject_vm_failure(0, 0);
     EXPECT_EQ(r, 41);
-    EXPECT_EQ(recio::for__find_lub(39), nullptr);
+    EXPECT_EQ(recio::for__find_unit_block(39), nullptr);
     const std::string long_name = dir.file(std::string(300, 'x'));
     EnvVar fort("FORT39", long_name.c_str());
     EXPECT_EQ(open_unit(39, kCheck, {{recio::kKeyForm, "unformatted"}}), 43);
@@ -564,7 +564,7 @@ TEST(OpenDeathTest, ReadOnlyFileOpensReadOnlyAndRefusesWrites) {
       {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) std::_Exit(99);
         const int opened = open_file(34, path);
-        const UnitBlock* u = recio::for__find_lub(34);
+        const UnitBlock* u = recio::for__find_unit_block(34);
         if (opened != 0 || u == nullptr || !u->connection.read_only) std::_Exit(100 + opened);
         std::_Exit(write_text(34, "refused"));
       },
@@ -577,14 +577,14 @@ TEST(Open, ReopenOfTheSameFileKeepsTheConnection) {
   std::filesystem::create_directory(dir.file("sub"));
   const std::string path = dir.file("same.map");
   ASSERT_EQ(open_file(35, path), 0);
-  const plat::Handle handle = recio::for__find_lub(35)->connection.handle;
+  const plat::Handle handle = recio::for__find_unit_block(35)->connection.handle;
   ASSERT_EQ(write_text(35, "first"), 0);
   WorkingDir cwd(dir.path());
   for (std::string_view spelling : {std::string_view("sub/../same.map"),
                                     std::string_view("./same.map"), std::string_view("same.map")}) {
     SCOPED_TRACE(spelling);
     EXPECT_EQ(open_file(35, spelling), 0);
-    const UnitBlock* u = recio::for__find_lub(35);
+    const UnitBlock* u = recio::for__find_unit_block(35);
     ASSERT_TRUE(u->connected);
     EXPECT_EQ(u->connection.handle, handle);
     EXPECT_EQ(u->connection.file_name, path);
@@ -601,7 +601,7 @@ TEST(Open, ReopenOfAnotherFileClosesTheFirst) {
   ASSERT_EQ(open_file(36, a), 0);
   ASSERT_EQ(write_text(36, "into a"), 0);
   ASSERT_EQ(open_file(36, b), 0);
-  EXPECT_EQ(recio::for__find_lub(36)->connection.file_name, b);
+  EXPECT_EQ(recio::for__find_unit_block(36)->connection.file_name, b);
   ASSERT_EQ(write_text(36, "into b"), 0);
   EXPECT_EQ(close_unit(36), 0);
   EXPECT_EQ(read_file(a), record("into a"));
@@ -619,7 +619,7 @@ TEST(Close, UnconnectedUnitsAndDispositions) {
   // Never referenced, a direct slot and a chain unit.
   EXPECT_EQ(close_unit(39), 0);
   EXPECT_EQ(close_unit(7000), 0);
-  EXPECT_EQ(recio::for__find_lub(7000), nullptr);
+  EXPECT_EQ(recio::for__find_unit_block(7000), nullptr);
 
   struct Case {
     std::string_view disposition;
@@ -633,7 +633,7 @@ TEST(Close, UnconnectedUnitsAndDispositions) {
     ASSERT_EQ(open_file(42, path), 0);
     ASSERT_EQ(write_text(42, "x"), 0);
     EXPECT_EQ(close_unit(42, c.disposition), 0);
-    EXPECT_EQ(recio::for__find_lub(42), nullptr);
+    EXPECT_EQ(recio::for__find_unit_block(42), nullptr);
     EXPECT_EQ(testsupport::file_exists(path), c.kept);
     std::filesystem::remove(path);
   }
@@ -643,7 +643,7 @@ TEST(Close, UnconnectedUnitsAndDispositions) {
     ASSERT_EQ(open_file(42, path), 0);
     EXPECT_EQ(testsupport::close_unit(42, kCheck, {{recio::kKeyStatus, "delete"}}), 48);
     EXPECT_TRUE(connected(42));
-    EXPECT_EQ(recio::for__find_lub(42)->busy, 0u);
+    EXPECT_EQ(recio::for__find_unit_block(42)->busy, 0u);
     EXPECT_EQ(close_unit(42, "bogus"), 45);
     EXPECT_TRUE(connected(42));
     EXPECT_EQ(close_unit(42), 0);
@@ -665,7 +665,7 @@ TEST(Close, ScratchFileIsGoneAfterClose) {
                        {recio::kKeyStatus, "Scratch"},
                        {recio::kKeyForm, "unformatted"}}),
             0);
-  const std::string name(recio::for__find_lub(43)->connection.file_name.view());
+  const std::string name(recio::for__find_unit_block(43)->connection.file_name.view());
   EXPECT_TRUE(name.starts_with(dir.path() + "/FOR")) << name;
   EXPECT_TRUE(testsupport::file_exists(name));
   EXPECT_FALSE(testsupport::file_exists(dir.file("ignored")));
@@ -713,7 +713,7 @@ TEST(Open, ConsoleDevicesTakeTheStandardHandles) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(open_file(32, c.name, "unknown", "formatted"), 0);
     ASSERT_EQ(open_file(32, c.again, "unknown", "formatted"), 0);
-    const UnitBlock* u = recio::for__find_lub(32);
+    const UnitBlock* u = recio::for__find_unit_block(32);
     EXPECT_EQ(u->connection.device_kind, c.device);
     EXPECT_EQ(u->connection.handle, c.handle);
     EXPECT_TRUE(u->connection.standard_handle);
@@ -725,9 +725,9 @@ TEST(Open, ConsoleDevicesTakeTheStandardHandles) {
   }
   ASSERT_EQ(open_file(32, "CONOUT$", "unknown", "formatted"), 0);
   ASSERT_EQ(open_file(33, "CONOUT$", "unknown", "formatted"), 0);
-  const recio::LfEntry* shared = recio::for__find_lub(32)->connection.lf_entry;
+  const recio::LfEntry* shared = recio::for__find_unit_block(32)->connection.lf_entry;
   ASSERT_NE(shared, nullptr);
-  EXPECT_EQ(recio::for__find_lub(33)->connection.lf_entry, shared);
+  EXPECT_EQ(recio::for__find_unit_block(33)->connection.lf_entry, shared);
   EXPECT_EQ(shared->references, 2);
   EXPECT_EQ(close_unit(33), 0);
   EXPECT_EQ(shared->references, 1);
@@ -776,7 +776,7 @@ TEST(Open, PlatformFailuresAtOpen) {
     const int r = open_file(37, c.file, c.status, c.form);
     plat::inject_failure(c.op, 0, 0, 0);
     EXPECT_EQ(r, c.expected);
-    const UnitBlock* u = recio::for__find_lub(37);
+    const UnitBlock* u = recio::for__find_unit_block(37);
     ASSERT_NE(u, nullptr);
     EXPECT_FALSE(u->connected);
     EXPECT_EQ(close_unit(37), 0);
@@ -827,7 +827,7 @@ TEST(Open, ForeignConversionChosenAtOpen) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(open_with(38, c.flags, path, "unformatted", c.convert), c.expected);
-    const UnitBlock* u = recio::for__find_lub(38);
+    const UnitBlock* u = recio::for__find_unit_block(38);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->connected, c.expected == 0);
     if (c.expected == 0) {
@@ -930,7 +930,7 @@ TEST(Open, WhichConnectionsReplaceTheirFile) {
     write_file(dir.file("x.unf"), "old");
     ASSERT_EQ(open_unit(45, kCheck, c.keywords), 0);
     // An existing file is replaced once the unit writes it from its start.
-    const UnitBlock* u = recio::for__find_lub(45);
+    const UnitBlock* u = recio::for__find_unit_block(45);
     EXPECT_EQ(u->connection.replacing || u->connection.replace_deferred, c.replacing);
     EXPECT_EQ(close_unit(45), 0);
     // Nothing written: the old file stays, in place or not, unless
@@ -974,7 +974,7 @@ TEST(Open, ExistingFileReplacedOnlyWhenWrittenFromTheStart) {
       EXPECT_EQ(std::string_view(text, 3), "old");
     }
     ASSERT_EQ(write_text(46, "new"), 0);
-    EXPECT_EQ(recio::for__find_lub(46)->connection.replacing, !c.read_first);
+    EXPECT_EQ(recio::for__find_unit_block(46)->connection.replacing, !c.read_first);
     EXPECT_EQ(read_file(path), c.during);
     EXPECT_EQ(close_unit(46), 0);
     EXPECT_EQ(read_file(path), c.after);

@@ -301,7 +301,7 @@ TEST(RecordReader, OnlyWhatTheStatementUsesIsKept) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(open_input_holding(37, dir.file("long.map"), c.content), 0);
     UnitCloser closer{37};
-    UnitBlock* u = for__find_lub(37);
+    UnitBlock* u = for__find_unit_block(37);
     for (const auto& [result, text] : c.records) {
       EXPECT_EQ(for__get_su(u, kMaxRecordLength, kKeep), result);
       const std::size_t kept = u->position.rec_end - u->position.rec_start;
@@ -316,8 +316,8 @@ TEST(RecordReader, OnlyWhatTheStatementUsesIsKept) {
   // An endless line ends at the record bound, in a buffer of a read block.
   ASSERT_EQ(open_input(37, "/dev/zero"), 0);
   UnitCloser closer{37};
-  EXPECT_EQ(for__get_su(for__find_lub(37), 1u << 24, kKeep), msg::kRecordTooLong);
-  EXPECT_LE(for__find_lub(37)->position.buffer.size(), kBound);
+  EXPECT_EQ(for__get_su(for__find_unit_block(37), 1u << 24, kKeep), msg::kRecordTooLong);
+  EXPECT_LE(for__find_unit_block(37)->position.buffer.size(), kBound);
 }
 
 // The count of characters a text item left over includes those not kept.
@@ -361,7 +361,7 @@ TEST(RecordReader, RecordLongerThanTheLimitIs22) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(open_input_holding(36, dir.file("limited.map"), c.content), 0);
     UnitCloser closer{36};
-    UnitBlock* u = for__find_lub(36);
+    UnitBlock* u = for__find_unit_block(36);
     for (const auto& [result, length] : c.reads) {
       EXPECT_EQ(for__get_su(u, kLimit), result);
       EXPECT_EQ(u->position.rec_end - u->position.rec_start, length);
@@ -370,8 +370,8 @@ TEST(RecordReader, RecordLongerThanTheLimitIs22) {
   }
   ASSERT_EQ(open_input(36, "/dev/zero"), 0);
   UnitCloser closer{36};
-  EXPECT_EQ(for__get_su(for__find_lub(36), kLimit), msg::kRecordTooLong);
-  EXPECT_LE(for__find_lub(36)->position.buffer.size(), kLimit + 2);
+  EXPECT_EQ(for__get_su(for__find_unit_block(36), kLimit), msg::kRecordTooLong);
+  EXPECT_LE(for__find_unit_block(36)->position.buffer.size(), kLimit + 2);
 }
 
 // Points file descriptor 0 at `fd` (taking it over) for the life of the

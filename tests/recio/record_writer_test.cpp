@@ -205,7 +205,7 @@ TEST(RecordWriter, RecordBytes) {
     SCOPED_TRACE(c.name);
     ASSERT_EQ(open_unit(kUnit, path), 0);
     EXPECT_EQ(c.write(), 0);
-    const UnitBlock* u = recio::for__find_lub(kUnit);
+    const UnitBlock* u = recio::for__find_unit_block(kUnit);
     EXPECT_EQ(u->busy, 0u);
     EXPECT_EQ(u->position.record_count, 1);
     EXPECT_EQ(u->position.record_area > 2048, c.grows) << u->position.record_area;
@@ -278,7 +278,7 @@ TEST(RecordWriter, DirectWriteWhenMemoryRunsOut) {
       ASSERT_EQ(write_text(kUnit, "head"), 0);
       ASSERT_EQ(c.write(), 0);
       ASSERT_EQ(write_text(kUnit, "tail"), 0);
-      const UnitBlock* u = recio::for__find_lub(kUnit);
+      const UnitBlock* u = recio::for__find_unit_block(kUnit);
       EXPECT_LE(u->position.buffer.size(), 16384u)
           << "the record buffer grew: no direct write happened";
       EXPECT_EQ(u->position.record_count, 3);
@@ -329,7 +329,7 @@ TEST(RecordWriter, DirectWriteKeepsTheFramingOfTheRecordType) {
         VmLimit limit(16384);
         ASSERT_EQ(write(), 0);
         ASSERT_EQ(write_text(kUnit, "tail"), 0);
-        EXPECT_LE(recio::for__find_lub(kUnit)->position.buffer.size(), 16384u);
+        EXPECT_LE(recio::for__find_unit_block(kUnit)->position.buffer.size(), 16384u);
       }
       ASSERT_EQ(close_unit(kUnit), 0);
       EXPECT_TRUE(same_bytes(read_file(path), data + c.suffix + "tail" + c.suffix));
@@ -371,11 +371,11 @@ TEST(RecordWriter, DirectWriteToAPipeWhenTheLastItemEndsTheRecord) {
   });
   const std::string data = pattern(3000000);
   ASSERT_EQ(open_unit(kUnit, fifo), 0);
-  EXPECT_FALSE(recio::for__find_lub(kUnit)->connection.disk_file);
+  EXPECT_FALSE(recio::for__find_unit_block(kUnit)->connection.disk_file);
   {
     VmLimit limit(16384);
     EXPECT_EQ(write_text(kUnit, data), 0);
-    EXPECT_LE(recio::for__find_lub(kUnit)->position.buffer.size(), 16384u);
+    EXPECT_LE(recio::for__find_unit_block(kUnit)->position.buffer.size(), 16384u);
   }
   EXPECT_EQ(close_unit(kUnit), 0);
   reader.join();
@@ -459,7 +459,7 @@ TEST(RecordWriter, BigEndianConversionFromTheEnvironment) {
     EnvVar env(var.c_str(), c.value);
     ASSERT_EQ(open_unit(kUnit, path), c.open_result);
     if (c.open_result != 0) {
-      const UnitBlock* u = recio::for__find_lub(kUnit);
+      const UnitBlock* u = recio::for__find_unit_block(kUnit);
       EXPECT_TRUE(u == nullptr || !u->connected);
       EXPECT_EQ(close_unit(kUnit), 0);
       continue;
@@ -478,8 +478,8 @@ TEST(RecordWriter, RefusedWritesReturnTheirStatus) {
   // Formatted unit: status 31, nothing written, the unit still connected.
   ASSERT_EQ(open_unit(kUnit, path, "formatted"), 0);
   EXPECT_EQ(write_text(kUnit, "binary"), 31);
-  EXPECT_TRUE(recio::for__find_lub(kUnit)->connected);
-  EXPECT_EQ(recio::for__find_lub(kUnit)->busy, 0u);
+  EXPECT_TRUE(recio::for__find_unit_block(kUnit)->connected);
+  EXPECT_EQ(recio::for__find_unit_block(kUnit)->busy, 0u);
   ASSERT_EQ(close_unit(kUnit), 0);
   EXPECT_EQ(read_file(path), "text\n");
 
@@ -500,14 +500,14 @@ TEST(RecordWriter, RefusedWritesReturnTheirStatus) {
   const std::int32_t value = 1;
   const IoArg a[] = {IoArg::address(&value)};
   EXPECT_EQ(write_items(kUnit, unknown_type, a), 48);
-  EXPECT_EQ(recio::for__find_lub(kUnit)->busy, 0u);
+  EXPECT_EQ(recio::for__find_unit_block(kUnit)->busy, 0u);
   EXPECT_EQ(write_text(kUnit, "after"), 0);
   ASSERT_EQ(close_unit(kUnit), 0);
 }
 
 TEST(RecordWriter, FailedPlatformWriteReturns38) {
   ASSERT_EQ(open_unit(kUnit, "/dev/full"), 0);
-  const UnitBlock* u = recio::for__find_lub(kUnit);
+  const UnitBlock* u = recio::for__find_unit_block(kUnit);
   EXPECT_FALSE(u->connection.disk_file);
   EXPECT_EQ(write_text(kUnit, "no room"), 38);
   EXPECT_EQ(u->statement.os_error, 0) << "a handled error leaves no operating-system error behind";

@@ -67,7 +67,7 @@ TEST(StatementFlags, UnfinishedRecordIsCutOnlyForTheWriteThatHoldsTheUnit) {
     ASSERT_EQ(testsupport::open_unit(kUnit, kFlagsErrBranch,
                                      {{kKeyFile, path}, {kKeyForm, "unformatted"}}),
               0);
-    UnitBlock* u = for__find_lub(kUnit);
+    UnitBlock* u = for__find_unit_block(kUnit);
     ASSERT_NE(u, nullptr);
     int err = 0;
     ASSERT_TRUE(plat::write_bytes(u->connection.handle, "8 bytes.", 8, &err));

@@ -82,7 +82,7 @@ TEST(Statement, SequentialWritesRefusedAtTheStartChangeNothing) {
       ASSERT_EQ(open_unit(c.open), 0);
     }
     EXPECT_EQ(write_line("new"), c.status);
-    const UnitBlock* u = for__find_lub(kUnit);
+    const UnitBlock* u = for__find_unit_block(kUnit);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->busy, 0u);
     EXPECT_EQ(u->connected, !c.open.empty());

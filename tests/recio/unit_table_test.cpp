@@ -17,7 +17,7 @@ namespace {
 
 using recio::for__acquire_lun;
 using recio::for__deallocate_lub;
-using recio::for__find_lub;
+using recio::for__find_unit_block;
 using recio::for__get_next_lub;
 using recio::for__release_lun;
 using recio::IoArg;
@@ -56,24 +56,24 @@ TEST(UnitTable, BlocksAreFoundAgainAndFreed) {
   const std::int32_t units[] = {-4, -1, 0, 99, 100, 621, 1142, 1000, INT32_MAX - 1, INT32_MAX};
   for (std::int32_t unit : units) {
     SCOPED_TRACE(unit);
-    ASSERT_EQ(for__find_lub(unit), nullptr);
+    ASSERT_EQ(for__find_unit_block(unit), nullptr);
     UnitBlock* u = touch(unit);
     ASSERT_NE(u, nullptr);
     EXPECT_EQ(u->unit, unit);
     EXPECT_EQ(u->busy, 0u);
     EXPECT_FALSE(u->connected);
-    EXPECT_EQ(for__find_lub(unit), u);
+    EXPECT_EQ(for__find_unit_block(unit), u);
   }
   // Every block is still its own after the others were created around it.
-  for (std::int32_t unit : units) EXPECT_EQ(for__find_lub(unit)->unit, unit);
+  for (std::int32_t unit : units) EXPECT_EQ(for__find_unit_block(unit)->unit, unit);
   // Freeing a chain member in the middle leaves its neighbours in place.
   for__deallocate_lub(621);
-  EXPECT_EQ(for__find_lub(621), nullptr);
-  EXPECT_EQ(for__find_lub(100)->unit, 100);
-  EXPECT_EQ(for__find_lub(1142)->unit, 1142);
+  EXPECT_EQ(for__find_unit_block(621), nullptr);
+  EXPECT_EQ(for__find_unit_block(100)->unit, 100);
+  EXPECT_EQ(for__find_unit_block(1142)->unit, 1142);
   for (std::int32_t unit : units) {
     for__deallocate_lub(unit);
-    EXPECT_EQ(for__find_lub(unit), nullptr) << unit;
+    EXPECT_EQ(for__find_unit_block(unit), nullptr) << unit;
   }
 }
 
@@ -91,7 +91,7 @@ TEST(UnitTable, BlockThatCannotBeAllocatedIs41) {
     UnitBlock* u = nullptr;
     EXPECT_EQ(for__acquire_lun(c.unit, &u, nullptr, StatementKind::kOpen), msg::kNoMemory);
     EXPECT_EQ(u, nullptr);
-    EXPECT_EQ(for__find_lub(c.unit), nullptr);
+    EXPECT_EQ(for__find_unit_block(c.unit), nullptr);
     EXPECT_EQ(walk({c.unit}, false), std::vector<std::int32_t>{});
     EXPECT_EQ(touch(c.unit)->unit, c.unit);
     rt::for__inject_vm_failure(0, 0);
@@ -110,7 +110,7 @@ TEST(UnitTable, WalkVisitsSlotsInUnitOrderThenChainsInChainOrder) {
   EXPECT_EQ(walk(mine, false), order);
   // Freeing each block as the walk returns it neither skips nor repeats one.
   EXPECT_EQ(walk(mine, true), order);
-  for (std::int32_t unit : mine) EXPECT_EQ(for__find_lub(unit), nullptr) << unit;
+  for (std::int32_t unit : mine) EXPECT_EQ(for__find_unit_block(unit), nullptr) << unit;
   EXPECT_TRUE(walk(mine, false).empty());
 }
 
@@ -167,7 +167,7 @@ TEST(UnitTable, UnitsBelowMinusFiveAreInvalid) {
   ASSERT_EQ(for__acquire_lun(-5, &u, nullptr, StatementKind::kInternalRead), 0u);
   EXPECT_EQ(u->unit, -5);
   for__release_lun(u);
-  EXPECT_EQ(for__find_lub(-5), nullptr);
+  EXPECT_EQ(for__find_unit_block(-5), nullptr);
 }
 
 TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
@@ -213,7 +213,7 @@ TEST(UnitTable, StatementsOnABadOrHeldUnitReturnTheirNumber) {
   EXPECT_FALSE(testsupport::file_exists("fort.-5"));
   // The holder finishes its record undisturbed.
   ASSERT_EQ(recio::for_write_seq_xmit(&writer, kEnd, {}), 0);
-  UnitBlock* u = for__find_lub(unit);
+  UnitBlock* u = for__find_unit_block(unit);
   ASSERT_NE(u, nullptr);
   EXPECT_EQ(u->busy, 0u);
   EXPECT_EQ(testsupport::close_unit(unit, recio::kFlagsErrBranch), 0);

@@ -266,7 +266,7 @@ TEST(EndProcessSeam, TakesTheSevereEndAndTheExitStatus) {
     ended = end.status;
   }
   EXPECT_EQ(ended, 7u);
-  EXPECT_EQ(recio::for__find_lub(60), nullptr);  // closed and freed by the exit handler
+  EXPECT_EQ(recio::for__find_unit_block(60), nullptr);  // closed and freed by the exit handler
   rt::for__set_end_process_seam(nullptr);
 }
 
