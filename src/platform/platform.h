@@ -201,6 +201,12 @@ bool wait_for_input(Handle h);
 // false from now on).
 void interrupt_input_waits();
 
+// Sleeps the calling thread for about `milliseconds`. The run-time's
+// one-shot waits between its threads poll with it rather than sleep on an
+// atomic: the C++ library's atomic wait loses wake-ups on some targets,
+// and a lost one would hang the end of the run.
+void sleep_milliseconds(unsigned milliseconds);
+
 // ---- Processor exceptions -------------------------------------------------
 
 // Exception codes of the platform's exception table.

@@ -17,6 +17,7 @@
 #include <pthread.h>
 #include <setjmp.h>
 #include <signal.h>
+#include <time.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -162,6 +163,14 @@ bool wait_for_input(Handle h) {
     }
     if (fds[1].revents != 0) return false;
     if (fds[0].revents != 0) return true;
+  }
+}
+
+void sleep_milliseconds(unsigned milliseconds) {
+  timespec left{static_cast<time_t>(milliseconds / 1000),
+                static_cast<long>(milliseconds % 1000) * 1000000L};
+  // Woken by a signal: the rest of the time is slept.
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
 }
 

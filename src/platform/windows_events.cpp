@@ -145,6 +145,10 @@ bool wait_for_input(Handle h) {
   }
 }
 
+void sleep_milliseconds(unsigned milliseconds) {
+  ::Sleep(milliseconds);
+}
+
 void interrupt_input_waits() {
   waits_interrupted.store(true, std::memory_order_release);
   if (wake_event != nullptr) ::SetEvent(wake_event);

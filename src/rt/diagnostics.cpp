@@ -61,13 +61,11 @@ void read_switches_into(DiagnosticSwitches* s) {
   if (switches_state.compare_exchange_strong(seen, kReading, std::memory_order_acq_rel)) {
     read_switches_into(&switches);
     switches_state.store(kRead, std::memory_order_release);
-    switches_state.notify_all();
     return;
   }
-  while (seen == kReading) {
-    switches_state.wait(kReading, std::memory_order_acquire);
-    seen = switches_state.load(std::memory_order_acquire);
-  }
+  // Another thread reads them: a short look-and-sleep, never a wait that a
+  // lost wake-up could leave hanging.
+  while (switches_state.load(std::memory_order_acquire) == kReading) plat::sleep_milliseconds(1);
 }
 
 // FORT0 redirects standard error once, at the first diagnostic output.
@@ -171,7 +169,6 @@ void for__read_diagnostic_switches() {
   switches_state.store(kReading, std::memory_order_release);
   read_switches_into(&switches);
   switches_state.store(kRead, std::memory_order_release);
-  switches_state.notify_all();
 }
 
 void write_os_error_line(int os_error) {

@@ -12,6 +12,11 @@ struct Writer {
 };
 
 namespace {
+// How often a waiting thread looks at the state word again. The waits are
+// one-shot and end the run, so a millisecond's delay costs nothing.
+constexpr unsigned kLookMilliseconds = 1;
+// A parked main thread never runs again; it only needs to stay asleep.
+constexpr unsigned kParkedSleepMilliseconds = 1000;
 constinit std::atomic<std::uint32_t>& state = Writer::word();
 // Set once the event thread has taken the units from a BlockingCall.
 std::atomic<bool> taken_blocked{false};
@@ -19,9 +24,8 @@ std::atomic<bool> taken_blocked{false};
 
 void park() {
   state.store(kParked, std::memory_order_release);
-  state.notify_all();
   // Never woken: the event thread ends the process.
-  for (;;) state.wait(kParked, std::memory_order_relaxed);
+  for (;;) plat::sleep_milliseconds(kParkedSleepMilliseconds);
 }
 
 }  // namespace handover
@@ -68,11 +72,8 @@ void for__take_units() {
       break;
   }
   plat::interrupt_input_waits();
-  for (;;) {
-    const std::uint32_t now = handover::state.load(std::memory_order_acquire);
-    if (now == handover::kParked) return;
-    handover::state.wait(now, std::memory_order_acquire);
-  }
+  while (handover::state.load(std::memory_order_acquire) != handover::kParked)
+    plat::sleep_milliseconds(handover::kLookMilliseconds);
 }
 
 bool for__taken_in_blocking_call() {
