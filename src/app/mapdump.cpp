@@ -24,6 +24,7 @@
 #include "recio/io_api.h"
 #include "rt/args.h"
 #include "rt/catalog.h"
+#include "rt/handover.h"
 #include "rt/temporary_files.h"
 
 namespace app {
@@ -221,7 +222,12 @@ class TextOut {
   bool finish() {
     if (!flush()) return false;
     if (file_ == stdout) {
-      if (std::fflush(stdout) != 0) fail_write();
+      int flushed;
+      {
+        rt::BlockingCall may_block;
+        flushed = std::fflush(stdout);
+      }
+      if (flushed != 0) fail_write();
       return !failed_;
     }
     forget_temporary();
@@ -271,12 +277,22 @@ class TextOut {
 
   bool write(const char* bytes, std::size_t n) {
     if (file_ == nullptr || failed_) return false;
-    if (n != 0 && std::fwrite(bytes, 1, n, file_) != n) {
+    if (n != 0 && !written_whole(bytes, n)) {
       fail_write();
       return false;
     }
     written_ = written_ || n != 0;
     return true;
+  }
+
+  // Standard output may be a pipe whose reader stopped reading: the write
+  // then blocks without limit, and a console event must still end the run
+  // there. A file of our own is never written inside such a call: the event
+  // closes and removes it, which it must not do under a write in progress.
+  bool written_whole(const char* bytes, std::size_t n) {
+    if (file_ != stdout) return std::fwrite(bytes, 1, n, file_) == n;
+    rt::BlockingCall may_block;
+    return std::fwrite(bytes, 1, n, file_) == n;
   }
 
   // Room for the text written at once, and a line beyond it.

@@ -2,14 +2,20 @@
 // the converter's edge maps, random maps, both byte orders), its summary
 // matches figures computed here, and every malformed file gets its own
 // message and status, with no partial output file left behind.
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <bit>
 #include <cfloat>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <sstream>
+#include <thread>
 
 #include "e2e/fixture.h"
 #include "e2e/under_wine.h"
@@ -354,6 +360,65 @@ TEST_F(MapdumpE2e, APartialTextSaysSo) {
   const ProgramResult r = dump({"bad.unf"});
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.err.find("(the text written before this is incomplete)"), std::string::npos);
+}
+
+// A reader that stops reading (a pager the user left) blocks mapdump in its
+// write to standard output. Control-C, control-BREAK and a hang-up still end
+// it within a second, with the event's line and status.
+TEST_F(MapdumpE2e, ConsoleEventsEndAWriteNobodyReads) {
+  SKIP_UNDER_WINE("Wine cannot deliver console events from outside");
+  MapValues map;
+  map.counts = {40, 40, 40};
+  map.field.assign(3u * 40 * 40 * 40, 2.25f);
+  write_file(dir.file("big.unf"), unformatted_map(map));
+  const struct {
+    int signal;
+    const char* name;
+    int status;
+  } events[] = {
+      {SIGINT, "control-C", 0}, {SIGQUIT, "control-BREAK", 1}, {SIGHUP, "window-CLOSE", 2}};
+  for (const auto& e : events) {
+    SCOPED_TRACE(e.name);
+    int never_read[2];
+    ASSERT_EQ(::pipe(never_read), 0);
+    ProgramRun r;
+    r.args = {"big.unf"};
+    r.cwd = dir.path();
+    r.output_fd = never_read[1];
+    r.timeout = std::chrono::seconds(20);
+    std::chrono::steady_clock::duration took{};
+    r.alongside = [&](pid_t pid) {
+      // The kernel names where the main thread sleeps: in the pipe's write.
+      const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      for (;;) {
+        std::ifstream in(wchan);
+        std::string where;
+        in >> where;
+        if (where.find("pipe") != std::string::npos || std::chrono::steady_clock::now() > give_up)
+          break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      const auto sent = std::chrono::steady_clock::now();
+      ::kill(pid, e.signal);
+      for (;;) {  // a zombie once it has ended
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string pid_text, comm, state;
+        stat >> pid_text >> comm >> state;
+        if (!stat || state == "Z") break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+      took = std::chrono::steady_clock::now() - sent;
+    };
+    const ProgramResult result = run_mapdump(with_bare_diagnostics(r));
+    ::close(never_read[0]);
+    ::close(never_read[1]);
+    EXPECT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_status, e.status);
+    EXPECT_EQ(result.err,
+              "forrtl: error (200): program aborting due to " + std::string(e.name) + " event\r\n");
+    EXPECT_LT(took, std::chrono::seconds(1));
+  }
 }
 
 TEST_F(MapdumpE2e, ValuesTheTextCannotHoldAreNamed) {
