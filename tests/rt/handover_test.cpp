@@ -19,10 +19,6 @@ namespace {
 // The event thread gets the units only once the main thread has stopped at
 // the start of its next statement; the main thread never runs on after it.
 TEST(HandoverDeathTest, MainThreadParksAtItsNextStatement) {
-  // Under Wine the child's exit now and then never returns while the other
-  // thread spins into its park (about 1 run in 15 under load); the blocked-call
-  // test below covers the same hand-over there.
-  SKIP_ON_WINDOWS("the child's exit can hang under Wine while the main thread parks");
   EXPECT_EXIT(
       {
         std::thread events([] {
