@@ -76,7 +76,7 @@ int run_items(IoControlBlock* cb, UnitBlock* u, Descriptor desc, IoArgs args, On
 // finished by the flags: no unit to name, to keep or to release).
 inline UnitBlock* start_statement(IoControlBlock* cb, std::int32_t unit, StatementFlags flags,
                                   StatementKind kind, int* result) {
-  UnitBlock* u;  // set by the acquisition, also when it fails
+  UnitBlock* u = nullptr;  // set by the acquisition, also when it fails
   if (msg::Id id = for__acquire_lun(unit, &u, cb, kind)) [[unlikely]] {
     *result = flags.finish_failed(id, msg::number(id), unit, nullptr, kUnitLeave);
     return nullptr;
