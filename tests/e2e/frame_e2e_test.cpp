@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "e2e/console_signals.h"
 #include "e2e/fixture.h"
 
 namespace e2e {
@@ -15,10 +16,6 @@ namespace {
 
 using testsupport::read_file;
 using testsupport::write_file;
-
-std::string event_line(const std::string& name) {
-  return "forrtl: error (200): program aborting due to " + name + " event\r\n";
-}
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -42,14 +39,6 @@ bool is_frame_line(const std::string& l) {
   return true;
 }
 
-struct Event {
-  int signal;
-  const char* name;
-  int status;
-};
-const Event kEvents[] = {
-    {SIGINT, "control-C", 0}, {SIGQUIT, "control-BREAK", 1}, {SIGHUP, "window-CLOSE", 2}};
-
 class FrameE2e : public ConverterTest {
  protected:
   ProgramRun in_dir(std::vector<std::string> args, std::vector<std::string> env = {"LC_ALL=C"}) {
@@ -64,7 +53,7 @@ class FrameE2e : public ConverterTest {
 TEST_F(FrameE2e, ConsoleEventsAtThePrompt) {
   SKIP_UNDER_WINE(
       "a signal is no console event to a program without a console; TerminalE2e types them");
-  for (const Event& e : kEvents) {
+  for (const ConsoleSignal& e : kConsoleSignals) {
     SCOPED_TRACE(e.name);
     ProgramRun r = in_dir({});
     r.signal = e.signal;
@@ -119,7 +108,7 @@ TEST_F(FrameE2e, ConsoleEventsDuringASlowConversion) {
       "a signal is no console event to a program without a console; TerminalE2e types them");
   const std::vector<std::string> lines = two_point_lines();
   const std::string first(join_lines({lines.begin(), lines.end() - 1}));
-  for (const Event& e : kEvents) {
+  for (const ConsoleSignal& e : kConsoleSignals) {
     SCOPED_TRACE(e.name);
     std::remove(dir.file("in.map").c_str());
     SlowInput input(dir.file("in.map"));

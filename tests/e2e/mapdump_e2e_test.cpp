@@ -2,7 +2,6 @@
 // the converter's edge maps, random maps, both byte orders), its summary
 // matches figures computed here, and every malformed file gets its own
 // message and status, with no partial output file left behind.
-#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,11 +11,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <sstream>
-#include <thread>
 
+#include "e2e/console_signals.h"
 #include "e2e/fixture.h"
 #include "e2e/under_wine.h"
 
@@ -371,13 +369,7 @@ TEST_F(MapdumpE2e, ConsoleEventsEndAWriteNobodyReads) {
   map.counts = {40, 40, 40};
   map.field.assign(3u * 40 * 40 * 40, 2.25f);
   write_file(dir.file("big.unf"), unformatted_map(map));
-  const struct {
-    int signal;
-    const char* name;
-    int status;
-  } events[] = {
-      {SIGINT, "control-C", 0}, {SIGQUIT, "control-BREAK", 1}, {SIGHUP, "window-CLOSE", 2}};
-  for (const auto& e : events) {
+  for (const ConsoleSignal& e : kConsoleSignals) {
     SCOPED_TRACE(e.name);
     int never_read[2];
     ASSERT_EQ(::pipe(never_read), 0);
@@ -387,36 +379,14 @@ TEST_F(MapdumpE2e, ConsoleEventsEndAWriteNobodyReads) {
     r.output_fd = never_read[1];
     r.timeout = std::chrono::seconds(20);
     std::chrono::steady_clock::duration took{};
-    r.alongside = [&](pid_t pid) {
-      // The kernel names where the main thread sleeps: in the pipe's write.
-      const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
-      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-      for (;;) {
-        std::ifstream in(wchan);
-        std::string where;
-        in >> where;
-        if (where.find("pipe") != std::string::npos || std::chrono::steady_clock::now() > give_up)
-          break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      }
-      const auto sent = std::chrono::steady_clock::now();
-      ::kill(pid, e.signal);
-      for (;;) {  // a zombie once it has ended
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string pid_text, comm, state;
-        stat >> pid_text >> comm >> state;
-        if (!stat || state == "Z") break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-      }
-      took = std::chrono::steady_clock::now() - sent;
-    };
+    // Sent while the main thread sleeps in the pipe's write.
+    r.alongside = [&](pid_t pid) { took = signal_when_asleep_in(pid, e.signal, {"pipe"}); };
     const ProgramResult result = run_mapdump(with_bare_diagnostics(r));
     ::close(never_read[0]);
     ::close(never_read[1]);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_status, e.status);
-    EXPECT_EQ(result.err,
-              "forrtl: error (200): program aborting due to " + std::string(e.name) + " event\r\n");
+    EXPECT_EQ(result.err, event_line(e.name));
     EXPECT_LT(took, std::chrono::seconds(1));
   }
 }

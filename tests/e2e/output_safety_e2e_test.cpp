@@ -16,6 +16,7 @@
 #include <fstream>
 #include <thread>
 
+#include "e2e/console_signals.h"
 #include "e2e/fixture.h"
 
 namespace e2e {
@@ -276,14 +277,8 @@ TEST_F(OutputSafety, ConsoleEventsEndBlockedCalls) {
   write_file(dir.file("big.map"), generated_map(60, 60, 20, 5));
   const std::string fifo = dir.file("fifo");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  const struct {
-    int signal;
-    const char* name;
-    int status;
-  } events[] = {
-      {SIGINT, "control-C", 0}, {SIGQUIT, "control-BREAK", 1}, {SIGHUP, "window-CLOSE", 2}};
   for (const bool in_write : {false, true}) {
-    for (const auto& e : events) {
+    for (const ConsoleSignal& e : kConsoleSignals) {
       SCOPED_TRACE(std::string(in_write ? "write, " : "open, ") + e.name);
       // A reader that never reads lets the open through and fills the FIFO.
       const int reader = in_write ? ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK) : -1;
@@ -291,35 +286,13 @@ TEST_F(OutputSafety, ConsoleEventsEndBlockedCalls) {
       ProgramRun r = in_dir({"big.map", "fifo"});
       r.timeout = std::chrono::seconds(20);
       r.alongside = [&](pid_t pid) {
-        const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        for (;;) {
-          std::ifstream in(wchan);
-          std::string where;
-          in >> where;
-          // Linux: wait_for_partner in the open, pipe_write (or a variant) in the write.
-          if (where.find("partner") != std::string::npos ||
-              where.find("pipe") != std::string::npos || std::chrono::steady_clock::now() > give_up)
-            break;
-          std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        const auto sent = std::chrono::steady_clock::now();
-        ::kill(pid, e.signal);
-        // Done when the child is gone (a zombie until the wait).
-        for (;;) {
-          std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-          std::string pid_text, comm, state;
-          stat >> pid_text >> comm >> state;
-          if (!stat || state == "Z") break;
-          std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        took = std::chrono::steady_clock::now() - sent;
+        // Linux: wait_for_partner in the open, pipe_write (or a variant) in the write.
+        took = signal_when_asleep_in(pid, e.signal, {"partner", "pipe"});
       };
       const ProgramResult result = run_mapconv(r);
       if (reader >= 0) ::close(reader);
       EXPECT_EQ(result.exit_status, e.status);
-      EXPECT_EQ(result.err, "forrtl: error (200): program aborting due to " + std::string(e.name) +
-                                " event\r\n");
+      EXPECT_EQ(result.err, event_line(e.name));
       EXPECT_LT(took, std::chrono::seconds(1));
     }
   }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "e2e/console_signals.h"
 #include "e2e/fixture.h"
 
 namespace e2e {
@@ -124,10 +125,6 @@ TerminalResult run_in_terminal(const std::vector<std::string>& args, const std::
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   result.err = as_written(result.err);
   return result;
-}
-
-std::string event_line(const std::string& name) {
-  return "forrtl: error (200): program aborting due to " + name + " event\r\n";
 }
 
 struct TypedEvent {
